@@ -1,0 +1,115 @@
+# Build rules shared by every directory: product flags, output layout, tests.
+
+if(WIN32)
+  set(VELMORA_WINDOWS ON)
+else()
+  set(VELMORA_WINDOWS OFF)
+endif()
+
+# Windows test programs and tools go to build/win/bin, the distribution to
+# build/win/dist; native programs to build/<preset>/bin.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(VELMORA_DIST_DIR ${CMAKE_BINARY_DIR}/dist)
+
+if(VELMORA_SANITIZE)
+  list(JOIN VELMORA_SANITIZE "," _sanitizers)
+  add_compile_options(-fsanitize=${_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all -g)
+  add_link_options(-fsanitize=${_sanitizers})
+endif()
+
+if(VELMORA_WINDOWS)
+  # Every Windows binary carries its compiler runtime inside: no libstdc++,
+  # libgcc or libwinpthread DLLs next to it.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+endif()
+
+set(VELMORA_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+    -Woverloaded-virtual -Wcast-qual -Wformat=2 -Werror)
+
+# Product code: no exceptions, no run-time type information, warnings as errors.
+function(velmora_product_flags target)
+  target_compile_options(${target} PRIVATE ${VELMORA_WARNINGS}
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+endfunction()
+
+function(velmora_library target)
+  add_library(${target} STATIC ${ARGN})
+  velmora_product_flags(${target})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()
+
+# --- tests -----------------------------------------------------------------
+
+if(VELMORA_WINDOWS)
+  # GoogleTest from the sources Debian ships, compiled with the cross compiler.
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(VELMORA_GTEST gtest gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  set(VELMORA_GTEST GTest::gtest GTest::gtest_main)
+endif()
+
+set(VELMORA_THREAD_SANITIZER OFF)
+if("thread" IN_LIST VELMORA_SANITIZE)
+  set(VELMORA_THREAD_SANITIZER ON)
+endif()
+
+# velmora_test(name SOURCES ... [LIBS ...] [THREADS] [HOST_ONLY] [WINDOWS_ONLY])
+# A GoogleTest program. THREADS marks a program that starts threads: the
+# ThreadSanitizer configuration builds and runs only those.
+function(velmora_test name)
+  cmake_parse_arguments(T "THREADS;HOST_ONLY;WINDOWS_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  if(T_HOST_ONLY AND VELMORA_WINDOWS)
+    return()
+  endif()
+  if(T_WINDOWS_ONLY AND NOT VELMORA_WINDOWS)
+    return()
+  endif()
+  if(VELMORA_THREAD_SANITIZER AND NOT T_THREADS)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_compile_options(${name} PRIVATE ${VELMORA_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${VELMORA_GTEST})
+  if(VELMORA_WINDOWS)
+    # One CTest entry per program: starting Wine once per case would dominate.
+    add_test(NAME ${name} COMMAND ${name})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
+
+# velmora_fuzzer(name SOURCES ... [LIBS ...] [SECONDS n] [CORPUS dir])
+# A libFuzzer target (native clang build with AddressSanitizer only). CTest
+# runs it for a bounded time from its committed seed corpus; run the binary
+# by hand for longer (see README).
+function(velmora_fuzzer name)
+  cmake_parse_arguments(F "" "SECONDS;CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(VELMORA_WINDOWS OR VELMORA_THREAD_SANITIZER OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    return()
+  endif()
+  if(NOT "address" IN_LIST VELMORA_SANITIZE)
+    return()
+  endif()
+  if(NOT F_SECONDS)
+    set(F_SECONDS 20)
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE ${VELMORA_WARNINGS} -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  # The run writes new inputs to a scratch copy, never into the source tree.
+  set(work ${CMAKE_BINARY_DIR}/fuzz/${name})
+  add_test(NAME fuzz_${name}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+      ${CMAKE_SOURCE_DIR}/tools/fuzz-run $<TARGET_FILE:${name}> ${F_CORPUS} ${work} ${F_SECONDS})
+endfunction()

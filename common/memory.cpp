@@ -1,0 +1,39 @@
+#include "common/memory.h"
+
+#include "common/platform.h"
+
+namespace mem {
+
+void* Allocate(size_t size) {
+  void* block = plat::HeapGet(size ? size : 1);
+  if (!block) plat::FatalExit(kExitOutOfMemory);
+  return block;
+}
+
+void Release(void* block) { plat::HeapPut(block); }
+
+void* Reallocate(void* block, size_t size) {
+  if (!block) return plat::HeapGet(size ? size : 1);
+  if (size == 0) {
+    plat::HeapPut(block);
+    return nullptr;
+  }
+  return plat::HeapResize(block, size);
+}
+
+void CopyBytes(void* destination, const void* source, size_t count) {
+  unsigned char* to = static_cast<unsigned char*>(destination);
+  const unsigned char* from = static_cast<const unsigned char*>(source);
+  for (size_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
+void FillBytes(void* destination, uint8_t value, size_t count) {
+  unsigned char* to = static_cast<unsigned char*>(destination);
+  for (size_t i = 0; i < count; ++i) to[i] = value;
+}
+
+}  // namespace mem
+
+// Called by the compiler's code when an abstract operation without an
+// implementation is invoked: the process ends with exit code 1.
+extern "C" void __cxa_pure_virtual() { plat::FatalExit(mem::kExitPureVirtual); }

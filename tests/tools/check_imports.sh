@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Fails when any Windows binary we build imports a DLL that does not ship
+# with Windows 10 (the compiler runtime must be linked in statically).
+set -u
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+allowed=" kernel32.dll user32.dll gdi32.dll comctl32.dll advapi32.dll ws2_32.dll msvcrt.dll shell32.dll ole32.dll oleaut32.dll uxtheme.dll comdlg32.dll shlwapi.dll version.dll imm32.dll winmm.dll "
+
+status=0
+count=0
+for dir in "$@"; do
+  [ -d "$dir" ] || continue
+  while IFS= read -r -d '' binary; do
+    count=$((count + 1))
+    while read -r dll; do
+      lower=$(echo "$dll" | tr 'A-Z' 'a-z')
+      case "$allowed" in
+        *" $lower "*) ;;
+        *) echo "FAIL: $binary imports $dll"; status=1 ;;
+      esac
+    done < <("$objdump" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p')
+  done < <(find "$dir" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+done
+if [ "$count" -eq 0 ]; then
+  echo "FAIL: no binaries found in $*"
+  exit 1
+fi
+echo "checked $count binaries"
+exit $status
