@@ -1,0 +1,237 @@
+#include "modbus/link.h"
+
+#include "common/deadline.h"
+#include "common/memory.h"
+
+namespace {
+
+// The rest of a stream frame after its first byte must arrive within this.
+constexpr uint32_t kStreamFrameMs = 2000;
+// Longest pause between two characters of an ASCII frame.
+constexpr uint32_t kAsciiCharacterMs = 1000;
+// ReadFrame capacities: one byte more than the framing allows, so that an
+// oversize frame is seen as such.
+constexpr uint32_t kWholeFrameCapacity = kMaxRtuAdu + 1;
+constexpr uint32_t kDatagramCapacity = kMaxMbapAdu + 1;
+
+int32_t StatusFromRead(int32_t result) {
+  switch (result) {
+    case TransportCancelled: return StatusCancelled;
+    case TransportLineError: return StatusSerialFramingError;
+    case TransportOverrun: return StatusSerialOverrun;
+    default: return StatusTransportError;
+  }
+}
+
+int32_t StatusFromFrameRead(int32_t result) {
+  switch (result) {
+    case TransportFrameTooLarge: return StatusFrameTooLarge;
+    case TransportInvalidFrame: return StatusInvalidFrame;
+    default: return StatusFromRead(result);
+  }
+}
+
+int32_t Parse(Link* link, uint32_t length, AduHeader* header, Pdu* pdu) {
+  int32_t status = link->framer->ParseAdu(link->receiveBuffer, length, header, pdu);
+  return status != StatusOk ? status : static_cast<int32_t>(length);
+}
+
+// A stream frame given up after its first byte: the transport is reset so
+// that the next receive starts at a frame boundary.
+int32_t AbandonStreamFrame(Link* link, int32_t status) {
+  if (status == StatusTimeout || status == StatusIncompleteFrame) {
+    link->transport->ResetAfterError();
+    return StatusIncompleteFrame;
+  }
+  return status;
+}
+
+int32_t ReceiveWholeFrame(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) {
+  if (DeadlinePassed(deadline)) return StatusTimeout;
+  int32_t n = link->transport->ReadFrame(link->receiveBuffer, kWholeFrameCapacity,
+                                         RemainingMs(deadline));
+  if (n == TransportTimedOut) return StatusTimeout;
+  if (n < 0) return StatusFromFrameRead(n);
+  if (static_cast<uint32_t>(n) > kMaxRtuAdu) return StatusFrameTooLarge;
+  return Parse(link, static_cast<uint32_t>(n), header, pdu);
+}
+
+int32_t ReceiveAsciiStream(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) {
+  uint8_t* buffer = link->receiveBuffer;
+  const uint8_t endCharacter = link->framer->EndCharacter();
+  uint32_t index = 0;
+  bool started = false;
+  for (;;) {
+    uint8_t c = 0;
+    uint32_t until = started ? DeadlineAfter(kAsciiCharacterMs) : deadline;
+    int32_t status = ReadExact(link, &c, 1, until);
+    if (status < 0) return started && status == StatusTimeout ? StatusIncompleteFrame : status;
+    if (c == ':') {
+      buffer[0] = c;
+      index = 1;
+      started = true;
+      continue;
+    }
+    if (!started) continue;
+    buffer[index++] = c;
+    if (index >= 2 && buffer[index - 2] == '\r' && buffer[index - 1] == endCharacter) {
+      if (index < link->framer->MinAduLength()) return StatusInvalidFrame;
+      return Parse(link, index, header, pdu);
+    }
+    if (index == kMaxAsciiAdu) return StatusFrameTooLarge;
+  }
+}
+
+int32_t ReceiveMbap(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) {
+  Transport* transport = link->transport;
+  uint8_t* buffer = link->receiveBuffer;
+  if (transport->IsMessageOriented()) {
+    if (DeadlinePassed(deadline)) return StatusTimeout;
+    int32_t n = transport->ReadFrame(buffer, kDatagramCapacity, RemainingMs(deadline));
+    if (n == TransportTimedOut) return StatusTimeout;
+    // A datagram socket reports no line errors; anything unexpected is a
+    // transport failure.
+    if (n == TransportCancelled) return StatusCancelled;
+    if (n == TransportFrameTooLarge) return StatusFrameTooLarge;
+    if (n == TransportInvalidFrame) return StatusInvalidFrame;
+    if (n < 0) return StatusTransportError;
+    if (static_cast<uint32_t>(n) > kMaxMbapAdu) return StatusFrameTooLarge;
+    return Parse(link, static_cast<uint32_t>(n), header, pdu);
+  }
+
+  int32_t status = ReadExact(link, buffer, 1, deadline);
+  if (status < 0) return status;
+  const uint32_t rest = DeadlineAfter(kStreamFrameMs);
+  status = ReadExact(link, buffer + 1, 6, rest);
+  if (status < 0) return AbandonStreamFrame(link, status);
+  const uint32_t lengthField = GetU16(buffer + 4);
+  if (lengthField < 2) {
+    transport->ResetAfterError();
+    return StatusInvalidLength;
+  }
+  if (lengthField + 6 > kMaxMbapAdu) {
+    transport->ResetAfterError();
+    return StatusFrameTooLarge;
+  }
+  status = ReadExact(link, buffer + 7, lengthField - 1, rest);
+  if (status < 0) return AbandonStreamFrame(link, status);
+  return Parse(link, lengthField + 6, header, pdu);
+}
+
+// The length of an RTU frame on a byte stream, predicted from what has been
+// read so far: returns the total, 0 when it cannot be predicted, or the
+// negative count of bytes (including address and function) that must be
+// read before the byte count decides it.
+int32_t PredictRtuLength(uint8_t role, uint8_t function) {
+  const bool requests = role == kLinkRoleServer;
+  switch (function) {
+    case 1: case 2: case 3: case 4: return requests ? 8 : -3;
+    case 5: case 6: case 8: return 8;
+    case 15: case 16: return requests ? -7 : 8;
+    default: return !requests && function >= 0x80 ? 5 : 0;
+  }
+}
+
+int32_t ReceiveRtuStream(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) {
+  Transport* transport = link->transport;
+  uint8_t* buffer = link->receiveBuffer;
+  int32_t status = ReadExact(link, buffer, 1, deadline);
+  if (status < 0) return status;
+  const uint32_t rest = DeadlineAfter(kStreamFrameMs);
+  status = ReadExact(link, buffer + 1, 1, rest);
+  if (status < 0) return AbandonStreamFrame(link, status);
+  uint32_t have = 2;
+  int32_t predicted = PredictRtuLength(link->role, buffer[1]);
+  if (predicted == 0) {
+    transport->ResetAfterError();
+    return StatusInvalidFrame;
+  }
+  uint32_t total = static_cast<uint32_t>(predicted);
+  if (predicted < 0) {
+    // Responses carry the byte count third (total 5 + count), requests of
+    // functions 15 and 16 seventh (total 9 + count).
+    const uint32_t upToCount = static_cast<uint32_t>(-predicted);
+    status = ReadExact(link, buffer + have, upToCount - have, rest);
+    if (status < 0) return AbandonStreamFrame(link, status);
+    have = upToCount;
+    total = upToCount + 2 + buffer[upToCount - 1];
+  }
+  if (total > kMaxRtuAdu) {
+    transport->ResetAfterError();
+    return StatusFrameTooLarge;
+  }
+  status = ReadExact(link, buffer + have, total - have, rest);
+  if (status < 0) return AbandonStreamFrame(link, status);
+  return Parse(link, total, header, pdu);
+}
+
+}  // namespace
+
+Link* LinkCreate(Transport* transport, Framer* framer, uint8_t role, void* monitorContext,
+                 AduMonitor transmitMonitor, AduMonitor receiveMonitor) {
+  Link* link = mem::New<Link>();
+  link->transport = transport;
+  link->framer = framer;
+  link->role = role;
+  link->monitorContext = monitorContext;
+  link->transmitMonitor = transmitMonitor;
+  link->receiveMonitor = receiveMonitor;
+  return link;
+}
+
+void LinkDestroy(Link* link) { mem::Delete(link); }
+
+int32_t ReadExact(Link* link, uint8_t* buffer, uint32_t count, uint32_t deadline) {
+  uint32_t total = 0;
+  while (total < count) {
+    if (DeadlinePassed(deadline)) break;
+    int32_t n = link->transport->Read(buffer + total, count - total, RemainingMs(deadline));
+    if (n == TransportTimedOut) break;
+    if (n < 0) return StatusFromRead(n);
+    // More than was asked for would overrun the caller's buffer.
+    if (static_cast<uint32_t>(n) > count - total) return StatusTransportError;
+    total += static_cast<uint32_t>(n);
+  }
+  if (total == count) return static_cast<int32_t>(total);
+  return total == 0 ? StatusTimeout : StatusIncompleteFrame;
+}
+
+int32_t ReceiveAdu(Link* link, AduHeader* header, Pdu* pdu, uint32_t timeoutMs) {
+  mem::FillBytes(link->receiveBuffer, 0, sizeof link->receiveBuffer);
+  const uint32_t deadline = DeadlineAfter(timeoutMs);
+  switch (link->framer->Kind()) {
+    case kFrameWhole: return ReceiveWholeFrame(link, header, pdu, deadline);
+    case kFrameAsciiStream: return ReceiveAsciiStream(link, header, pdu, deadline);
+    case kFrameMbap: return ReceiveMbap(link, header, pdu, deadline);
+    case kFrameRtuStream: return ReceiveRtuStream(link, header, pdu, deadline);
+    default: return StatusInvalidFrame;
+  }
+}
+
+int32_t SendAdu(Link* link, const uint8_t* bytes, uint32_t length) {
+  Transport* transport = link->transport;
+  if (transport->BeginTransmit() == 0) return StatusCancelled;
+  if (link->transmitMonitor) link->transmitMonitor(link->monitorContext, bytes, length);
+  const uint32_t deadline = DeadlineAfter(transport->WriteBudget(length));
+  uint32_t written = 0;
+  while (written < length) {
+    if (DeadlinePassed(deadline)) break;
+    int32_t w = transport->Write(bytes + written, length - written, RemainingMs(deadline));
+    if (w == TransportTimedOut) break;
+    if (w < 0 || static_cast<uint32_t>(w) > length - written) {
+      transport->ResetAfterError();
+      return w == TransportCancelled ? StatusCancelled : StatusTransportError;
+    }
+    written += static_cast<uint32_t>(w);
+  }
+  if (written == length && !DeadlinePassed(deadline)) {
+    int32_t f = transport->FinishTransmit(RemainingMs(deadline));
+    if (f > 0) return static_cast<int32_t>(length);
+    if (f < 0) {
+      transport->ResetAfterError();
+      return f == TransportCancelled ? StatusCancelled : StatusTransportError;
+    }
+  }
+  transport->ResetAfterError();
+  return StatusTimeout;
+}
