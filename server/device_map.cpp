@@ -1,0 +1,89 @@
+#include "server/device_map.h"
+
+#include "common/memory.h"
+
+DeviceMap::DeviceMap() {
+  lock_ = plat::MutexNew();
+  if (!lock_) plat::FatalExit(mem::kExitOutOfMemory);
+}
+
+DeviceMap::~DeviceMap() {
+  mem::Release(aliases_);
+  plat::MutexFree(lock_);
+}
+
+uint16_t DeviceMap::ReadCellLocked(uint8_t area, uint16_t address) {
+  LockMap();
+  uint16_t value = Cell(area, address);
+  UnlockMap();
+  return value;
+}
+
+void DeviceMap::WriteCellFromUser(uint8_t area, uint16_t address, int32_t value) {
+  uint16_t low = static_cast<uint16_t>(static_cast<uint32_t>(value) & 0xFFFFu);
+  if (IsBitArea(area)) low = low ? 1 : 0;
+  LockMap();
+  SetCell(area, address, low);
+  UnlockMap();
+}
+
+int64_t DeviceMap::FindAlias(uint8_t area, uint16_t address) const {
+  for (uint32_t i = 0; i < aliasCount_; ++i) {
+    if (aliases_[i].area == area && aliases_[i].address == address) return i;
+  }
+  return -1;
+}
+
+void DeviceMap::GetAlias(uint8_t area, uint16_t address, Unit* buffer, int32_t capacity) {
+  if (!buffer || capacity <= 0) return;
+  LockMap();
+  int64_t index = FindAlias(area, address);
+  int32_t length = 0;
+  if (index >= 0) {
+    const Unit* text = aliases_[index].text;
+    while (length < capacity - 1 && text[length]) {
+      buffer[length] = text[length];
+      ++length;
+    }
+  }
+  buffer[length] = 0;
+  UnlockMap();
+}
+
+namespace {
+
+void StoreAliasText(AliasEntry* entry, const Unit* text) {
+  int32_t length = 0;
+  while (length < kAliasMaxLength && text[length]) {
+    entry->text[length] = text[length];
+    ++length;
+  }
+  entry->text[length] = 0;
+}
+
+}  // namespace
+
+void DeviceMap::SetAlias(uint8_t area, uint16_t address, const Unit* text) {
+  bool hasText = text && text[0];
+  LockMap();
+  int64_t index = FindAlias(area, address);
+  if (index >= 0 && hasText) {
+    StoreAliasText(&aliases_[index], text);
+  } else if (index >= 0) {
+    for (uint32_t i = static_cast<uint32_t>(index) + 1; i < aliasCount_; ++i) aliases_[i - 1] = aliases_[i];
+    --aliasCount_;
+  } else if (hasText) {
+    if (aliasCount_ == aliasCapacity_) {
+      uint32_t grown = aliasCapacity_ ? aliasCount_ * 2 : 1;
+      void* block = mem::Reallocate(aliases_, static_cast<size_t>(grown) * sizeof(AliasEntry));
+      if (!block) plat::FatalExit(mem::kExitOutOfMemory);
+      aliases_ = static_cast<AliasEntry*>(block);
+      aliasCapacity_ = grown;
+    }
+    AliasEntry* entry = &aliases_[aliasCount_++];
+    entry->area = area;
+    entry->address = address;
+    StoreAliasText(entry, text);
+  }
+  UnlockMap();
+}
