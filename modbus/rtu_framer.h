@@ -1,0 +1,26 @@
+#pragma once
+// Modbus RTU ADU: address, function code, data, CRC-16 low byte first;
+// 4 to 256 bytes. The same framer serves a serial line and datagrams (whole
+// frames) and a TCP byte stream, where the link predicts the length.
+
+#include <stdint.h>
+
+#include "modbus/framer.h"
+
+// The Modbus CRC-16 (initial 0xFFFF, reflected polynomial 0xA001).
+uint16_t Crc16(const uint8_t* bytes, uint32_t length);
+
+class RtuFramer final : public Framer {
+ public:
+  explicit RtuFramer(bool onByteStream = false) : kind_(onByteStream ? kFrameRtuStream : kFrameWhole) {}
+
+  int32_t BuildAdu(const AduHeader& header, const Pdu& pdu, uint8_t* buffer,
+                   uint32_t capacity) const override;
+  int32_t ParseAdu(const uint8_t* bytes, uint32_t length, AduHeader* header,
+                   Pdu* pdu) const override;
+  int32_t Kind() const override { return kind_; }
+  uint32_t MinAduLength() const override { return 4; }
+
+ private:
+  int32_t kind_;
+};
