@@ -36,7 +36,7 @@ constexpr bool IsExceptionStatus(int32_t status) { return status < kStatusExcept
 
 // The exception code of an exception status, taken modulo 256.
 constexpr uint8_t ExceptionCodeOf(int32_t status) {
-  return static_cast<uint8_t>(static_cast<uint32_t>(kStatusExceptionBase - status) & 0xFFu);
+  return static_cast<uint8_t>((static_cast<uint32_t>(kStatusExceptionBase) - static_cast<uint32_t>(status)) & 0xFFu);
 }
 
 // Results of the transport operations (modbus/transport.h). The link turns
