@@ -1,0 +1,276 @@
+// The RTU line discipline on the simulated line: frame ends at gaps longer
+// than t1.5, frames followed too soon, resynchronisation, the silence
+// before sending; and ASCII frames collected across reads by the link.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modbus/ascii_framer.h"
+#include "modbus/link.h"
+#include "modbus/rtu_framer.h"
+#include "modbus/status.h"
+#include "transport/serial/ascii_serial.h"
+#include "transport/serial/rtu_serial.h"
+#include "transport/serial/simulated_line.h"
+
+namespace {
+
+SerialLineSettings Line(uint32_t baud) {
+  SerialLineSettings settings;
+  settings.portName = u"COM7";
+  settings.baudRate = baud;
+  return settings;
+}
+
+std::vector<uint8_t> Frame(uint8_t unit, size_t length) {
+  std::vector<uint8_t> frame(length);
+  for (size_t i = 0; i < length; ++i) frame[i] = static_cast<uint8_t>(unit + i);
+  return frame;
+}
+
+// An open RTU transport whose start-up resynchronisation is done.
+struct RtuLine {
+  explicit RtuLine(uint32_t baud) : port(Line(baud), line.Api()) {
+    EXPECT_EQ(port.Open(), 1);
+    EXPECT_EQ(port.PrepareExchange(), 1);
+  }
+  SimulatedLine line;
+  RtuSerialTransport port;
+  uint8_t buffer[257] = {};
+};
+
+TEST(RtuFrameGaps, SecondFrameTooSoonIsRejectedAndLaterOneIsReceived) {
+  // Silences between the end of the first frame and the start bit of the
+  // second. The driver measures gaps from character to character, so a
+  // silence counts one character time more.
+  struct Case {
+    uint32_t baud;
+    uint64_t gapUs;
+    int32_t first;   // result of the first ReadFrame
+    int32_t second;  // result of the next one
+  } cases[] = {
+      {9600, 500, 16, 0},                       // under t1.5 between characters: one frame
+      {9600, 3000, TransportInvalidFrame, 0},   // between t1.5 and t3.5: rejected, both consumed
+      {9600, 5000, 8, 8},                       // t3.5 or more: two frames
+      {9600, 8000, 8, 8},
+      {1200, 20000, TransportInvalidFrame, 0},  // t1.5 14 ms, t3.5 33 ms
+      {1200, 40000, 8, 8},
+      {115200, 2500, 8, 8},                     // above 19200 baud no extra check
+      {115200, 1000, 16, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.baud << " baud, gap " << c.gapUs << " us");
+    RtuLine rtu(c.baud);
+    uint64_t end = rtu.line.Arrive(rtu.line.NowUs() + 10000, Frame(1, 8));
+    rtu.line.Arrive(end + c.gapUs, Frame(0x41, 8));
+    EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), c.first);
+    if (c.first == 8) {
+      EXPECT_EQ(rtu.buffer[0], 1);
+    }
+    int32_t second = rtu.port.ReadFrame(rtu.buffer, 257, 500);
+    EXPECT_EQ(second, c.second);
+    if (c.second == 8) {
+      EXPECT_EQ(rtu.buffer[0], 0x41);
+    }
+    // Only a read that found nothing asks for a resynchronisation.
+    EXPECT_EQ(rtu.port.ResynchroniseDue(), c.second == 0);
+  }
+}
+
+TEST(RtuFrameGaps, FrameEndsAtTheFirstGapLongerThanT15) {
+  RtuLine rtu(9600);
+  uint64_t end = rtu.line.Arrive(rtu.line.NowUs() + 10000, Frame(1, 8));
+  ASSERT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
+  // t1.5 to end the read, then the rest of t3.5 without a character.
+  uint64_t returnedUs = rtu.line.NowUs();
+  EXPECT_GE(returnedUs, end + 5000);
+  EXPECT_LE(returnedUs, end + 6000);
+}
+
+TEST(RtuFrameGaps, NoExtraSilenceCheckAt115200) {
+  RtuLine rtu(115200);
+  uint64_t end = rtu.line.Arrive(rtu.line.NowUs() + 10000, Frame(1, 8));
+  ASSERT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
+  EXPECT_LE(rtu.line.NowUs(), end + 2000 + 1);
+}
+
+TEST(RtuFrameGaps, OversizedFrameIsConsumed) {
+  RtuLine rtu(19200);
+  rtu.line.Arrive(rtu.line.NowUs() + 1000, Frame(0, 300));
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), TransportFrameTooLarge);
+  EXPECT_FALSE(rtu.port.ResynchroniseDue());
+  EXPECT_EQ(rtu.line.QueuedInput(), 0);
+  uint64_t start = rtu.line.NowUs() + 1000;
+  rtu.line.Arrive(start, Frame(9, 6));
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 6);
+}
+
+TEST(RtuFrameGaps, LineThatNeverFallsQuietGivesUpWithinTheBudget) {
+  SimulatedLine line;
+  RtuSerialTransport port(Line(9600), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  // A character every 3 ms for four seconds.
+  for (uint64_t t = 0; t < 4000000; t += 3000) line.Arrive(t, {0x55});
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(port.PrepareExchange(), 0);
+  // 257 characters at 9600 baud (268 ms) plus two seconds.
+  EXPECT_GE(plat::Tick() - start, 2268u);
+  EXPECT_LE(plat::Tick() - start, 2275u);
+  EXPECT_TRUE(port.ResynchroniseDue());
+}
+
+TEST(RtuFrameGaps, LineErrorsInAFrameAreReportedAndResynchronise) {
+  struct Case {
+    DWORD errors;
+    int32_t result;
+  } cases[] = {{CE_RXPARITY, TransportLineError}, {CE_OVERRUN, TransportOverrun}};
+  for (const Case& c : cases) {
+    RtuLine rtu(9600);
+    uint64_t start = rtu.line.NowUs() + 1000;
+    rtu.line.Arrive(start, Frame(1, 8));
+    rtu.line.RaiseErrors(start + 4000, c.errors, false);
+    EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), c.result);
+    EXPECT_TRUE(rtu.port.ResynchroniseDue());
+    EXPECT_EQ(rtu.port.PrepareExchange(), 1);
+    EXPECT_FALSE(rtu.port.ResynchroniseDue());
+  }
+}
+
+TEST(RtuFrameGaps, NothingArrivingIsATimeoutThatAsksForResynchronisation) {
+  RtuLine rtu(9600);
+  EXPECT_FALSE(rtu.port.ResynchroniseDue());
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 250), 0);
+  EXPECT_EQ(plat::Tick() - start, 250u);
+  EXPECT_TRUE(rtu.port.ResynchroniseDue());
+}
+
+TEST(RtuTransmit, NextFrameWaitsForT35AfterTheLineWasBusy) {
+  struct Case {
+    uint32_t baud;
+    uint32_t t35;
+  } cases[] = {{9600, 5}, {1200, 33}, {115200, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.baud);
+    RtuLine rtu(c.baud);
+    // After a received frame: t3.5 counted from its end.
+    rtu.line.Arrive(rtu.line.NowUs() + 1000, Frame(1, 8));
+    ASSERT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
+    uint32_t start = plat::Tick();
+    EXPECT_EQ(rtu.port.BeginTransmit(), 1);
+    EXPECT_EQ(plat::Tick() - start, 0u);  // the read already waited t3.5 past the frame
+    // After a sent frame: t3.5 after it has left the port.
+    const uint8_t frame[8] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+    ASSERT_EQ(rtu.port.Write(frame, 8, 2000), 8);
+    ASSERT_EQ(rtu.port.FinishTransmit(rtu.port.WriteBudget(8)), 1);
+    start = plat::Tick();
+    EXPECT_EQ(rtu.port.BeginTransmit(), 1);
+    EXPECT_EQ(plat::Tick() - start, c.t35);
+  }
+}
+
+// A client exchange through the link: request out after the silence,
+// response in as one frame.
+TEST(RtuTransmit, ClientExchangeThroughTheLink) {
+  SimulatedLine line;
+  RtuSerialTransport port(Line(9600), line.Api());
+  RtuFramer framer;
+  Link* link = LinkCreate(&port, &framer, kLinkRoleClient, nullptr, nullptr, nullptr);
+  uint64_t quietFrom = line.NowUs();
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_EQ(port.PrepareExchange(), 1);
+
+  AduHeader header;
+  header.unitId = 1;
+  Pdu pdu;
+  pdu.function = 3;
+  pdu.length = 4;
+  const uint8_t request[4] = {0, 0, 0, 1};
+  for (int i = 0; i < 4; ++i) pdu.data[i] = request[i];
+  uint8_t adu[kAduBufferSize];
+  int32_t length = framer.BuildAdu(header, pdu, adu, sizeof(adu));
+  ASSERT_EQ(length, 8);
+  ASSERT_EQ(SendAdu(link, adu, static_cast<uint32_t>(length)), 8);
+  std::vector<SimulatedLine::SentByte> sent = line.Sent();
+  ASSERT_EQ(sent.size(), 8u);
+  EXPECT_GE(sent[0].startUs, quietFrom + 5000);  // t3.5 of silence first
+
+  const std::vector<uint8_t> response = {1, 3, 2, 0x12, 0x34, 0xB5, 0x33};
+  line.Arrive(line.NowUs() + 20000, response);
+  AduHeader responseHeader;
+  Pdu responsePdu;
+  EXPECT_EQ(ReceiveAdu(link, &responseHeader, &responsePdu, 1000), 7);
+  EXPECT_EQ(responseHeader.unitId, 1);
+  EXPECT_EQ(responsePdu.function, 3);
+  EXPECT_EQ(responsePdu.length, 3u);
+
+  // A corrupted response is a CRC error, not a transport failure.
+  std::vector<uint8_t> corrupt = response;
+  corrupt[4] ^= 0xFF;
+  line.Arrive(line.NowUs() + 20000, corrupt);
+  EXPECT_EQ(ReceiveAdu(link, &responseHeader, &responsePdu, 1000), StatusCrcError);
+  LinkDestroy(link);
+}
+
+// --- ASCII -------------------------------------------------------------------
+
+TEST(AsciiSerial, FramesSplitAcrossReadsAreCollected) {
+  const std::string frame = ":010300000001FB\r\n";
+  struct Case {
+    size_t splitAt;
+    uint64_t pauseUs;
+    int32_t result;
+  } cases[] = {
+      {1, 300000, 17},                      // pause after the colon
+      {8, 900000, 17},                      // under a second between characters
+      {16, 50000, 17},                      // the LF alone
+      {8, 1200000, StatusIncompleteFrame},  // over a second: incomplete
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.splitAt);
+    SimulatedLine line;
+    AsciiSerialTransport port(Line(9600), line.Api());
+    AsciiFramer framer;
+    Link* link = LinkCreate(&port, &framer, kLinkRoleServer, nullptr, nullptr, nullptr);
+    ASSERT_EQ(port.Open(), 1);
+    ASSERT_EQ(port.PrepareExchange(), 1);
+    std::vector<uint8_t> head(frame.begin(), frame.begin() + static_cast<long>(c.splitAt));
+    std::vector<uint8_t> tail(frame.begin() + static_cast<long>(c.splitAt), frame.end());
+    std::vector<uint8_t> noise = {'x', 'y'};
+    uint64_t end = line.Arrive(line.NowUs() + 1000, noise);
+    end = line.Arrive(end, head);
+    line.Arrive(end + c.pauseUs, tail);
+    AduHeader header;
+    Pdu pdu;
+    EXPECT_EQ(ReceiveAdu(link, &header, &pdu, 5000), c.result);
+    if (c.result > 0) {
+      EXPECT_EQ(header.unitId, 1);
+      EXPECT_EQ(pdu.function, 3);
+      EXPECT_EQ(pdu.length, 4u);
+    }
+    LinkDestroy(link);
+  }
+}
+
+TEST(AsciiSerial, LineErrorsSurfaceAsSerialStatuses) {
+  struct Case {
+    DWORD errors;
+    int32_t status;
+  } cases[] = {{CE_FRAME, StatusSerialFramingError}, {CE_RXOVER, StatusSerialOverrun}};
+  for (const Case& c : cases) {
+    SimulatedLine line;
+    AsciiSerialTransport port(Line(9600), line.Api());
+    AsciiFramer framer;
+    Link* link = LinkCreate(&port, &framer, kLinkRoleServer, nullptr, nullptr, nullptr);
+    ASSERT_EQ(port.Open(), 1);
+    uint64_t end = line.Arrive(line.NowUs() + 1000, {':', '0'});
+    line.RaiseErrors(end + 1000, c.errors, true);
+    AduHeader header;
+    Pdu pdu;
+    EXPECT_EQ(ReceiveAdu(link, &header, &pdu, 1000), c.status);
+    LinkDestroy(link);
+  }
+}
+
+}  // namespace

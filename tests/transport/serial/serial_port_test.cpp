@@ -1,0 +1,377 @@
+// The serial port transport against a simulated line: opening and line
+// set-up, reads with line errors, writes and the wire-time arithmetic, and
+// cancellation.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "modbus/status.h"
+#include "transport/serial/ascii_serial.h"
+#include "transport/serial/line_timing.h"
+#include "transport/serial/rtu_serial.h"
+#include "transport/serial/simulated_line.h"
+
+namespace {
+
+SerialLineSettings Line(uint32_t baud, uint8_t handshake = kHandshakeNone, const char16_t* name = u"COM5") {
+  SerialLineSettings settings;
+  settings.portName = name;
+  settings.baudRate = baud;
+  settings.handshake = handshake;
+  return settings;
+}
+
+std::wstring Wide(const char16_t* text) { return std::wstring(reinterpret_cast<const wchar_t*>(text)); }
+
+TEST(SerialPortOpen, DevicePathGetsThePrefixAndIsLimited) {
+  struct Case {
+    const char16_t* name;
+    const wchar_t* path;
+  } cases[] = {
+      {u"COM10", L"\\\\.\\COM10"},
+      {u"\\\\.\\COM3", L"\\\\.\\COM3"},
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", L"\\\\.\\ABCDEFGHIJKLMNOPQRSTUVWXYZ0"},
+  };
+  for (const Case& c : cases) {
+    SimulatedLine line;
+    AsciiSerialTransport port(Line(9600, kHandshakeNone, c.name), line.Api());
+    EXPECT_EQ(Wide(port.DevicePath()), c.path);
+    ASSERT_EQ(port.Open(), 1);
+    EXPECT_EQ(line.OpenedPath(), c.path);
+    EXPECT_LE(line.OpenedPath().size(), SerialPortTransport::kMaxPathLength);
+  }
+}
+
+TEST(SerialPortOpen, EmptyNameNeverOpens) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600, kHandshakeNone, u""), line.Api());
+  EXPECT_EQ(port.Open(), 0);
+  EXPECT_EQ(line.CreateCalls(), 0);
+}
+
+TEST(SerialPortOpen, LineSettingsAndHandshakeReachTheDriver) {
+  struct Case {
+    uint8_t handshake;
+    BOOL cts, dsr;
+    DWORD rts;
+  } cases[] = {
+      {kHandshakeNone, FALSE, FALSE, RTS_CONTROL_ENABLE},
+      {kHandshakeCts, TRUE, FALSE, RTS_CONTROL_ENABLE},
+      {kHandshakeDsr, FALSE, TRUE, RTS_CONTROL_ENABLE},
+      {kHandshakeCtsDsr, TRUE, TRUE, RTS_CONTROL_ENABLE},
+      {kHandshakeRtsToggle, FALSE, FALSE, RTS_CONTROL_TOGGLE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.handshake);
+    SimulatedLine line;
+    SerialLineSettings settings = Line(19200, c.handshake);
+    settings.dataBits = 7;
+    settings.parity = kParityEven;
+    settings.stopBits = kStopBitsTwo;
+    RtuSerialTransport port(settings, line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    DCB dcb = line.State();
+    EXPECT_EQ(dcb.BaudRate, 19200u);
+    EXPECT_EQ(dcb.ByteSize, 7);
+    EXPECT_EQ(dcb.Parity, EVENPARITY);
+    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    EXPECT_TRUE(dcb.fBinary);
+    EXPECT_TRUE(dcb.fParity);
+    EXPECT_EQ(dcb.fOutxCtsFlow, static_cast<DWORD>(c.cts));
+    EXPECT_EQ(dcb.fOutxDsrFlow, static_cast<DWORD>(c.dsr));
+    EXPECT_EQ(dcb.fRtsControl, c.rts);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_FALSE(dcb.fOutX || dcb.fInX || dcb.fNull || dcb.fErrorChar || dcb.fAbortOnError ||
+                 dcb.fDsrSensitivity);
+    EXPECT_EQ(port.BitsPerCharacter(), 11u);
+  }
+}
+
+TEST(SerialPortOpen, RefusalsLeaveThePortClosed) {
+  {
+    SimulatedLine line;
+    AsciiSerialTransport port(Line(9600, 5), line.Api());
+    EXPECT_EQ(port.Open(), 0);
+    EXPECT_EQ(line.CreateCalls(), 0);  // handshake 5 never reaches the driver
+    EXPECT_EQ(port.IsReady(), 0);
+  }
+  {
+    SimulatedLine line;
+    line.FailCreate(true);
+    AsciiSerialTransport port(Line(9600), line.Api());
+    EXPECT_EQ(port.Open(), 0);
+    EXPECT_EQ(port.IsReady(), 0);
+  }
+  // The line settings (first SetCommState) and the handshake (second).
+  for (int failingCall : {1, 2}) {
+    SimulatedLine line;
+    line.FailSetCommStateFrom(failingCall);
+    RtuSerialTransport port(Line(9600), line.Api());
+    EXPECT_EQ(port.Open(), 0);
+    EXPECT_EQ(port.IsReady(), 0);
+    EXPECT_FALSE(line.PortOpen());
+  }
+}
+
+TEST(SerialPortOpen, LineTimeoutsFollowTheFraming) {
+  struct Case {
+    uint32_t baud;
+    DWORD rtuInterval, rtuWrite, asciiWrite;
+  } cases[] = {{1200, 14, 10, 9}, {9600, 2, 2, 2}, {115200, 2, 1, 1}, {0, 2, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.baud);
+    {
+      SimulatedLine line;
+      RtuSerialTransport port(Line(c.baud), line.Api());
+      ASSERT_EQ(port.Open(), 1);
+      COMMTIMEOUTS t = line.Timeouts();
+      EXPECT_EQ(t.ReadIntervalTimeout, c.rtuInterval);
+      EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
+      EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
+      EXPECT_EQ(t.WriteTotalTimeoutMultiplier, c.rtuWrite);
+      EXPECT_EQ(t.WriteTotalTimeoutConstant, 2000u);
+    }
+    {
+      SimulatedLine line;
+      AsciiSerialTransport port(Line(c.baud), line.Api());
+      ASSERT_EQ(port.Open(), 1);
+      COMMTIMEOUTS t = line.Timeouts();
+      EXPECT_EQ(t.ReadIntervalTimeout, 0u);
+      EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
+      EXPECT_EQ(t.WriteTotalTimeoutMultiplier, c.asciiWrite);
+      EXPECT_EQ(t.WriteTotalTimeoutConstant, 2000u);
+    }
+  }
+  SimulatedLine line;
+  AsciiSerialTransport closed(Line(9600), line.Api());
+  EXPECT_EQ(closed.ApplyLineTimeouts(), 0);
+}
+
+// --- reads and line errors -------------------------------------------------------
+
+TEST(SerialPortRead, DeliversBytesAndTimesOut) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  line.Arrive(line.NowUs() + 10000, {':', '0', '1'});
+  uint8_t buffer[8] = {};
+  EXPECT_EQ(port.Read(buffer, 3, 100), 3);
+  EXPECT_EQ(buffer[0], ':');
+  uint32_t before = plat::Tick();
+  EXPECT_EQ(port.Read(buffer, 1, 40), 0);
+  EXPECT_EQ(plat::Tick() - before, 40u);
+  EXPECT_EQ(port.Read(nullptr, 1, 40), 0);
+  EXPECT_EQ(port.Read(buffer, 0, 40), 0);
+}
+
+TEST(SerialPortRead, LineErrorsAreReportedOnceAndCleared) {
+  struct Case {
+    DWORD errors;
+    int32_t result;
+  } cases[] = {
+      {CE_RXPARITY, TransportLineError}, {CE_FRAME, TransportLineError},
+      {CE_BREAK, TransportLineError},    {CE_OVERRUN, TransportOverrun},
+      {CE_RXOVER, TransportOverrun},     {CE_RXPARITY | CE_OVERRUN, TransportOverrun},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.errors);
+    SimulatedLine line;
+    AsciiSerialTransport port(Line(9600), line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    line.RaiseErrors(line.NowUs() + 5000, c.errors, true);
+    uint8_t buffer[4];
+    EXPECT_EQ(port.Read(buffer, 1, 100), c.result);
+    line.Arrive(line.NowUs() + 1000, {'A'});
+    EXPECT_EQ(port.Read(buffer, 1, 100), 1);  // the error state is gone
+    EXPECT_EQ(buffer[0], 'A');
+  }
+}
+
+TEST(SerialPortRead, ClosedOrStoppedPortReportsCancelled) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600), line.Api());
+  uint8_t buffer[4];
+  EXPECT_EQ(port.Read(buffer, 1, 10), TransportCancelled);
+  ASSERT_EQ(port.Open(), 1);
+  port.Close();
+  EXPECT_EQ(port.IsReady(), 0);
+  EXPECT_FALSE(line.PortOpen());
+  EXPECT_EQ(port.Read(buffer, 1, 10), TransportCancelled);
+  EXPECT_EQ(port.Write(buffer, 1, 10), TransportCancelled);
+  port.Close();  // twice is harmless
+}
+
+// --- writing and the wire time ---------------------------------------------------
+
+TEST(SerialPortWrite, BudgetCountsTheWireTimePlusTwoSeconds) {
+  struct Case {
+    uint32_t baud;
+    uint8_t parity, stopBits;
+    uint32_t length, budget;
+  } cases[] = {
+      {9600, kParityNone, kStopBitsOne, 8, 2009},  {1200, kParityNone, kStopBitsOne, 100, 2834},
+      {9600, kParityEven, kStopBitsTwo, 256, 2320}, {0, kParityNone, kStopBitsOne, 256, 2000},
+      {1, kParityEven, kStopBitsTwo, 0xFFFFFFFFu, 0xFFFFFFFFu},
+  };
+  for (const Case& c : cases) {
+    SimulatedLine line;
+    SerialLineSettings settings = Line(c.baud);
+    settings.parity = c.parity;
+    settings.stopBits = c.stopBits;
+    RtuSerialTransport port(settings, line.Api());
+    EXPECT_EQ(port.WriteBudget(c.length), c.budget) << c.baud << " " << c.length;
+  }
+}
+
+TEST(SerialPortWrite, FinishTransmitWaitsForTheWireAndTheQueue) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  const uint8_t frame[8] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(port.Write(frame, 8, 2009), 8);
+  EXPECT_EQ(port.FinishTransmit(2009), 1);
+  // 8 characters of 10 bits at 9600 baud: 8.3 ms, waited as 9 ms.
+  EXPECT_GE(plat::Tick() - start, 9u);
+  EXPECT_LE(plat::Tick() - start, 11u);
+  EXPECT_EQ(line.SentBytes(), std::vector<uint8_t>(frame, frame + 8));
+  // Nothing written since: nothing to wait for.
+  start = plat::Tick();
+  EXPECT_EQ(port.FinishTransmit(100), 1);
+  EXPECT_EQ(plat::Tick(), start);
+}
+
+TEST(SerialPortWrite, FinishTransmitRefusesAWireTimeThatCannotFit) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(1200), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  std::vector<uint8_t> bytes(100, 0x55);
+  ASSERT_EQ(port.Write(bytes.data(), 100, 3000), 100);
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(port.FinishTransmit(500), 0);  // 834 ms on the wire
+  EXPECT_EQ(plat::Tick(), start);
+}
+
+TEST(SerialPortWrite, StalledOutputTimesOutAndResetClosesThePort) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600, kHandshakeCts), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  line.SetOutputStalled(true);
+  const uint8_t bytes[4] = {1, 2, 3, 4};
+  ASSERT_EQ(port.Write(bytes, 4, 100), 4);
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(port.FinishTransmit(100), 0);
+  EXPECT_EQ(plat::Tick() - start, 100u);
+  port.ResetAfterError();
+  EXPECT_EQ(port.IsReady(), 0);
+  EXPECT_TRUE(line.SentBytes().empty());  // the queued bytes were cleared
+}
+
+TEST(SerialPortWrite, LineErrorsWhileDrainingAreReported) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  const uint8_t bytes[4] = {1, 2, 3, 4};
+  ASSERT_EQ(port.Write(bytes, 4, 100), 4);
+  line.RaiseErrors(line.NowUs() + 1000, CE_FRAME, false);
+  EXPECT_EQ(port.FinishTransmit(100), TransportLineError);
+}
+
+TEST(SerialPortPrepare, DiscardsStaleInput) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(9600), line.Api());
+  EXPECT_EQ(port.PrepareExchange(), 0);
+  ASSERT_EQ(port.Open(), 1);
+  line.Arrive(line.NowUs(), {1, 2, 3});
+  line.AdvanceUs(10000);
+  EXPECT_EQ(line.QueuedInput(), 3);
+  EXPECT_EQ(port.PrepareExchange(), 1);
+  EXPECT_EQ(line.QueuedInput(), 0);
+}
+
+// --- cancellation ----------------------------------------------------------------
+
+// Each operation is cancelled 30 ms into its wait; it must end then, not at
+// its own time-out, with the operation's cancelled result.
+TEST(SerialPortCancel, EndsEveryPendingWaitAtOnce) {
+  struct Case {
+    const char* name;
+    std::function<int32_t(RtuSerialTransport&)> operation;
+    int32_t cancelled;
+  } cases[] = {
+      {"Read", [](RtuSerialTransport& p) { uint8_t b[4]; return p.Read(b, 4, 5000); }, TransportCancelled},
+      {"ReadFrame", [](RtuSerialTransport& p) { uint8_t b[257]; return p.ReadFrame(b, 257, 5000); },
+       TransportCancelled},
+      {"FinishTransmit",
+       [](RtuSerialTransport& p) {
+         std::vector<uint8_t> bytes(200, 0);
+         p.Write(bytes.data(), 200, 1000);
+         return p.FinishTransmit(5000);
+       },
+       TransportCancelled},
+      {"BeginTransmit",
+       [](RtuSerialTransport& p) {
+         const uint8_t frame[1] = {0};
+         p.Write(frame, 1, 100);
+         p.FinishTransmit(1000);  // next frame only after 5 s of silence below
+         return p.BeginTransmit();
+       },
+       0},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedLine line;
+    SerialLineSettings settings = Line(c.cancelled == 0 ? 1 : 9600);
+    RtuSerialTransport port(settings, line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    uint32_t start = plat::Tick();
+    uint64_t cancelAt = line.NowUs() + 30000;
+    line.At(cancelAt, [&port] { port.Cancel(); });
+    EXPECT_EQ(c.operation(port), c.cancelled);
+    EXPECT_LE(plat::Tick() - start, 31u);
+    EXPECT_EQ(port.IsReady(), 1);  // the port stays open
+    uint8_t buffer[4];
+    EXPECT_EQ(port.Read(buffer, 1, 10), TransportCancelled);
+    EXPECT_FALSE(line.Stuck());
+    // The next Open clears the stop event.
+    ASSERT_EQ(port.Open(), 1);
+    line.Arrive(line.NowUs(), {7});
+    EXPECT_EQ(port.Read(buffer, 1, 20000), 1);
+  }
+}
+
+TEST(SerialPortCancel, PrepareExchangeFailsWhenCancelledInItsSilenceWait) {
+  SimulatedLine line;
+  RtuSerialTransport port(Line(1200), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  // A chattering line keeps the silence wait busy until the cancel.
+  for (int i = 0; i < 50; ++i) line.Arrive(line.NowUs() + 10000u * i, {0xAA});
+  line.At(line.NowUs() + 200000, [&port] { port.Cancel(); });
+  EXPECT_EQ(port.PrepareExchange(), 0);
+  EXPECT_LE(plat::Tick() - 1000u, 201u);
+}
+
+TEST(SerialPortCancel, AnotherThreadEndsARealWait) {
+  SimulatedLine line;
+  line.SetRealWaitLimit(60000);
+  AsciiSerialTransport port(Line(9600), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  std::atomic<int32_t> result{1};
+  std::atomic<bool> started{false};
+  std::thread worker([&] {
+    uint8_t buffer[4];
+    started = true;
+    result = port.Read(buffer, 4, 60000);
+  });
+  while (!started) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto before = std::chrono::steady_clock::now();
+  port.Cancel();
+  worker.join();
+  EXPECT_EQ(result.load(), TransportCancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#pragma once
+// A simulated serial line behind the communications seam. Bytes arrive at
+// chosen virtual times and at the wire speed of the line settings the
+// transport programmed; the driver's interval and total read time-outs,
+// comm-event waits, error bits, purges and cancellation behave as the
+// Windows serial driver documents them; written bytes leave the output
+// queue at wire speed. Time is virtual: a wait through the seam lets time
+// pass up to the next thing that happens on the line instead of sleeping,
+// and plat::Tick() follows it (FakeClock).
+//
+// Only one SimulatedLine may live at a time (the seam's entries are plain
+// functions). Calls are serialised by an internal lock, so another thread
+// may call Cancel on the transport while the worker waits.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/fake_clock.h"
+#include "transport/serial/comm_api.h"
+
+class SimulatedLine {
+ public:
+  static constexpr uint64_t kNever = UINT64_MAX;
+
+  SimulatedLine();
+  ~SimulatedLine();
+  SimulatedLine(const SimulatedLine&) = delete;
+  SimulatedLine& operator=(const SimulatedLine&) = delete;
+
+  const CommApi* Api() const { return &api_; }
+
+  // Virtual time in microseconds since the line was created.
+  uint64_t NowUs();
+  // Lets virtual time pass, delivering what arrives meanwhile.
+  void AdvanceUs(uint64_t microseconds);
+
+  // The time one character takes with the line settings in force.
+  uint64_t CharacterUs();
+
+  // Schedules bytes whose start bit begins at startUs; byte i is complete
+  // at startUs + (i + 1) character times. Returns the time the last byte is
+  // complete.
+  uint64_t Arrive(uint64_t startUs, const std::vector<uint8_t>& bytes);
+  // The driver flags line-error bits (CE_...) at that time; with
+  // withByte the character that carried the error is still queued.
+  void RaiseErrors(uint64_t atUs, DWORD errors, bool withByte);
+  // Runs an action at a virtual time (outside the line's lock), for
+  // example the transport's Cancel as if another thread called it then.
+  void At(uint64_t atUs, std::function<void()> action);
+
+  // Output: every byte written, with the time its start bit left the port.
+  struct SentByte {
+    uint64_t startUs;
+    uint8_t value;
+  };
+  std::vector<SentByte> Sent();
+  std::vector<uint8_t> SentBytes();
+  // A stalled output (flow control holding it) keeps written bytes queued.
+  void SetOutputStalled(bool stalled);
+
+  // What the transport asked of the driver.
+  std::wstring OpenedPath();
+  int CreateCalls();
+  DCB State();
+  COMMTIMEOUTS Timeouts();
+  std::vector<COMMTIMEOUTS> TimeoutHistory();
+  bool PortOpen();
+  int QueuedInput();
+
+  // Faults of the driver.
+  void FailCreate(bool fail);
+  // SetCommState calls from this count on (1-based) fail, as Wine's does
+  // for settings a pseudo-terminal cannot take.
+  void FailSetCommStateFrom(int call);
+
+  // When set, a wait with nothing scheduled before its time-out blocks for
+  // real (up to this many milliseconds), so another thread can end it.
+  void SetRealWaitLimit(uint32_t milliseconds);
+
+  // True once the transport waited without limit on a quiet line (a fault
+  // of the transport: it would hang on a real port).
+  bool Stuck();
+
+ private:
+  struct Arrival {
+    uint64_t atUs;
+    bool hasByte;
+    uint8_t value;
+    DWORD errors;
+  };
+  struct QueuedByte {
+    uint8_t value;
+    uint64_t arrivedUs;
+  };
+  struct PendingRead {
+    OVERLAPPED* overlapped = nullptr;
+    uint8_t* buffer = nullptr;
+    DWORD capacity = 0;
+    DWORD got = 0;
+    uint64_t startUs = 0;
+    uint64_t lastUs = 0;
+  };
+  struct PendingWait {
+    OVERLAPPED* overlapped = nullptr;
+    DWORD* mask = nullptr;
+  };
+  struct Scripted {
+    uint64_t atUs;
+    std::function<void()> action;
+  };
+
+  using Lock = std::unique_lock<std::recursive_mutex>;
+
+  static SimulatedLine* current_;
+  static HANDLE WINAPI SimCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+  static BOOL WINAPI SimCloseHandle(HANDLE);
+  static BOOL WINAPI SimGetCommState(HANDLE, LPDCB);
+  static BOOL WINAPI SimSetCommState(HANDLE, LPDCB);
+  static BOOL WINAPI SimSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS);
+  static BOOL WINAPI SimSetCommMask(HANDLE, DWORD);
+  static BOOL WINAPI SimWaitCommEvent(HANDLE, LPDWORD, LPOVERLAPPED);
+  static BOOL WINAPI SimClearCommError(HANDLE, LPDWORD, LPCOMSTAT);
+  static BOOL WINAPI SimPurgeComm(HANDLE, DWORD);
+  static BOOL WINAPI SimReadFile(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  static BOOL WINAPI SimWriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  static BOOL WINAPI SimGetOverlappedResult(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+  static BOOL WINAPI SimCancelIo(HANDLE);
+  static DWORD WINAPI SimWaitForMultipleObjects(DWORD, const HANDLE*, BOOL, DWORD);
+  static DWORD WINAPI SimGetLastError();
+
+  BOOL Fail(DWORD error);
+  bool IsPort(HANDLE handle) const;
+  uint64_t ByteUs(uint64_t count);
+  uint64_t NextEventUs();
+  void AdvanceTo(uint64_t atUs, Lock& lock);
+  void Deliver();
+  void CheckReadDone();
+  void CompleteRead(DWORD error);
+  void CompleteWait(DWORD events);
+  void Complete(OVERLAPPED* overlapped, DWORD error, DWORD count);
+  DWORD OutQueue();
+  void Transmit(uint8_t value);
+  uint64_t ReadIntervalUs() const;
+  uint64_t ReadTotalDeadlineUs() const;
+
+  std::recursive_mutex mutex_;
+  FakeClock clock_;
+  uint32_t baseMs_;
+  CommApi api_{};
+  uint64_t nowUs_ = 0;
+  bool open_ = false;
+  bool failCreate_ = false;
+  int setStateCalls_ = 0;
+  int failSetStateFrom_ = 0;
+  int createCalls_ = 0;
+  std::wstring path_;
+  DCB dcb_{};
+  COMMTIMEOUTS timeouts_{};
+  std::vector<COMMTIMEOUTS> timeoutHistory_;
+  DWORD mask_ = 0;
+  DWORD latched_ = 0;
+  DWORD errors_ = 0;
+  std::deque<Arrival> arrivals_;
+  std::deque<QueuedByte> input_;
+  std::vector<SentByte> sent_;
+  std::vector<uint64_t> leaveUs_;  // per sent byte: when its last bit left
+  bool stalled_ = false;
+  std::vector<uint8_t> held_;  // written while the output is stalled
+  bool readPending_ = false;
+  PendingRead read_;
+  bool waitPending_ = false;
+  PendingWait wait_;
+  std::vector<Scripted> scripted_;
+  uint32_t realWaitMs_ = 0;
+  bool stuck_ = false;
+};

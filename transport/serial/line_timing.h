@@ -1,0 +1,35 @@
+#pragma once
+// Time arithmetic of a serial line: how long characters take on the wire and
+// the RTU character times t1.5 and t3.5. All results are whole milliseconds,
+// rounded up; a baud rate of 0 switches every time computation off.
+
+#include <stdint.h>
+
+// Parity and stop-bit codes as the communications driver numbers them.
+constexpr uint8_t kParityNone = 0;
+constexpr uint8_t kParityOdd = 1;
+constexpr uint8_t kParityEven = 2;
+constexpr uint8_t kStopBitsOne = 0;
+constexpr uint8_t kStopBitsTwo = 2;
+
+// One start bit, the data bits, a parity bit when parity is on, and one or
+// two stop bits.
+uint32_t BitsPerCharacter(uint8_t dataBits, uint8_t parity, uint8_t stopBits);
+
+// ceil(count x bits x 1000 / baud); 0 when the baud rate is 0. Saturates at
+// 2^32 - 1.
+uint32_t WireTimeMs(uint32_t count, uint32_t bitsPerCharacter, uint32_t baud);
+
+// RTU silences counted in 11-bit characters: 1.5 characters end a frame, 3.5
+// separate two frames. Above 19200 baud both are fixed (2 ms), as the serial
+// line guide recommends, because the driver cannot time finer gaps reliably.
+uint32_t RtuT15Ms(uint32_t baud);
+uint32_t RtuT35Ms(uint32_t baud);
+
+// Driver write time-out per character: 11 bits for RTU, 10 bits for ASCII.
+uint32_t RtuWriteMsPerCharacter(uint32_t baud);
+uint32_t AsciiWriteMsPerCharacter(uint32_t baud);
+
+// The longest RTU frame plus its terminating character, used to bound the
+// reading of one frame and the waits for silence.
+constexpr uint32_t kRtuFrameBudgetCharacters = 257;

@@ -1,0 +1,147 @@
+#include "transport/serial/rtu_serial.h"
+
+#include "common/deadline.h"
+#include "modbus/pdu.h"
+#include "modbus/status.h"
+#include "transport/serial/line_timing.h"
+
+namespace {
+
+constexpr uint32_t kWriteConstantMs = 2000;
+constexpr uint32_t kSilenceBudgetExtraMs = 2000;
+
+uint32_t Max(uint32_t a, uint32_t b) { return a > b ? a : b; }
+
+}  // namespace
+
+RtuSerialTransport::RtuSerialTransport(const SerialLineSettings& settings, const CommApi* api)
+    : SerialPortTransport(settings, api),
+      t15_(RtuT15Ms(settings.baudRate)),
+      t35_(RtuT35Ms(settings.baudRate)) {
+  uint32_t frameTime = WireTimeMs(kRtuFrameBudgetCharacters, BitsPerCharacter(), settings.baudRate);
+  frameBudgetMs_ = frameTime + kSilenceBudgetExtraMs;
+}
+
+void RtuSerialTransport::MarkIdleFromNow(uint32_t delayMs) {
+  idleUntil_ = plat::Tick() + delayMs;
+  idleUntilValid_ = true;
+}
+
+int32_t RtuSerialTransport::Open() {
+  idleUntil_ = 0;
+  idleUntilValid_ = false;
+  resynchronise_ = true;
+  return SerialPortTransport::Open();
+}
+
+int32_t RtuSerialTransport::ApplyLineTimeouts() {
+  // The interval time-out ends a read at the first gap longer than t1.5;
+  // no total time-out, the transport's own deadline bounds the read.
+  return SetDriverTimeouts(t15_, 0, 0, RtuWriteMsPerCharacter(Line().baudRate), kWriteConstantMs);
+}
+
+int32_t RtuSerialTransport::WaitForSilence(uint32_t windowMs) {
+  uint32_t start = plat::Tick();
+  for (;;) {
+    if (!DiscardInput()) return TransportIoError;
+    int32_t remaining = static_cast<int32_t>(frameBudgetMs_) - TickDiff(plat::Tick(), start);
+    if (remaining <= 0) return TransportInvalidFrame;
+    uint32_t wait = static_cast<uint32_t>(remaining) < windowMs ? static_cast<uint32_t>(remaining) : windowMs;
+    DriverOutcome outcome = WaitForCharacter(wait);
+    if (outcome.lineErrors) return MapOutcome(outcome);
+    switch (outcome.result) {
+      case DriverResult::Ok:
+        continue;  // a character: discarded by the next purge
+      case DriverResult::TimedOut:
+        return wait == windowMs ? 1 : TransportInvalidFrame;
+      case DriverResult::Cancelled:
+      case DriverResult::NotOpen:
+        return TransportCancelled;
+      default:
+        return TransportIoError;
+    }
+  }
+}
+
+int32_t RtuSerialTransport::PrepareExchange() {
+  if (!resynchronise_) return SerialPortTransport::PrepareExchange();
+  if (WaitForSilence(t35_) != 1) return 0;
+  resynchronise_ = false;
+  MarkIdleFromNow(0);
+  return 1;
+}
+
+int32_t RtuSerialTransport::BeginTransmit() {
+  int32_t wait = static_cast<int32_t>(t35_);
+  if (idleUntilValid_) wait = TickDiff(idleUntil_, plat::Tick());
+  if (wait > 0 && WaitOnStopEvent(static_cast<uint32_t>(wait))) return 0;
+  return StopRequested() ? 0 : 1;
+}
+
+int32_t RtuSerialTransport::FinishTransmit(uint32_t timeoutMs) {
+  int32_t result = SerialPortTransport::FinishTransmit(timeoutMs);
+  if (result > 0) MarkIdleFromNow(t35_);
+  return result;
+}
+
+int32_t RtuSerialTransport::RejectFrame(int32_t result) {
+  int32_t silence = WaitForSilence(Max(t15_, t35_));
+  if (silence != 1) resynchronise_ = true;
+  return silence == TransportCancelled ? TransportCancelled : result;
+}
+
+int32_t RtuSerialTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  if (!buffer || capacity == 0) return 0;
+  if (StopRequested() || !IsReady()) return TransportCancelled;
+
+  DriverOutcome first = WaitForCharacter(timeoutMs);
+  int32_t waited = first.result == DriverResult::Ok && !first.lineErrors ? 1 : MapOutcome(first);
+  if (waited <= 0) {
+    if (waited != TransportCancelled) resynchronise_ = true;
+    return waited;
+  }
+  if (!ApplyLineTimeouts()) {
+    resynchronise_ = true;
+    return TransportIoError;
+  }
+
+  DriverOutcome read = ReadBytes(buffer, capacity, t15_ + frameBudgetMs_);
+  if (read.lineErrors || (read.result != DriverResult::Ok && read.result != DriverResult::TimedOut)) {
+    int32_t failure = MapOutcome(read);
+    if (failure != TransportCancelled) resynchronise_ = true;
+    return failure;
+  }
+  if (read.result == DriverResult::TimedOut) {
+    if (read.count > 0) return RejectFrame(TransportInvalidFrame);
+    resynchronise_ = true;
+    return 0;
+  }
+  if (read.count == 0) {
+    resynchronise_ = true;
+    return 0;
+  }
+  if (read.count > kMaxRtuAdu) return RejectFrame(TransportFrameTooLarge);
+
+  if (t35_ > t15_) {
+    DriverOutcome next = WaitForCharacter(t35_ - t15_);
+    if (next.lineErrors) {
+      resynchronise_ = true;
+      return MapOutcome(next);
+    }
+    switch (next.result) {
+      case DriverResult::TimedOut:
+        break;
+      case DriverResult::Ok:
+        // The next frame began before t3.5 had passed.
+        return RejectFrame(TransportInvalidFrame);
+      case DriverResult::Cancelled:
+      case DriverResult::NotOpen:
+        return TransportCancelled;
+      default:
+        resynchronise_ = true;
+        return TransportIoError;
+    }
+  }
+  MarkIdleFromNow(0);
+  return static_cast<int32_t>(read.count);
+}
