@@ -1,0 +1,51 @@
+#pragma once
+// Helpers shared by the fuzz targets: reading configuration bytes off the
+// front of the input and feeding the rest through the scripted transport in
+// chunks and at times the input chooses.
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <cstdlib>
+
+#include "support/scripted_transport.h"
+
+#define FUZZ_CHECK(condition) \
+  do {                        \
+    if (!(condition)) std::abort(); \
+  } while (0)
+
+class FuzzInput {
+ public:
+  FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  size_t Left() const { return size_ - at_; }
+
+  // The rest of the input as chunks: each chunk is preceded by one control
+  // byte whose low four bits give its length (1-16) and whose high four bits
+  // its delay after the previous chunk (multiples of 150 ms).
+  void Script(ScriptedTransport* transport) {
+    uint32_t at = 0;
+    while (Left() > 0) {
+      const uint8_t control = Byte();
+      const size_t length = (control & 0x0F) + 1u;
+      at += (control >> 4) * 150u;
+      ScriptedTransport::Bytes chunk;
+      for (size_t i = 0; i < length && Left() > 0; ++i) chunk.push_back(Byte());
+      if (!chunk.empty()) transport->Deliver(at, chunk);
+    }
+  }
+
+  // Everything left as one chunk (one datagram or frame).
+  ScriptedTransport::Bytes Rest() {
+    ScriptedTransport::Bytes rest(data_ + at_, data_ + size_);
+    at_ = size_;
+    return rest;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
