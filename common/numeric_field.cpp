@@ -56,6 +56,9 @@ NumericSettings NumericField::Settings() const {
 int NumericField::Attach(HWND edit) {
   if (Window() || !edit || !IsWindow(edit)) return 0;
   if (!Bind(edit)) return 0;
+  // An edit that already has the focus is being edited: no suffix until it
+  // loses the focus.
+  focused_ = GetFocus() == edit;
   if (settings_.mode != kNumericNone) ShowValue(CurrentValue());
   return 1;
 }
