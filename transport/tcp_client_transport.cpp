@@ -1,0 +1,110 @@
+#include "transport/tcp_client_transport.h"
+
+#include "common/deadline.h"
+#include "transport/stream_pending.h"
+
+TcpClientTransport::TcpClientTransport(const char* host, uint16_t port, uint32_t connectTimeoutMs)
+    : port_(port), connectTimeoutMs_(connectTimeoutMs) {
+  uint32_t i = 0;
+  for (; host && host[i] && i < sizeof host_ - 1; ++i) host_[i] = host[i];
+  host_[i] = '\0';
+}
+
+TcpClientTransport::~TcpClientTransport() { Close(); }
+
+int32_t TcpClientTransport::Open() {
+  if (connected_) return 1;
+  if (Stopping() || StopRequested()) return 0;
+  if (!StartNetwork()) return Fail();
+  addrinfo* resolved = sock::Resolve(host_, port_, SOCK_STREAM, IPPROTO_TCP);
+  if (!resolved) return Fail();
+  if (socket_ != sock::kInvalid) {
+    sock::Destroy(socket_);
+    socket_ = sock::kInvalid;
+  }
+  uint32_t deadline = DeadlineAfter(connectTimeoutMs_);
+  bool ok = false;
+  for (addrinfo* entry = resolved; entry && !ok; entry = entry->ai_next) {
+    if (Stopping() || DeadlinePassed(deadline)) break;
+    sock::Handle handle = sock::Create(entry->ai_socktype, entry->ai_protocol);
+    if (handle == sock::kInvalid) continue;
+    bool done = false;
+    if (sock::SetNonBlocking(handle)) {
+      if (sock::Connect(handle, entry->ai_addr, entry->ai_addrlen) == 0) {
+        done = true;
+      } else if (sock::ConnectInProgress(sock::LastError())) {
+        done = WaitSliced(handle, NetWait::Connected, deadline) == 1 && sock::PendingError(handle) == 0;
+      }
+    }
+    if (done && !Stopping()) {
+      socket_ = handle;
+      ok = true;
+    } else {
+      sock::Destroy(handle);
+    }
+  }
+  sock::FreeResolved(resolved);
+  if (!ok || !sock::SetNoDelay(socket_)) return Fail();
+  pendingStart_ = pendingEnd_ = 0;
+  connected_ = true;
+  return 1;
+}
+
+int32_t TcpClientTransport::Fail() {
+  Close();
+  return 0;
+}
+
+void TcpClientTransport::Close() {
+  if (socket_ != sock::kInvalid) {
+    sock::ShutdownBoth(socket_);
+    sock::Destroy(socket_);
+    socket_ = sock::kInvalid;
+  }
+  connected_ = false;
+  pendingStart_ = pendingEnd_ = 0;
+  EndNetwork();
+}
+
+int32_t TcpClientTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  if (!connected_ || socket_ == sock::kInvalid || !buffer || capacity == 0) return TransportIoError;
+  if (Stopping()) return TransportCancelled;
+  if (pendingStart_ < pendingEnd_) return static_cast<int32_t>(TakePending(pending_, &pendingStart_, pendingEnd_, buffer, capacity));
+  uint32_t deadline = DeadlineAfter(timeoutMs);
+  for (;;) {
+    int32_t ready = WaitSliced(socket_, NetWait::Readable, deadline);
+    if (ready == 0 || ready == TransportCancelled) return ready;
+    if (ready < 0) break;
+    int received = sock::Receive(socket_, pending_, sizeof pending_);
+    if (received > 0) {
+      pendingStart_ = 0;
+      pendingEnd_ = static_cast<uint32_t>(received);
+      return static_cast<int32_t>(TakePending(pending_, &pendingStart_, pendingEnd_, buffer, capacity));
+    }
+    if (received == 0) break;  // the server closed the connection
+    int error = sock::LastError();
+    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+  }
+  Close();
+  return TransportIoError;
+}
+
+int32_t TcpClientTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
+  if (!connected_ || socket_ == sock::kInvalid || !bytes || length == 0) return TransportIoError;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
+  // The send buffer is almost always free: try first, wait only when full.
+  for (;;) {
+    if (Stopping()) return TransportCancelled;
+    int sent = sock::Send(socket_, bytes, length);
+    if (sent >= 0) return sent;
+    int error = sock::LastError();
+    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+    int32_t ready = WaitSliced(socket_, NetWait::Writable, deadline);
+    if (ready == 0 || ready == TransportCancelled) return ready;
+    if (ready < 0) break;
+  }
+  Close();
+  return TransportIoError;
+}
+
+int32_t TcpClientTransport::IsReady() { return connected_ && socket_ != sock::kInvalid ? 1 : 0; }

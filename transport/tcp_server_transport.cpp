@@ -1,0 +1,135 @@
+#include "transport/tcp_server_transport.h"
+
+#include "common/deadline.h"
+#include "transport/stream_pending.h"
+
+TcpServerTransport::TcpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
+  uint32_t i = 0;
+  for (; bindAddress && bindAddress[i] && i < sizeof bindAddress_ - 1; ++i) bindAddress_[i] = bindAddress[i];
+  bindAddress_[i] = '\0';
+}
+
+TcpServerTransport::~TcpServerTransport() { Close(); }
+
+int BindIpv4(sock::Handle handle, const char* address, uint16_t port) {
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (address && address[0]) {
+    addrinfo* resolved = sock::Resolve(address, port, 0, 0);
+    if (!resolved) return -1;
+    local.sin_addr = reinterpret_cast<const sockaddr_in*>(resolved->ai_addr)->sin_addr;
+    sock::FreeResolved(resolved);
+  }
+  return sock::Bind(handle, local);
+}
+
+int32_t TcpServerTransport::Open() {
+  if (listening_) return 1;
+  if (!StartNetwork()) return Fail();
+  if (listener_ != sock::kInvalid) {
+    sock::Destroy(listener_);
+    listener_ = sock::kInvalid;
+  }
+  listener_ = sock::Create(SOCK_STREAM, IPPROTO_TCP);
+  if (listener_ == sock::kInvalid || !sock::SetExclusiveAddress(listener_)) return Fail();
+  if (BindIpv4(listener_, bindAddress_, port_) != 0) return Fail();
+  if (sock::Listen(listener_, 1) != 0 || !sock::SetNonBlocking(listener_)) return Fail();
+  ResetStop();
+  listening_ = true;
+  return 1;
+}
+
+int32_t TcpServerTransport::Fail() {
+  Close();
+  return 0;
+}
+
+void TcpServerTransport::DropClient() {
+  if (client_ != sock::kInvalid) {
+    sock::ShutdownBoth(client_);
+    sock::Destroy(client_);
+    client_ = sock::kInvalid;
+  }
+  clientConnected_ = false;
+  pendingStart_ = pendingEnd_ = 0;
+}
+
+void TcpServerTransport::Close() {
+  SetStop();
+  DropClient();
+  if (listener_ != sock::kInvalid) {
+    sock::Destroy(listener_);
+    listener_ = sock::kInvalid;
+  }
+  listening_ = false;
+  EndNetwork();
+}
+
+int32_t TcpServerTransport::BoundPort() const {
+  return listener_ == sock::kInvalid ? -1 : sock::BoundPort(listener_);
+}
+
+int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
+  int32_t ready = WaitSliced(listener_, NetWait::Readable, deadline);
+  if (ready <= 0) return ready;
+  DropClient();
+  sock::Handle handle = sock::Accept(listener_);
+  if (handle == sock::kInvalid) return TransportIoError;
+  if (!sock::SetNonBlocking(handle) || !sock::SetNoDelay(handle)) {
+    sock::Destroy(handle);
+    return TransportIoError;
+  }
+  client_ = handle;
+  clientConnected_ = true;
+  return 1;
+}
+
+int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  if (!listening_ && Open() == 0) return TransportIoError;
+  uint32_t start = plat::Tick();
+  uint32_t deadline = start + timeoutMs;
+  if (!clientConnected_) {
+    int32_t accepted = AcceptClient(deadline);
+    if (accepted <= 0) return accepted;
+    // The data wait gets what the connection wait left, at least 1 ms.
+    if (DeadlinePassed(deadline)) deadline = DeadlineAfter(1);
+  }
+  if (!buffer || capacity == 0) return TransportIoError;
+  if (Stopping()) return TransportCancelled;
+  if (pendingStart_ < pendingEnd_) return static_cast<int32_t>(TakePending(pending_, &pendingStart_, pendingEnd_, buffer, capacity));
+  for (;;) {
+    int32_t ready = WaitSliced(client_, NetWait::Readable, deadline);
+    if (ready == 0 || ready == TransportCancelled) return ready;
+    if (ready < 0) break;
+    int received = sock::Receive(client_, pending_, sizeof pending_);
+    if (received > 0) {
+      pendingStart_ = 0;
+      pendingEnd_ = static_cast<uint32_t>(received);
+      return static_cast<int32_t>(TakePending(pending_, &pendingStart_, pendingEnd_, buffer, capacity));
+    }
+    if (received == 0) break;  // the client closed its connection
+    int error = sock::LastError();
+    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+  }
+  DropClient();
+  return TransportIoError;
+}
+
+int32_t TcpServerTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
+  if (!clientConnected_ || !bytes || length == 0) return TransportIoError;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
+  for (;;) {
+    if (Stopping()) return TransportCancelled;
+    int sent = sock::Send(client_, bytes, length);
+    if (sent >= 0) return sent;
+    int error = sock::LastError();
+    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+    int32_t ready = WaitSliced(client_, NetWait::Writable, deadline);
+    if (ready == 0 || ready == TransportCancelled) return ready;
+    if (ready < 0) break;
+  }
+  DropClient();
+  return TransportIoError;
+}

@@ -1,0 +1,85 @@
+#include "transport/udp_server_transport.h"
+
+#include "common/deadline.h"
+#include "transport/tcp_server_transport.h"
+#include "transport/udp_client_transport.h"
+
+UdpServerTransport::UdpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
+  uint32_t i = 0;
+  for (; bindAddress && bindAddress[i] && i < sizeof bindAddress_ - 1; ++i) bindAddress_[i] = bindAddress[i];
+  bindAddress_[i] = '\0';
+}
+
+UdpServerTransport::~UdpServerTransport() { Close(); }
+
+int32_t UdpServerTransport::Open() {
+  Close();
+  if (StartNetwork()) {
+    socket_ = sock::Create(SOCK_DGRAM, IPPROTO_UDP);
+    if (socket_ != sock::kInvalid && sock::SetExclusiveAddress(socket_) &&
+        BindIpv4(socket_, bindAddress_, port_) == 0 && sock::SetNonBlocking(socket_)) {
+      ResetStop();
+      open_ = true;
+      return 1;
+    }
+  }
+  Close();
+  return 0;
+}
+
+void UdpServerTransport::Close() {
+  open_ = false;
+  replyPending_ = false;
+  SetStop();
+  if (socket_ != sock::kInvalid) {
+    sock::Destroy(socket_);
+    socket_ = sock::kInvalid;
+  }
+  EndNetwork();
+}
+
+int32_t UdpServerTransport::BoundPort() const {
+  return socket_ == sock::kInvalid ? -1 : sock::BoundPort(socket_);
+}
+
+int32_t UdpServerTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  if (!open_ || !buffer || capacity == 0) return TransportIoError;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
+  for (;;) {
+    int32_t ready = WaitSliced(socket_, NetWait::Readable, deadline);
+    if (ready <= 0) return ready;
+    int received = sock::ReceiveDatagram(socket_, buffer, capacity, &replyPeer_);
+    if (received > 0) {
+      replyPending_ = true;
+      return received;
+    }
+    replyPending_ = false;
+    if (received == 0) return TransportInvalidFrame;
+    int error = sock::LastError();
+    if (error == sock::kErrWouldBlock) continue;
+    if (error == sock::kErrMessageSize) return TransportFrameTooLarge;
+    return TransportIoError;
+  }
+}
+
+int32_t UdpServerTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
+  if (!open_ || !replyPending_ || !bytes || length == 0) return TransportIoError;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
+  for (;;) {
+    if (Stopping()) return TransportCancelled;
+    int sent = sock::SendTo(socket_, bytes, length, replyPeer_);
+    if (sent == static_cast<int>(length)) {
+      replyPending_ = false;
+      return sent;
+    }
+    if (sent >= 0 || sock::LastError() != sock::kErrWouldBlock) return TransportIoError;
+    int32_t ready = WaitSliced(socket_, NetWait::Writable, deadline);
+    if (ready <= 0) return ready;
+  }
+}
+
+int32_t UdpServerTransport::PrepareExchange() {
+  if (!open_) return 0;
+  replyPending_ = false;
+  return DrainDatagrams(socket_);
+}
