@@ -1,0 +1,168 @@
+// Receiving a request, sending its response, and the per-request decision
+// sequences of the two server families.
+
+#include "common/memory.h"
+#include "server/request.h"
+
+namespace {
+
+constexpr uint8_t kBroadcast = 0;
+constexpr uint8_t kHighestSlaveId = 247;
+
+bool IsSupportedFunction(uint8_t function) {
+  switch (function) {
+    case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 15: case 16: return true;
+    default: return false;
+  }
+}
+
+bool IsBroadcastWrite(uint8_t function) {
+  return function == 5 || function == 6 || function == 15 || function == 16;
+}
+
+bool HasQuantity(uint8_t function) {
+  return (function >= 1 && function <= 4) || function == 15 || function == 16;
+}
+
+// The statuses of ReceiveRequest that are answered (possibly by an exception).
+bool IsAnswerable(int32_t status) {
+  return status == StatusOk || status == StatusUnsupportedFunction || status == StatusInvalidAddress ||
+         status == StatusInvalidRequest;
+}
+
+uint8_t ExceptionCodeFor(int32_t status) {
+  switch (status) {
+    case StatusUnsupportedFunction: return 1;
+    case StatusInvalidAddress: return 2;
+    default: return 3;
+  }
+}
+
+void BuildException(const ServerRequest& request, uint8_t code, ServerResponse* response) {
+  mem::FillBytes(response, 0, sizeof *response);
+  response->function = request.function;
+  response->isException = 1;
+  response->exceptionCode = code;
+}
+
+// The ASCII end character set by a diagnostic takes effect only once the
+// response to that diagnostic has gone out with the old one.
+void InstallPendingEndCharacter(Link* link, DiagnosticState* state) {
+  if (!state->pendingEndCharacter) return;
+  link->framer->SetEndCharacter(state->pendingEndCharacter);
+  state->pendingEndCharacter = 0;
+}
+
+}  // namespace
+
+bool IsBusCommunicationError(int32_t status) {
+  switch (status) {
+    case StatusIncompleteFrame:
+    case StatusCrcError:
+    case StatusLrcError:
+    case StatusInvalidLength:
+    case StatusInvalidFrame:
+    case StatusFrameTooLarge:
+    case StatusSerialFramingError:
+    case StatusSerialOverrun:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, uint32_t timeoutMs) {
+  if (!link->transport->IsReady()) return StatusNotConnected;
+  *header = AduHeader{};
+  mem::FillBytes(request, 0, sizeof *request);
+  Pdu pdu;
+  const int32_t length = ReceiveAdu(link, header, &pdu, timeoutMs);
+  if (length < 0) return length;
+  if (link->receiveMonitor) {
+    link->receiveMonitor(link->monitorContext, link->receiveBuffer, static_cast<uint32_t>(length));
+  }
+  if (pdu.function & 0x80) return StatusInvalidFrame;
+
+  if (DecodeRequest(pdu, request)) {
+    if (link->framer->Kind() == kFrameMbap) return StatusOk;
+    if (header->unitId == kBroadcast && !IsBroadcastWrite(request->function)) return StatusInvalidRequest;
+    if (header->unitId > kHighestSlaveId) return StatusInvalidRequest;
+    return StatusOk;
+  }
+
+  request->function = pdu.function;
+  if (!IsSupportedFunction(pdu.function)) return StatusUnsupportedFunction;
+  const uint32_t quantity = request->quantityOrValue;
+  if (HasQuantity(pdu.function) && quantity != 0 && request->address + quantity > kCellsPerArea) {
+    return StatusInvalidAddress;
+  }
+  return StatusInvalidRequest;
+}
+
+int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
+  if (!link->transport->IsReady()) return StatusNotConnected;
+  if (header.unitId == kBroadcast && link->framer->Kind() != kFrameMbap) return 0;
+  Pdu pdu;
+  const int32_t status = BuildResponsePdu(response, &pdu);
+  if (status < 0) return status;
+  uint8_t adu[kAduBufferSize];
+  const int32_t length = link->framer->BuildAdu(header, pdu, adu, sizeof adu);
+  if (length <= 0) return StatusInvalidLength;
+  return SendAdu(link, adu, static_cast<uint32_t>(length));
+}
+
+int32_t ServeRequestSerial(Link* link, DeviceMap* map, DiagnosticState* state, uint8_t slaveId,
+                           int32_t receiveStatus, const AduHeader& header,
+                           const ServerRequest& request, WrittenRange* written) {
+  *written = WrittenRange{};
+  if (IsBusCommunicationError(receiveStatus)) {
+    ++state->busCommunicationErrorCount;
+    if (receiveStatus == StatusSerialOverrun) ++state->busCharacterOverrunCount;
+  }
+  if (!IsAnswerable(receiveStatus)) return 0;
+  if (header.unitId != slaveId && header.unitId != kBroadcast) return 0;
+  const bool restart = receiveStatus == StatusOk && request.function == 8 && request.address == 1;
+  if (state->listenOnly && !restart) {
+    ++state->serverNoResponseCount;
+    return 0;
+  }
+  ++state->serverMessageCount;
+
+  ServerResponse response;
+  if (receiveStatus != StatusOk) {
+    BuildException(request, ExceptionCodeFor(receiveStatus), &response);
+  } else if (request.function == 8) {
+    const int32_t outcome = HandleDiagnostics(state, request, &response, link->framer->Kind());
+    if (outcome == kDiagnosticsSilent) {
+      InstallPendingEndCharacter(link, state);
+      return 0;
+    }
+    if (outcome == kDiagnosticsException) BuildException(request, state->diagnosticExceptionCode, &response);
+  } else {
+    ExecuteRequest(map, request, &response, written);
+  }
+  if (response.isException) ++state->busExceptionErrorCount;
+  if (header.unitId == kBroadcast) ++state->serverNoResponseCount;
+
+  const int32_t sent = SendResponse(link, header, response);
+  InstallPendingEndCharacter(link, state);
+  return sent;
+}
+
+int32_t ServeRequestMbap(Link* link, DeviceMap* map, uint8_t unitId, uint32_t acceptAny,
+                         int32_t receiveStatus, const AduHeader& header,
+                         const ServerRequest& request, WrittenRange* written) {
+  *written = WrittenRange{};
+  if (!IsAnswerable(receiveStatus)) return 0;
+  if (!acceptAny && header.unitId != unitId) return 0;
+
+  ServerResponse response;
+  if (request.function == 8) {
+    BuildException(request, 1, &response);
+  } else if (receiveStatus != StatusOk) {
+    BuildException(request, ExceptionCodeFor(receiveStatus), &response);
+  } else {
+    ExecuteRequest(map, request, &response, written);
+  }
+  return SendResponse(link, header, response);
+}
