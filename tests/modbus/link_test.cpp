@@ -434,6 +434,31 @@ TEST(SendAdu, RefusedStartSendsNothing) {
   EXPECT_EQ(rig.transport.resets, 0);
 }
 
+TEST(Link, StopEventEndsReceiveAndSend) {
+  struct Case {
+    const char* name;
+    Framer* framer;
+    bool frames;
+  };
+  Case cases[] = {
+      {"whole frames", new RtuFramer(), true},
+      {"RTU stream", new RtuFramer(true), false},
+      {"ASCII", new AsciiFramer(), false},
+      {"MBAP stream", new MbapFramer(), false},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(c.framer);
+    rig.transport.frameMode = c.frames;
+    rig.transport.Deliver(0, Rtu(1, 6, {0, 1, 0, 2}));
+    rig.transport.Cancel();
+    EXPECT_EQ(rig.Receive(1000), StatusCancelled);
+    const Bytes frame = Rtu(1, 6, {0, 1, 0, 2});
+    EXPECT_EQ(SendAdu(rig.link, frame.data(), static_cast<uint32_t>(frame.size())), StatusCancelled);
+    EXPECT_EQ(rig.Elapsed(), 0u);
+  }
+}
+
 // --- the tick counter wraps ----------------------------------------------------------
 
 TEST(Deadlines, TickWrapInTheMiddleOfAWait) {
