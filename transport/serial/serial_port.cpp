@@ -448,39 +448,51 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     return outcome;
   }
 
-  OVERLAPPED overlapped;
-  mem::FillBytes(&overlapped, 0, sizeof(overlapped));
-  overlapped.hEvent = AsHandle(ioEvent_);
-  ::ResetEvent(overlapped.hEvent);
-  DWORD events = 0;
-  DriverOutcome wait;
-  if (api_->WaitCommEvent(port, &events, &overlapped)) {
-    wait.result = DriverResult::Ok;
-  } else {
-    DWORD error = api_->GetLastError();
-    if (error == ERROR_IO_PENDING) {
-      wait = AwaitOverlapped(&overlapped, deadline);
+  for (;;) {
+    OVERLAPPED overlapped;
+    mem::FillBytes(&overlapped, 0, sizeof(overlapped));
+    overlapped.hEvent = AsHandle(ioEvent_);
+    ::ResetEvent(overlapped.hEvent);
+    DWORD events = 0;
+    DriverOutcome wait;
+    if (api_->WaitCommEvent(port, &events, &overlapped)) {
+      wait.result = DriverResult::Ok;
     } else {
-      wait.result = error == ERROR_OPERATION_ABORTED ? DriverResult::Cancelled : DriverResult::Failed;
+      DWORD error = api_->GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        wait = AwaitOverlapped(&overlapped, deadline);
+      } else {
+        wait.result = error == ERROR_OPERATION_ABORTED ? DriverResult::Cancelled : DriverResult::Failed;
+      }
     }
-  }
 
-  if (!QueryDriver(&lineErrors, &queued, nullptr)) {
-    outcome.result = DriverResult::Failed;
-  } else if (lineErrors) {
-    outcome.result = DriverResult::Failed;
-    outcome.lineErrors = lineErrors;
-  } else if (StopRequested()) {
-    outcome.result = DriverResult::Cancelled;
-  } else if (queued > 0) {
-    outcome.result = DriverResult::Ok;
-  } else if (wait.result == DriverResult::Ok) {
-    // Completed with an event: a character or an error (some drivers report
-    // an empty mask; the queue count above covers them). Completed without
-    // one: the mask was changed under the wait, which is what Cancel does.
-    outcome.result = (events & (EV_RXCHAR | EV_ERR)) ? DriverResult::Ok : DriverResult::Cancelled;
-  } else {
-    outcome.result = wait.result;
+    if (!QueryDriver(&lineErrors, &queued, nullptr)) {
+      outcome.result = DriverResult::Failed;
+      break;
+    }
+    if (lineErrors) {
+      outcome.result = DriverResult::Failed;
+      outcome.lineErrors = lineErrors;
+      break;
+    }
+    if (StopRequested()) {
+      outcome.result = DriverResult::Cancelled;
+      break;
+    }
+    if (queued > 0 || (wait.result == DriverResult::Ok && (events & (EV_RXCHAR | EV_ERR)))) {
+      outcome.result = DriverResult::Ok;
+      break;
+    }
+    // The wait ended without a character, an error or a cancel: on Windows
+    // only a change of the event mask does that, and Cancel sets the stop
+    // event first. Wine on a pseudo-terminal ends the wait as aborted with
+    // an empty mask some milliseconds after it began; that is not the end
+    // of the wait the caller asked for, so wait again for the time left.
+    bool ended = wait.result == DriverResult::Cancelled ||
+                 (wait.result == DriverResult::Ok && !(events & (EV_RXCHAR | EV_ERR)));
+    if (ended && !DeadlinePassed(deadline)) continue;
+    outcome.result = ended ? DriverResult::TimedOut : wait.result;
+    break;
   }
   outcome.count = queued;
   ::ReleaseMutex(mutex);

@@ -137,6 +137,21 @@ TEST(RtuFrameGaps, LineErrorsInAFrameAreReportedAndResynchronise) {
   }
 }
 
+// Wine ends a pending comm-event wait as aborted some milliseconds after it
+// began; that must neither look like a cancel nor end the frame early.
+TEST(RtuFrameGaps, WaitsThatEndWithoutAnEventAreResumed) {
+  RtuLine rtu(19200);
+  rtu.line.SetSpuriousWaitEnd(15000);
+  rtu.line.Arrive(rtu.line.NowUs() + 50000, Frame(1, 45));
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1500), 45);
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 100), 0);
+  EXPECT_EQ(plat::Tick() - start, 100u);
+  // A real cancel still ends the wait at once.
+  rtu.line.At(rtu.line.NowUs() + 40000, [&rtu] { rtu.port.Cancel(); });
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1500), TransportCancelled);
+}
+
 TEST(RtuFrameGaps, NothingArrivingIsATimeoutThatAsksForResynchronisation) {
   RtuLine rtu(9600);
   EXPECT_FALSE(rtu.port.ResynchroniseDue());

@@ -148,6 +148,10 @@ void SimulatedLine::FailSetCommStateFrom(int call) {
   Lock lock(mutex_);
   failSetStateFrom_ = call;
 }
+void SimulatedLine::SetSpuriousWaitEnd(uint64_t afterUs) {
+  Lock lock(mutex_);
+  spuriousWaitEndUs_ = afterUs;
+}
 void SimulatedLine::SetRealWaitLimit(uint32_t milliseconds) {
   Lock lock(mutex_);
   realWaitMs_ = milliseconds;
@@ -196,6 +200,7 @@ uint64_t SimulatedLine::NextEventUs() {
     if (read_.got > 0 && interval != kNever) next = std::min(next, read_.lastUs + interval);
     next = std::min(next, ReadTotalDeadlineUs());
   }
+  if (waitPending_ && spuriousWaitEndUs_) next = std::min(next, wait_.startUs + spuriousWaitEndUs_);
   return std::max(next, nowUs_);
 }
 
@@ -204,6 +209,11 @@ void SimulatedLine::AdvanceTo(uint64_t atUs, Lock& lock) {
   FakeClock::Set(baseMs_ + static_cast<uint32_t>(nowUs_ / 1000u));
   Deliver();
   CheckReadDone();
+  if (waitPending_ && spuriousWaitEndUs_ && nowUs_ >= wait_.startUs + spuriousWaitEndUs_) {
+    waitPending_ = false;
+    *wait_.mask = 0;
+    Complete(wait_.overlapped, ERROR_OPERATION_ABORTED, 0);
+  }
   for (size_t i = 0; i < scripted_.size();) {
     if (scripted_[i].atUs > nowUs_) {
       ++i;
@@ -365,6 +375,7 @@ BOOL WINAPI SimulatedLine::SimWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERL
   self->waitPending_ = true;
   self->wait_.overlapped = overlapped;
   self->wait_.mask = mask;
+  self->wait_.startUs = self->nowUs_;
   overlapped->Internal = ERROR_IO_PENDING;
   return self->Fail(ERROR_IO_PENDING);
 }

@@ -79,6 +79,11 @@ class SimulatedLine {
   // for settings a pseudo-terminal cannot take.
   void FailSetCommStateFrom(int call);
 
+  // Wine on a pseudo-terminal ends a pending WaitCommEvent as aborted, with
+  // an empty mask, some milliseconds after it began. Non-zero: every such
+  // wait ends that way after this long unless something arrived first.
+  void SetSpuriousWaitEnd(uint64_t afterUs);
+
   // When set, a wait with nothing scheduled before its time-out blocks for
   // real (up to this many milliseconds), so another thread can end it.
   void SetRealWaitLimit(uint32_t milliseconds);
@@ -109,6 +114,7 @@ class SimulatedLine {
   struct PendingWait {
     OVERLAPPED* overlapped = nullptr;
     DWORD* mask = nullptr;
+    uint64_t startUs = 0;
   };
   struct Scripted {
     uint64_t atUs;
@@ -178,5 +184,6 @@ class SimulatedLine {
   PendingWait wait_;
   std::vector<Scripted> scripted_;
   uint32_t realWaitMs_ = 0;
+  uint64_t spuriousWaitEndUs_ = 0;
   bool stuck_ = false;
 };
