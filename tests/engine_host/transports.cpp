@@ -9,6 +9,12 @@
 #include "transport/udp_client_transport.h"
 #include "transport/udp_server_transport.h"
 
+#ifdef _WIN32
+// serial_family.cpp: a COM port, only in the Windows build.
+Transport* SerialTransport(const Options& options);
+Framer* SerialFramer(const Options& options);
+#endif
+
 namespace {
 
 Framer* NetFramer(const Options& options, bool stream) {
@@ -42,6 +48,9 @@ Framer* UdpFramer(const Options& options) { return NetFramer(options, false); }
 const TransportFamily kFamilies[] = {
     {"tcp", TcpClient, TcpServer, TcpFramer},
     {"udp", UdpClient, UdpServer, UdpFramer},
+#ifdef _WIN32
+    {"serial", SerialTransport, SerialTransport, SerialFramer},
+#endif
 };
 
 }  // namespace
