@@ -70,27 +70,6 @@ TEST(BuildRequestPdu, LimitsByFunction) {
   }
 }
 
-TEST(BuildRequestPdu, Encoding) {
-  struct Case {
-    ClientRequest request;
-    Bytes data;
-  } cases[] = {
-      {Request(1, 1, 0x1234, 2000), {0x12, 0x34, 0x07, 0xD0}},
-      {Request(1, 4, 0xFFFE, 2), {0xFF, 0xFE, 0x00, 0x02}},
-      {Request(1, 5, 0x00AC, 0xFF00), {0x00, 0xAC, 0xFF, 0x00}},
-      {Request(1, 6, 0x0001, 0x0203), {0x00, 0x01, 0x02, 0x03}},
-      {Request(1, 15, 0x0013, 10, {0xCD, 0x01}), {0x00, 0x13, 0x00, 0x0A, 0x02, 0xCD, 0x01}},
-      {Request(1, 16, 0x0001, 2, {0x00, 0x0A, 0x01, 0x02}), {0x00, 0x01, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.request.function);
-    Pdu pdu;
-    ASSERT_EQ(BuildRequestPdu(c.request, &pdu), StatusOk);
-    EXPECT_EQ(pdu.function, c.request.function);
-    EXPECT_EQ(Bytes(pdu.data, pdu.data + pdu.length), c.data);
-  }
-}
-
 // --- BuildRequestAdu -----------------------------------------------------------------
 
 TEST(BuildRequestAdu, UnitIdRangeByFraming) {
