@@ -85,7 +85,11 @@ int RunClient(const Options& options, const TransportFamily& family) {
   uint32_t timeoutMs = static_cast<uint32_t>(options.Number("timeout-ms", 1500));
   Transport* transport = family.makeClient(options);
   Framer* framer = family.makeFramer(options);
-  if (!transport || !framer) return 2;
+  if (!transport || !framer) {
+    delete framer;
+    delete transport;
+    return 2;
+  }
   Link* link = LinkCreate(transport, framer, kLinkRoleClient, &run, ShowTx, KeepRx);
 
   long failures = 0;

@@ -111,10 +111,16 @@ int RunServer(const Options& options, const TransportFamily& family) {
   }
   Transport* transport = family.makeServer(options);
   Framer* framer = family.makeFramer(options);
-  if (!transport || !framer) return 2;
-  if (!transport->Open() || !transport->PrepareExchange()) {
-    fprintf(stderr, "cannot listen on port %ld\n", options.Number("port", 502));
-    return 1;
+  int refused = !transport || !framer ? 2 : 0;
+  if (!refused && (!transport->Open() || !transport->PrepareExchange())) {
+    printf("cannot listen on port %ld\n", options.Number("port", 502));
+    refused = 1;
+  }
+  if (refused) {
+    delete framer;
+    delete transport;
+    delete map;
+    return refused;
   }
   run.map = map;
   run.link = LinkCreate(transport, framer, kLinkRoleServer, &run, nullptr, CountReceived);
