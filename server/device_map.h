@@ -57,6 +57,10 @@ class DeviceMap {
     if (area < kAreaCount) cells_[area * kCellsPerArea + address] = value;
   }
 
+  // The 65,536 cells of an area (0 to 3) in address order, for copying or
+  // comparing whole tables; the caller holds the map lock.
+  const uint16_t* Table(uint8_t area) const { return cells_ + (area & 3u) * kCellsPerArea; }
+
   // The operations below take the map lock themselves.
   uint16_t ReadCellLocked(uint8_t area, uint16_t address);
   // A bit area stores 1 when the low 16 bits of value are nonzero, else 0; a
