@@ -320,7 +320,13 @@ int32_t SerialPortTransport::MapOutcome(const DriverOutcome& outcome) {
 int32_t SerialPortTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
   if (!buffer || capacity == 0) return 0;
   if (StopRequested() || !PortOpen()) return TransportCancelled;
-  return MapOutcome(Transfer(false, buffer, capacity, timeoutMs));
+  DriverOutcome outcome = Transfer(false, buffer, capacity, timeoutMs);
+  // A read that the time-out ended after some bytes had arrived delivers
+  // them: they have left the driver and exist nowhere else.
+  if (outcome.result == DriverResult::TimedOut && !outcome.lineErrors && outcome.count > 0) {
+    return static_cast<int32_t>(outcome.count);
+  }
+  return MapOutcome(outcome);
 }
 
 int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
