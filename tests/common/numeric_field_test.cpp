@@ -14,12 +14,20 @@ namespace {
 int g_beeps = 0;
 void CountBeep() { ++g_beeps; }
 
+// Records the text an owner reads when a field reports its focus loss.
 class FieldsDialog : public ui::Dialog {
+ public:
+  std::wstring textAtFocusLoss;
+
  protected:
   void Dispatch(ui::Message& message) override {
     if (message.message == WM_INITDIALOG) {
       message.result = FALSE;
       message.handled = true;
+    } else if (message.message == WM_COMMAND && HIWORD(message.wParam) == EN_KILLFOCUS) {
+      wchar_t text[64] = {};
+      GetWindowTextW(reinterpret_cast<HWND>(message.lParam), text, 64);
+      textAtFocusLoss = text;
     }
   }
 };
@@ -111,6 +119,8 @@ TEST_F(NumericFieldTest, RangeAndSuffixClampTypedValuesOnFocusLoss) {
   Leave();
   EXPECT_FALSE(field.Focused());
   EXPECT_EQ(Text(edit), L"50 ms");
+  // The owner already reads the canonical text when told of the focus loss.
+  EXPECT_EQ(dialog_->textAtFocusLoss, L"50 ms");
 
   Focus(edit);
   Type(edit, L"123456");
