@@ -228,6 +228,25 @@ TEST(RtuTransmit, ClientExchangeThroughTheLink) {
   LinkDestroy(link);
 }
 
+// Output held back by flow control: the send gives up after WriteBudget and
+// closes the port, which the client worker reopens before its next poll.
+TEST(RtuTransmit, SendThatCannotLeaveThePortTimesOutAndCloses) {
+  SimulatedLine line;
+  RtuSerialTransport port(Line(9600), line.Api());
+  RtuFramer framer;
+  Link* link = LinkCreate(&port, &framer, kLinkRoleClient, nullptr, nullptr, nullptr);
+  ASSERT_EQ(port.Open(), 1);
+  ASSERT_EQ(port.PrepareExchange(), 1);
+  line.SetOutputStalled(true);
+  const uint8_t frame[8] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(SendAdu(link, frame, 8), StatusTimeout);
+  EXPECT_LE(plat::Tick() - start, port.WriteBudget(8) + 1);
+  EXPECT_EQ(port.IsReady(), 0);
+  EXPECT_FALSE(line.PortOpen());
+  LinkDestroy(link);
+}
+
 // --- ASCII -------------------------------------------------------------------
 
 TEST(AsciiSerial, FramesSplitAcrossReadsAreCollected) {
