@@ -107,17 +107,20 @@ void Resize(HWND window, int width, int height) {
 
 // One shown dialog serves the suite (destroying an active window under Wine
 // without a window manager takes seconds); every test starts from its
-// initial size at 96 DPI.
+// initial size at the display's DPI (96 unless the prefix sets LogPixels).
 class AnchorLayoutTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dialog_ = new AnchoredDialog;
     window_ = dialog_->Create(uitest::Self(), 300, nullptr);
     if (!window_) return;
-    initialWindow_ = WindowSize(window_);
-    initialClient_ = ClientSize(window_);
+    baseDpi_ = GetDpiForWindow(window_);
+    if (!baseDpi_) baseDpi_ = 96;
     ShowWindow(window_, SW_SHOW);
     uitest::PumpUntil([] { return IsWindowVisible(window_) != FALSE; }, 3000);
+    uitest::PumpFor(20);
+    initialWindow_ = WindowSize(window_);
+    initialClient_ = ClientSize(window_);
     initialRects_ = AllRects(window_);
   }
   static void TearDownTestSuite() {
@@ -129,14 +132,26 @@ class AnchorLayoutTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(window_, nullptr);
     if (IsZoomed(window_) || IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
-    SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(96, 96), 0);
+    SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(baseDpi_, baseDpi_), 0);
     Resize(window_, initialWindow_.cx, initialWindow_.cy);
-    ASSERT_EQ(ClientSize(window_).cx, initialClient_.cx);
-    ASSERT_EQ(ClientSize(window_).cy, initialClient_.cy);
+    // Away from 96 DPI the minimum size, kept in 96-DPI units, may round to
+    // a pixel more than the initial size; tests measure from where they start.
+    startWindow_ = WindowSize(window_);
+    startClient_ = ClientSize(window_);
+    startRects_ = AllRects(window_);
+    if (baseDpi_ == 96) {
+      ASSERT_EQ(startClient_.cx, initialClient_.cx);
+      ASSERT_EQ(startClient_.cy, initialClient_.cy);
+    }
   }
+
+  SIZE startWindow_{};
+  SIZE startClient_{};
+  std::map<int, RECT> startRects_;
 
   static AnchoredDialog* dialog_;
   static HWND window_;
+  static uint32_t baseDpi_;
   static SIZE initialWindow_;
   static SIZE initialClient_;
   static std::map<int, RECT> initialRects_;
@@ -144,6 +159,7 @@ class AnchorLayoutTest : public ::testing::Test {
 
 AnchoredDialog* AnchorLayoutTest::dialog_ = nullptr;
 HWND AnchorLayoutTest::window_ = nullptr;
+uint32_t AnchorLayoutTest::baseDpi_ = 96;
 SIZE AnchorLayoutTest::initialWindow_{};
 SIZE AnchorLayoutTest::initialClient_{};
 std::map<int, RECT> AnchorLayoutTest::initialRects_;
@@ -155,17 +171,17 @@ TEST_F(AnchorLayoutTest, MissingControlIsSkippedAndTheGripIsAnItem) {
   ASSERT_NE(grip, nullptr);
   EXPECT_TRUE(IsWindowVisible(grip));
   RECT rect = ChildRect(window_, kSizeGripId);
-  EXPECT_EQ(rect.right, initialClient_.cx);
-  EXPECT_EQ(rect.bottom, initialClient_.cy);
+  EXPECT_EQ(rect.right, startClient_.cx);
+  EXPECT_EQ(rect.bottom, startClient_.cy);
   EXPECT_TRUE(GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
   EXPECT_NE(SendMessageW(window_, WM_GETICON, ICON_SMALL, 0), 0);
 }
 
 TEST_F(AnchorLayoutTest, GrowingBy100PixelsMovesAndWidensBy100) {
-  Resize(window_, initialWindow_.cx + 100, initialWindow_.cy + 40);
-  ASSERT_EQ(ClientSize(window_).cx, initialClient_.cx + 100);
+  Resize(window_, startWindow_.cx + 100, startWindow_.cy + 40);
+  ASSERT_EQ(ClientSize(window_).cx, startClient_.cx + 100);
   std::map<int, RECT> now = AllRects(window_);
-  const std::map<int, RECT>& was = initialRects_;
+  const std::map<int, RECT>& was = startRects_;
   auto shifted = [](RECT r, int dx, int dy, int dw, int dh) {
     return RECT{r.left + dx, r.top + dy, r.right + dx + dw, r.bottom + dy + dh};
   };
@@ -178,51 +194,65 @@ TEST_F(AnchorLayoutTest, GrowingBy100PixelsMovesAndWidensBy100) {
   const RECT centre = was.at(kCentre);
   const int centreWidth = centre.right - centre.left;
   const int centreHeight = centre.bottom - centre.top;
-  EXPECT_TRUE(Same(now[kCentre], RECT{(initialClient_.cx + 100 - centreWidth) / 2,
-                                      (initialClient_.cy + 40 - centreHeight) / 2,
-                                      (initialClient_.cx + 100 - centreWidth) / 2 + centreWidth,
-                                      (initialClient_.cy + 40 - centreHeight) / 2 + centreHeight}));
+  EXPECT_TRUE(Same(now[kCentre], RECT{(startClient_.cx + 100 - centreWidth) / 2,
+                                      (startClient_.cy + 40 - centreHeight) / 2,
+                                      (startClient_.cx + 100 - centreWidth) / 2 + centreWidth,
+                                      (startClient_.cy + 40 - centreHeight) / 2 + centreHeight}));
   EXPECT_TRUE(Same(now[kFixed], was.at(kFixed)));
   EXPECT_TRUE(Same(now[kRepaint], was.at(kRepaint)));
   EXPECT_TRUE(Same(now[kSizeGripId], shifted(was.at(kSizeGripId), 100, 40, 0, 0)));
   // Redrawing was resumed after the layout.
   EXPECT_TRUE(IsWindowVisible(window_));
 
-  Resize(window_, initialWindow_.cx, initialWindow_.cy);
+  Resize(window_, startWindow_.cx, startWindow_.cy);
   std::map<int, RECT> back = AllRects(window_);
   for (int id : kControls) {
     if (id != kCentre) {
       EXPECT_TRUE(Same(back[id], was.at(id))) << id;
     }
   }
-  EXPECT_EQ(back[kCentre].left, (initialClient_.cx - centreWidth) / 2);
+  EXPECT_EQ(back[kCentre].left, (startClient_.cx - centreWidth) / 2);
 }
 
 TEST_F(AnchorLayoutTest, DpiChangeScalesMarginsAndMinimumSize) {
-  const RECT was = initialRects_.at(kMoveX);
-  const int margin96 = initialClient_.cx - was.right;
-  const int bottomMargin96 = initialClient_.cy - initialRects_.at(kMoveXY).bottom;
-  RECT suggested{0, 0, initialWindow_.cx * 3 / 2, initialWindow_.cy * 3 / 2};
-  SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-  EXPECT_EQ(dialog_->layout.Dpi(), 144u);
-  // The margin is the difference of the scaled client width and the scaled
-  // right edge, each rounded, so it is within one pixel of 1.5 times.
+  // A move to a monitor at 1.5 times the window's DPI (144 from 96).
+  const uint32_t base = baseDpi_;
+  const uint32_t raised = base * 3 / 2;
+  const RECT moveX = startRects_.at(kMoveX);
+  const RECT moveXY = startRects_.at(kMoveXY);
+  const int margin = startClient_.cx - moveX.right;
+  const int bottomMargin = startClient_.cy - moveXY.bottom;
+  // Margins are the scaled client size less the scaled edge, each rounded
+  // from 96-DPI units, so they are 1.5 times the old ones up to rounding:
+  // within a pixel at 96 DPI, where the 96-DPI units are exact.
+  const double tolerance = 1.0 + (base == 96 ? 0.0 : raised / 96.0);
+  auto rescaled = [&](int pixels) { return ScaleFrom96(ScaleTo96(pixels, base), raised); };
+
+  RECT suggested{0, 0, startWindow_.cx * 3 / 2, startWindow_.cy * 3 / 2};
+  SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(raised, raised), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(dialog_->layout.Dpi(), raised);
   SIZE client = ClientSize(window_);
-  EXPECT_NEAR(client.cx - ChildRect(window_, kMoveX).right, margin96 * 1.5, 1.0);
-  EXPECT_NEAR(client.cy - ChildRect(window_, kMoveXY).bottom, bottomMargin96 * 1.5, 1.0);
+  int rightMargin = client.cx - ChildRect(window_, kMoveX).right;
+  if (base == 96) {
+    EXPECT_EQ(rightMargin, rescaled(startClient_.cx) - rescaled(moveX.right));
+  }
+  EXPECT_NEAR(rightMargin, margin * 1.5, tolerance);
+  EXPECT_NEAR(client.cy - ChildRect(window_, kMoveXY).bottom, bottomMargin * 1.5, tolerance);
 
   // The window's minimum tracking size is the initial size scaled by 1.5.
   MINMAXINFO info{};
   SendMessageW(window_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-  EXPECT_EQ(info.ptMinTrackSize.x, MulDivRound(initialWindow_.cx, 144, 96));
-  EXPECT_EQ(info.ptMinTrackSize.y, MulDivRound(initialWindow_.cy, 144, 96));
+  EXPECT_EQ(info.ptMinTrackSize.x, rescaled(initialWindow_.cx));
+  EXPECT_EQ(info.ptMinTrackSize.y, rescaled(initialWindow_.cy));
+  EXPECT_NEAR(info.ptMinTrackSize.x, initialWindow_.cx * 1.5, tolerance / 2);
+  EXPECT_NEAR(info.ptMinTrackSize.y, initialWindow_.cy * 1.5, tolerance / 2);
   // The window manager holds the window to it.
   Resize(window_, 50, 50);
   SIZE size = WindowSize(window_);
   EXPECT_EQ(size.cx, info.ptMinTrackSize.x);
   EXPECT_EQ(size.cy, info.ptMinTrackSize.y);
   client = ClientSize(window_);
-  EXPECT_NEAR(client.cx - ChildRect(window_, kMoveX).right, margin96 * 1.5, 1.0);
+  EXPECT_NEAR(client.cx - ChildRect(window_, kMoveX).right, margin * 1.5, tolerance);
 
   // A DPI of 0 counts as 96.
   SendMessageW(window_, WM_DPICHANGED, 0, reinterpret_cast<LPARAM>(&suggested));
@@ -230,7 +260,7 @@ TEST_F(AnchorLayoutTest, DpiChangeScalesMarginsAndMinimumSize) {
 }
 
 TEST_F(AnchorLayoutTest, MinimizeAndRestoreLeaveEveryControlInPlace) {
-  Resize(window_, initialWindow_.cx + 30, initialWindow_.cy + 30);
+  Resize(window_, startWindow_.cx + 30, startWindow_.cy + 30);
   std::map<int, RECT> before = AllRects(window_);
   ShowWindow(window_, SW_MINIMIZE);
   uitest::PumpUntil([] { return IsIconic(window_) != FALSE; }, 3000);
@@ -251,7 +281,7 @@ TEST_F(AnchorLayoutTest, MaximizeHidesTheSizeGrip) {
   ASSERT_TRUE(IsZoomed(window_));
   EXPECT_FALSE(IsWindowVisible(grip));
   SIZE client = ClientSize(window_);
-  EXPECT_EQ(ChildRect(window_, kMoveX).right, client.cx - (initialClient_.cx - initialRects_.at(kMoveX).right));
+  EXPECT_EQ(ChildRect(window_, kMoveX).right, client.cx - (startClient_.cx - startRects_.at(kMoveX).right));
   ShowWindow(window_, SW_RESTORE);
   EXPECT_FALSE(IsZoomed(window_));
   EXPECT_TRUE(IsWindowVisible(grip));
