@@ -15,7 +15,7 @@ namespace {
 
 struct ClientRun {
   bool quiet = false;
-  std::string rx;  // hex of the accepted response, set by the receive monitor
+  std::string rx;  // bytes of the accepted response, set by the receive monitor
 };
 
 std::string Hex(const uint8_t* bytes, uint32_t length) {
@@ -33,8 +33,9 @@ void ShowTx(void* context, const uint8_t* bytes, uint32_t length) {
   if (!run->quiet) printf("TX: %s\n", Hex(bytes, length).c_str());
 }
 
+// Formatting is left to the printing, so a quiet run measures the exchange.
 void KeepRx(void* context, const uint8_t* bytes, uint32_t length) {
-  static_cast<ClientRun*>(context)->rx = Hex(bytes, length);
+  static_cast<ClientRun*>(context)->rx.assign(reinterpret_cast<const char*>(bytes), length);
 }
 
 bool BuildRequest(const Options& options, ClientRequest* request) {
@@ -81,6 +82,9 @@ int RunClient(const Options& options, const TransportFamily& family) {
     return 2;
   }
   long count = options.Number("count", 1);
+  // With a duration the run ends at whichever limit comes first.
+  long durationMs = options.Number("duration-ms", 0);
+  if (durationMs > 0 && !options.Has("count")) count = 0x7FFFFFFF;
   long periodMs = options.Number("period-ms", 0);
   uint32_t timeoutMs = static_cast<uint32_t>(options.Number("timeout-ms", 1500));
   Transport* transport = family.makeClient(options);
@@ -95,7 +99,10 @@ int RunClient(const Options& options, const TransportFamily& family) {
   long failures = 0;
   auto start = std::chrono::steady_clock::now();
   auto next = start;
-  for (long i = 0; i < count; ++i) {
+  auto end = start + std::chrono::milliseconds(durationMs);
+  long done = 0;
+  for (; done < count; ++done) {
+    if (durationMs > 0 && (done & 15) == 0 && std::chrono::steady_clock::now() >= end) break;
     if (periodMs > 0) {
       std::this_thread::sleep_until(next);
       next += std::chrono::milliseconds(periodMs);
@@ -111,7 +118,8 @@ int RunClient(const Options& options, const TransportFamily& family) {
       status = Transact(link, request, &response, timeoutMs);
       if (!run.quiet) {
         if (status > 0 && !run.rx.empty()) {
-          printf("RX: %s\n", run.rx.c_str());
+          printf("RX: %s\n", Hex(reinterpret_cast<const uint8_t*>(run.rx.data()),
+                                  static_cast<uint32_t>(run.rx.size())).c_str());
         } else if (status == 0) {
           printf("RX: -\n");
         } else {
@@ -123,8 +131,8 @@ int RunClient(const Options& options, const TransportFamily& family) {
     if (status < 0) ++failures;
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  printf("transactions %ld failures %ld seconds %.3f rate %.0f\n", count, failures, seconds,
-         seconds > 0 ? static_cast<double>(count) / seconds : 0.0);
+  printf("transactions %ld failures %ld seconds %.3f rate %.0f\n", done, failures, seconds,
+         seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
   fflush(stdout);
   LinkDestroy(link);
   delete framer;

@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { kPeerMapSize = 100 };
+enum { kPeerMapSize = 150 };
 
 static inline int peer_area(const char* name) {
   if (strncmp(name, "co", 2) == 0) return 0;

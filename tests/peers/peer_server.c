@@ -1,4 +1,4 @@
-// An independent Modbus TCP server built on libmodbus: a preset map of 100
+// An independent Modbus TCP server built on libmodbus: a preset map of 150
 // cells per area, any unit id, several clients at once. Prints "ready" once
 // it listens and serves until its standard input closes; then prints the
 // dumps asked for and exits.

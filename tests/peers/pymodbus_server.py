@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """An independent Modbus server built on Debian's pymodbus (TCP or UDP, MBAP
-or RTU framing), with a map of 100 cells per area and PDU addressing. Prints
+or RTU framing), with a map of 150 cells per area and PDU addressing. Prints
 "ready" once it listens and serves until its standard input closes; then
 prints the dumps asked for ("dump hr:10 v v v") and exits.
 
@@ -21,7 +21,7 @@ from pymodbus.framer.socket_framer import ModbusSocketFramer
 from pymodbus.server.async_io import ModbusTcpServer, ModbusUdpServer
 
 AREAS = {"co": 1, "di": 2, "hr": 3, "ir": 4}  # pymodbus addresses areas by read function
-MAP_SIZE = 100
+MAP_SIZE = 150
 
 
 def main():
