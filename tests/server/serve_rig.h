@@ -51,7 +51,7 @@ inline Bytes Hex(const std::string& text) {
   return out;
 }
 
-// Bit by bit, as the Modbus line specification describes it.
+// Bit by bit, independently of the framer's table-driven CRC.
 inline uint16_t ReferenceCrc(const Bytes& bytes) {
   uint16_t crc = 0xFFFF;
   for (uint8_t b : bytes) {

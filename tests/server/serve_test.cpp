@@ -89,6 +89,10 @@ const std::vector<ExchangeCase>& Cases() {
       {"function 17 is exception 1", kBoth, false, {}, 1, "11", "91 01", {}},
       {"function 43 is exception 1", kBoth, false, {}, 1, "2B 0E 01 00", "AB 01", {}},
       {"function 0 is exception 1", kBoth, false, {}, 1, "00 0000 0001", "80 01", {}},
+      {"an unsupported function wins over a bad length", kBoth, false, {}, 1, "07 00 00", "87 01", {}},
+      {"quantity 0 at the last address is exception 3", kBoth, true, {}, 1, "03 FFFF 0000", "83 03", {}},
+      {"a short single write is exception 3", kBoth, false, {}, 1, "05 0001", "85 03", {}},
+      {"a short multiple write is exception 3", kBoth, false, {}, 1, "10 0001 00", "90 03", {}},
       {"a request with bit 7 set is not answered", kBoth, false, {}, 1, "83 0000 0001", "", {}},
       // Addressing of the serial and RTU-over-IP servers.
       {"broadcast write single register: executed, unanswered", kSerial, true, {}, 0, "06 0005 0007", "",
