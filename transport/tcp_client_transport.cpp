@@ -107,4 +107,22 @@ int32_t TcpClientTransport::Write(const uint8_t* bytes, uint32_t length, uint32_
   return TransportIoError;
 }
 
+int32_t TcpClientTransport::PrepareExchange() {
+  if (!connected_ || socket_ == sock::kInvalid) return 0;
+  pendingStart_ = pendingEnd_ = 0;
+  // Bounded, so a server that streams without pause cannot hold the worker.
+  for (int chunk = 0; chunk < 128; ++chunk) {
+    int ready = sock::WaitReadable(socket_, 0);
+    if (ready == 0) return 1;
+    if (ready > 0) {
+      int received = sock::Receive(socket_, pending_, sizeof pending_);
+      if (received > 0) continue;
+      if (received < 0 && sock::LastError() == sock::kErrWouldBlock) return 1;
+    }
+    Close();
+    return 0;
+  }
+  return 1;
+}
+
 int32_t TcpClientTransport::IsReady() { return connected_ && socket_ != sock::kInvalid ? 1 : 0; }

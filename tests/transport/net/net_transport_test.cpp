@@ -115,6 +115,25 @@ TEST(TcpClientTransport, ReadServesBytesAsTheCallerAsksForThem) {
   EXPECT_EQ(got, (Bytes{1, 2, 3, 4, 5, 6, 7}));
 }
 
+TEST(TcpClientTransport, PrepareExchangeDropsALateAnswerAndNoticesAClosedServer) {
+  RawSocket listener = RawSocket::Listener(4);
+  TcpClientTransport client("127.0.0.1", listener.Port(), 1000);
+  ASSERT_EQ(client.Open(), 1);
+  RawSocket peer = listener.Accept(1000);
+  ASSERT_TRUE(peer.Send({1, 2, 3}));
+  Bytes got;
+  uint8_t one;
+  ASSERT_EQ(client.Read(&one, 1, 1000), 1);  // two bytes stay behind
+  ASSERT_TRUE(peer.Send(Bytes(1500, 9)));
+  SleepMs(50);
+  EXPECT_EQ(client.PrepareExchange(), 1);
+  EXPECT_EQ(ReadSome(&client, &got, 100), 0);
+  peer.Reset();
+  SleepMs(50);
+  EXPECT_EQ(client.PrepareExchange(), 0);
+  EXPECT_EQ(client.IsReady(), 0);
+}
+
 TEST(TcpClientTransport, RefusedConnectionFailsWithoutWaitingForTheTimeOut) {
   uint16_t port;
   {
