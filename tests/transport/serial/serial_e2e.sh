@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # End to end on a pseudo-terminal pair: one end is a COM port in the Wine
 # prefix, opened by engine_host.exe through our serial transport; the other
-# is opened natively by pymodbus. Our RTU and ASCII clients against pymodbus
-# servers, pymodbus clients against our RTU and ASCII servers.
-#   serial_e2e.sh ENGINE_HOST.EXE LINE_PROBE.EXE
+# is opened natively by the peer. Our RTU and ASCII clients against pymodbus
+# servers and our RTU client against libmodbus's RTU server; pymodbus
+# clients against our RTU and ASCII servers.
+#   serial_e2e.sh ENGINE_HOST.EXE LINE_PROBE.EXE [RTU_PEER_SERVER]
 # Exit 77 (skipped) when engine_host was not built.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../../.." && pwd)
 engine=$1
 probe=$2
+rtu_peer=${3:-}
 python=/usr/bin/python3
 wine_run=$root/tools/wine-run
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
@@ -61,10 +63,11 @@ echo "== line settings Wine accepts on a pseudo-terminal (COM11)"
 failed=0
 run_case() {
   local title=$1 name=$2 com=$3 role=$4 framing=$5
+  shift 5
   echo "== $title"
   make_line "$name" "$com"
   "$python" "$here/serial_peer.py" "$role" --device "$work/$name-peer" --framer "$framing" \
-    --engine "$wine_run $engine" -- "${line[@]}" --port "COM$com" </dev/null
+    --engine "$wine_run $engine" "$@" -- "${line[@]}" --port "COM$com" </dev/null
   local status=$?
   [ $status -eq 0 ] || failed=$((failed + 1))
 }
@@ -73,6 +76,13 @@ run_case "our RTU client, pymodbus RTU server" rtu-client 12 our-client rtu
 run_case "pymodbus RTU client, our RTU server" rtu-server 13 our-server rtu
 run_case "our ASCII client, pymodbus ASCII server" ascii-client 14 our-client ascii
 run_case "pymodbus ASCII client, our ASCII server" ascii-server 15 our-server ascii
+cases=4
+if [ -n "$rtu_peer" ] && [ -x "$rtu_peer" ]; then
+  run_case "our RTU client, libmodbus RTU server" rtu-libmodbus 16 our-client rtu --peer "$rtu_peer"
+  cases=5
+else
+  echo "== our RTU client, libmodbus RTU server: skipped, the peer was not built"
+fi
 
-echo "== $failed of 4 cases failed"
+echo "== $failed of $cases cases failed"
 [ $failed -eq 0 ]

@@ -4,6 +4,8 @@
   serial_peer.py our-client --device PTY --framer rtu|ascii --engine CMD... -- ENGINE-OPTIONS...
       Serves a pymodbus server on PTY and runs engine_host (our client) once
       per request, checking every response against the pymodbus data store.
+  serial_peer.py our-client --peer RTU_PEER_SERVER ...
+      The same against the libmodbus RTU server program (RTU only).
   serial_peer.py our-server --device PTY --framer rtu|ascii --engine CMD... -- ENGINE-OPTIONS...
       Starts engine_host as a server and checks it with a pymodbus client:
       every supported function, exceptions and the diagnostics of function 8.
@@ -102,8 +104,39 @@ def run_engine(engine, options):
     return done.returncode, done.stdout
 
 
+def start_libmodbus_server(peer, device, dumps):
+    command = [peer, "--device", device]
+    for dump in dumps:
+        command += ["--dump", dump]
+    server = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    first = server.stdout.readline().strip()
+    return server, first == "ready"
+
+
 def our_client(args, engine, engine_options):
-    store = start_pymodbus_server(args.device, args.framer)
+    """Our client against a pymodbus server, or a libmodbus one with --peer."""
+    against = "libmodbus" if args.peer else "pymodbus"
+    title = f"{args.framer} our client vs {against}"
+    # Each write with the map cells that must hold its values afterwards.
+    writes = [
+        ("write single coil", ["--function", "5", "--address", "40", "--values", "0xFF00"],
+         (1, 40, [True]), "dump co:40 1"),
+        ("write single register", ["--function", "6", "--address", "41", "--values", "0xBEEF"],
+         (3, 41, [0xBEEF]), "dump hr:41 48879"),
+        ("write multiple coils", ["--function", "15", "--address", "50", "--values", "1,0,1,1,0,0,1,0,1,1"],
+         (1, 50, [True, False, True, True, False, False, True, False, True, True]), "dump co:50 1 0 1 1 0 0 1 0 1 1"),
+        ("write multiple registers", ["--function", "16", "--address", "60", "--values", "1,2,0x300,4,65535"],
+         (3, 60, [1, 2, 0x300, 4, 65535]), "dump hr:60 1 2 768 4 65535"),
+    ]
+    store = None
+    peer = None
+    if args.peer:
+        peer, ready = start_libmodbus_server(args.peer, args.device, ["co:40:1", "hr:41:1", "co:50:10", "hr:60:5"])
+        if not ready:
+            check(f"{title}: peer starts", False, "no ready line")
+            return
+    else:
+        store = start_pymodbus_server(args.device, args.framer)
     base = engine_options + ["--framing", args.framer, "--unit", str(UNIT), "--timeout-ms", "1500"]
     reads = [
         ("read coils", 1, 5, 12, pack_bits(CO[5:17])),
@@ -119,28 +152,24 @@ def our_client(args, engine, engine_options):
         if code == 0 and rx:
             unit, pdu = decode_adu(rx[0], args.framer)
             ok = unit == UNIT and pdu == bytes([function, len(payload)]) + payload
-        check(f"{args.framer} our client: {name}", ok, out.strip())
+        check(f"{title}: {name}", ok, out.strip())
 
-    writes = [
-        ("write single coil", ["--function", "5", "--address", "40", "--values", "0xFF00"],
-         lambda: store.getValues(1, 40, 1) == [True]),
-        ("write single register", ["--function", "6", "--address", "41", "--values", "0xBEEF"],
-         lambda: store.getValues(3, 41, 1) == [0xBEEF]),
-        ("write multiple coils", ["--function", "15", "--address", "50", "--values", "1,0,1,1,0,0,1,0,1,1"],
-         lambda: store.getValues(1, 50, 10) == [True, False, True, True, False, False, True, False, True, True]),
-        ("write multiple registers", ["--function", "16", "--address", "60", "--values", "1,2,0x300,4,65535"],
-         lambda: store.getValues(3, 60, 5) == [1, 2, 0x300, 4, 65535]),
-    ]
-    for name, options, verify in writes:
+    for name, options, (area, address, values), _ in writes:
         code, out = run_engine(engine, ["client"] + base + options)
-        check(f"{args.framer} our client: {name}", code == 0 and verify(), out.strip())
+        ok = code == 0 and (store is None or store.getValues(area, address, len(values)) == values)
+        check(f"{title}: {name}", ok, out.strip())
 
     code, out = run_engine(engine, ["client"] + base + ["--function", "3", "--address", "98", "--quantity", "5"])
-    check(f"{args.framer} our client: exception from the server", code != 0 and "xception" in out, out.strip())
+    check(f"{title}: exception from the server", code != 0 and "xception" in out, out.strip())
 
     code, out = run_engine(engine, ["client"] + base + ["--count", "20", "--function", "3", "--address", "0",
                                                          "--quantity", "10", "--quiet"])
-    check(f"{args.framer} our client: 20 polls in a row", code == 0 and "failures 0" in out, out.strip())
+    check(f"{title}: 20 polls in a row", code == 0 and "failures 0" in out, out.strip())
+
+    if peer:
+        out, _ = peer.communicate(input="", timeout=30)
+        for name, _, _, dump in writes:
+            check(f"{title}: {name} reached the map", dump in out, out.strip())
 
 
 # --- our server against a pymodbus client ---------------------------------------
@@ -268,6 +297,7 @@ def main():
     parser.add_argument("--device", required=True)
     parser.add_argument("--framer", choices=["rtu", "ascii"], required=True)
     parser.add_argument("--engine", required=True, help="command that runs engine_host")
+    parser.add_argument("--peer", help="our-client: the libmodbus RTU server program instead of pymodbus")
     argv = sys.argv[1:]
     split = argv.index("--") if "--" in argv else len(argv)
     args = parser.parse_args(argv[:split])
