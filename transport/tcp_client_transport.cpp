@@ -46,6 +46,7 @@ int32_t TcpClientTransport::Open() {
   sock::FreeResolved(resolved);
   if (!ok || !sock::SetNoDelay(socket_)) return Fail();
   pendingStart_ = pendingEnd_ = 0;
+  gaveUpWaiting_ = false;
   connected_ = true;
   return 1;
 }
@@ -73,6 +74,7 @@ int32_t TcpClientTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t ti
   uint32_t deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     int32_t ready = WaitSliced(socket_, NetWait::Readable, deadline);
+    if (ready == 0) gaveUpWaiting_ = true;
     if (ready == 0 || ready == TransportCancelled) return ready;
     if (ready < 0) break;
     int received = sock::Receive(socket_, pending_, sizeof pending_);
@@ -110,6 +112,10 @@ int32_t TcpClientTransport::Write(const uint8_t* bytes, uint32_t length, uint32_
 int32_t TcpClientTransport::PrepareExchange() {
   if (!connected_ || socket_ == sock::kInvalid) return 0;
   pendingStart_ = pendingEnd_ = 0;
+  // Only an exchange that gave up waiting can have an answer still on its
+  // way; after a complete one, asking the socket would only cost time.
+  if (!gaveUpWaiting_) return 1;
+  gaveUpWaiting_ = false;
   // Bounded, so a server that streams without pause cannot hold the worker.
   for (int chunk = 0; chunk < 128; ++chunk) {
     int ready = sock::WaitReadable(socket_, 0);

@@ -17,10 +17,11 @@ class TcpClientTransport final : public NetTransport {
   void Close() override;
   int32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
   int32_t Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) override;
-  // Drops what the server sent after the last exchange gave up (a late
-  // answer), so that RTU on a stream, which has no transaction id, does not
-  // take it for the answer to the next request. 0 when the server has closed
-  // the connection or the socket failed (the connection is then closed).
+  // Drops bytes left over from the last exchange and, when that exchange
+  // gave up waiting, whatever the server sent since (a late answer), so that
+  // RTU on a stream, which has no transaction id, does not take it for the
+  // answer to the next request. 0 when the server has closed the connection
+  // or the socket failed (the connection is then closed).
   int32_t PrepareExchange() override;
   int32_t IsReady() override;
 
@@ -37,4 +38,6 @@ class TcpClientTransport final : public NetTransport {
   uint8_t pending_[512];
   uint32_t pendingStart_ = 0;
   uint32_t pendingEnd_ = 0;
+  // A Read ran out of time since the last PrepareExchange.
+  bool gaveUpWaiting_ = false;
 };
