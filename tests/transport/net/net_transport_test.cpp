@@ -62,6 +62,21 @@ double CancelLatency(Transport* t, int delayMs, Fn fn, int32_t* result) {
   return std::chrono::duration<double, std::milli>(returned - cancelled).count();
 }
 
+TEST(FormatIpv4, SettingsAddressesBecomeDottedText) {
+  const struct {
+    uint32_t address;
+    const char* text;
+  } cases[] = {
+      {0x7F000001u, "127.0.0.1"}, {0x00000000u, "0.0.0.0"}, {0xFFFFFFFFu, "255.255.255.255"},
+      {0x0A09630Bu, "10.9.99.11"}, {0xC0A80A64u, "192.168.10.100"},
+  };
+  for (const auto& c : cases) {
+    char text[16];
+    FormatIpv4(c.address, text);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
 // --- TCP client -------------------------------------------------------------
 
 TEST(TcpClientTransport, ServerCloseDropsTheConnectionAndTheNextOpenReconnects) {
