@@ -4,29 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include "support/probe_process.h"
 
 namespace {
 
-DWORD RunProbe(const wchar_t* what) {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"fatal_probe.exe";
-  std::wstring command = L"\"" + path + L"\" " + what;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return 0xFFFFFFFFu;
-  }
-  WaitForSingleObject(process.hProcess, 30000);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
+DWORD RunProbe(const wchar_t* what) { return RunBesideAndWait(L"fatal_probe.exe", what); }
 
 struct FatalCase {
   const wchar_t* what;

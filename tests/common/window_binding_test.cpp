@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/probe_process.h"
+
 #include <string>
 #include <vector>
 
@@ -274,25 +276,7 @@ TEST(SubclassBinding, ReleasingABoundRecordRemovesTheSubclass) {
 
 // The fatal path ends the process, so a probe program takes it and the test
 // reads the exit code.
-DWORD RunProbe(const wchar_t* argument) {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"subclass_probe.exe";
-  std::wstring command = L"\"" + path + L"\" " + argument;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return 0xFFFFFFFFu;
-  }
-  WaitForSingleObject(process.hProcess, 30000);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
+DWORD RunProbe(const wchar_t* argument) { return RunBesideAndWait(L"subclass_probe.exe", argument); }
 
 TEST(SubclassBinding, FailedRemovalAtReleaseEndsTheProcess) {
   EXPECT_EQ(RunProbe(L"release-normally"), 0u);
