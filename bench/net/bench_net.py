@@ -49,7 +49,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--native", required=True)
     parser.add_argument("--win", required=True)
-    parser.add_argument("--seconds", type=float, default=5)
+    parser.add_argument("--seconds", type=float, default=2)
+    parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--port", type=int, default=15900)
     parser.add_argument("--wine", required=True)
     parser.add_argument("--pymodbus", required=True)
@@ -67,34 +68,49 @@ def main():
         return rate_of(out)
 
     servers = [
-        ("a", "our native engine_host server", lambda p: [engine, "server", "--transport", "tcp", "--framing", "mbap",
-                                                          "--port", str(p), "--any"]),
-        ("b", "libmodbus server", lambda p: [os.path.join(peers, "peer_server"), "--port", str(p)]),
-        ("c", "pymodbus server", lambda p: ["/usr/bin/python3", args.pymodbus, "--port", str(p)]),
-        ("d", "our Windows engine_host server (Wine)", lambda p: [args.wine, engine_exe, "server", "--transport", "tcp",
-                                                                  "--framing", "mbap", "--port", str(p), "--any"]),
-        ("e", "minimal Winsock responder (Wine)", lambda p: [args.wine, responder, str(p)]),
+        ("a", "our native engine_host server", [engine, "server", "--transport", "tcp", "--framing", "mbap", "--any"]),
+        ("b", "libmodbus server", [os.path.join(peers, "peer_server")]),
+        ("c", "pymodbus server", ["/usr/bin/python3", args.pymodbus]),
+        ("d", "our Windows engine_host server (Wine)", [args.wine, engine_exe, "server", "--transport", "tcp",
+                                                        "--framing", "mbap", "--any"]),
+        ("e", "minimal Winsock responder (Wine)", [args.wine, responder]),
     ]
+    # Every server runs for the whole benchmark; the runs take turns in
+    # rounds, so that a change in the machine's load touches them all alike.
+    running = {}
+    ports = {}
     for key, name, command in servers:
         port += 1
-        server = start_server(command(port))
-        time.sleep(0.3)
-        results[key] = (name,) + libmodbus_bench(port)
-        stop_server(server)
-
-    port += 1
-    server = start_server([os.path.join(peers, "peer_server"), "--port", str(port)])
-    client_base = ["client", "--transport", "tcp", "--framing", "mbap", "--port", str(port), "--unit", "1",
+        ports[key] = port
+        running[key] = start_server(command + ([str(port)] if key == "e" else ["--port", str(port)]))
+    time.sleep(0.5)
+    client_base = ["client", "--transport", "tcp", "--framing", "mbap", "--port", str(ports["b"]), "--unit", "1",
                    "--function", "3", "--address", "0", "--quantity", "125", "--quiet",
                    "--duration-ms", str(int(args.seconds * 1000))]
-    for key, name, command in (("f", "our native engine_host client", [engine] + client_base),
-                               ("g", "our Windows engine_host client (Wine)", [args.wine, engine_exe] + client_base)):
-        out = subprocess.run(command, capture_output=True, text=True, timeout=args.seconds + 120).stdout
-        results[key] = (name,) + rate_of(out)
-    results["h"] = ("libmodbus client",) + libmodbus_bench(port)
-    stop_server(server)
+    clients = [("f", "our native engine_host client", [engine] + client_base),
+               ("g", "our Windows engine_host client (Wine)", [args.wine, engine_exe] + client_base)]
+    names = {key: name for key, name, _ in servers + clients}
+    names["h"] = "libmodbus client"
+    samples = {key: [] for key in names}
+    failed = {}
+    for _ in range(args.rounds):
+        for key, _, _ in servers:
+            rate, raw = libmodbus_bench(ports[key])
+            samples[key].append(rate) if rate else failed.setdefault(key, raw)
+        for key, _, command in clients:
+            out = subprocess.run(command, capture_output=True, text=True, timeout=args.seconds + 120).stdout
+            rate, raw = rate_of(out)
+            samples[key].append(rate) if rate else failed.setdefault(key, raw)
+        rate, raw = libmodbus_bench(ports["b"])
+        samples["h"].append(rate) if rate else failed.setdefault("h", raw)
+    for process in running.values():
+        stop_server(process)
+    for key in names:
+        values = sorted(samples[key])
+        median = values[len(values) // 2] if values and key not in failed else None
+        results[key] = (names[key], median, failed.get(key, ""))
 
-    print(f"\nLoopback, 125 holding registers per request, {args.seconds:g} s per run\n")
+    print(f"\nLoopback, 125 holding registers per request; median of {args.rounds} rounds of {args.seconds:g} s\n")
     print("Server throughput (libmodbus client against each server), requests/s")
     for key in "abcde":
         name, rate, raw = results[key]
