@@ -350,6 +350,8 @@ TEST(Transact, Broadcast) {
       {"RTU write", Carrier::RtuSerial, Request(0, 6, 1, 2), 0, 1},
       {"RTU over TCP write", Carrier::RtuTcp, Request(0, 16, 1, 1, {0, 2}), 0, 1},
       {"ASCII coil", Carrier::Ascii, Request(0, 5, 1, 0xFF00), 0, 1},
+      {"RTU over UDP coil off", Carrier::RtuUdp, Request(0, 5, 1, 0x0000), 0, 1},
+      {"RTU coil value 1", Carrier::RtuSerial, Request(0, 5, 1, 0x0001), StatusInvalidRequest, 0},
       {"RTU read", Carrier::RtuSerial, Request(0, 3, 1, 1), StatusInvalidRequest, 0},
       {"MBAP write waits", Carrier::MbapTcp, Request(0, 6, 1, 2), StatusTimeout, 1},
       {"MBAP read is sent", Carrier::MbapUdp, Request(0, 3, 1, 1), StatusTimeout, 1},
@@ -376,12 +378,13 @@ TEST(Transact, NothingIsSentWhenTheExchangeCannotStart) {
     ClientRequest request;
     int32_t status;
     int prepares;
+    uint16_t counter;  // the transaction id is taken before the request is built
   } cases[] = {
-      {"not connected", 0, 1, Request(1, 3, 0, 1), StatusNotConnected, 0},
-      {"prepare fails", 1, 0, Request(1, 3, 0, 1), StatusTransportError, 1},
-      {"coil value 1", 1, 1, Request(1, 5, 0, 0x0001), StatusInvalidRequest, 1},
-      {"126 registers", 1, 1, Request(1, 3, 0, 126), StatusInvalidRequest, 1},
-      {"function 7", 1, 1, Request(1, 7, 0, 1), StatusUnsupportedFunction, 1},
+      {"not connected", 0, 1, Request(1, 3, 0, 1), StatusNotConnected, 0, 0},
+      {"prepare fails", 1, 0, Request(1, 3, 0, 1), StatusTransportError, 1, 0},
+      {"coil value 1", 1, 1, Request(1, 5, 0, 0x0001), StatusInvalidRequest, 1, 1},
+      {"126 registers", 1, 1, Request(1, 3, 0, 126), StatusInvalidRequest, 1, 1},
+      {"function 7", 1, 1, Request(1, 7, 0, 1), StatusUnsupportedFunction, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -392,6 +395,10 @@ TEST(Transact, NothingIsSentWhenTheExchangeCannotStart) {
     EXPECT_EQ(x.Run(c.request, 1000), c.status);
     EXPECT_TRUE(x.transport.written.empty());
     EXPECT_EQ(x.transport.prepares, c.prepares);
+    EXPECT_EQ(x.link->transactionCounter, c.counter);
+    if (c.prepares) {
+      EXPECT_EQ(x.response.byteCount, 0);  // cleared before the exchange starts
+    }
     EXPECT_EQ(x.Elapsed(), 0u);
   }
 }
