@@ -69,8 +69,6 @@ void AnchorLayout::AddItem(int32_t controlId, uint32_t flags, HWND control) {
 
 int AnchorLayout::Init(HWND window, const AnchorEntry* table, int32_t count, bool withSizeGrip, bool withMinSize) {
   if (!window || !IsWindow(window)) return 0;
-  if (window_ != window) hasSizeGrip_ = false;
-  window_ = window;
   dpi_ = DpiOf(window);
 
   if (!IsChild(window)) {
@@ -86,12 +84,15 @@ int AnchorLayout::Init(HWND window, const AnchorEntry* table, int32_t count, boo
     }
   }
 
+  // The previous grip lives in the window the layout was made for before,
+  // which need not be this one.
   if (hasSizeGrip_) {
-    HWND grip = GetDlgItem(window, kSizeGripId);
+    HWND grip = window_ && IsWindow(window_) ? GetDlgItem(window_, kSizeGripId) : nullptr;
     if (grip) DestroyWindow(grip);
     hasSizeGrip_ = false;
   }
   ReleaseItems();
+  window_ = window;
 
   RECT client{};
   GetClientRect(window, &client);

@@ -299,6 +299,26 @@ TEST_F(AnchorLayoutTest, InitAgainKeepsOneSizeGrip) {
   EXPECT_EQ(grips, 1);
 }
 
+TEST_F(AnchorLayoutTest, InitForAnotherWindowDiscardsTheGripOfTheFirst) {
+  AnchoredDialog first;
+  first.childMode = true;
+  AnchoredDialog second;
+  second.childMode = true;
+  HWND one = first.Create(uitest::Self(), 301, window_);
+  HWND two = second.Create(uitest::Self(), 301, window_);
+  ASSERT_NE(one, nullptr);
+  ASSERT_NE(two, nullptr);
+  AnchorLayout layout;
+  ASSERT_EQ(layout.Init(one, kTable, static_cast<int32_t>(sizeof(kTable) / sizeof(kTable[0])), true, false), 1);
+  ASSERT_NE(GetDlgItem(one, kSizeGripId), nullptr);
+  ASSERT_EQ(layout.Init(two, kTable, static_cast<int32_t>(sizeof(kTable) / sizeof(kTable[0])), true, false), 1);
+  EXPECT_EQ(GetDlgItem(one, kSizeGripId), nullptr);
+  EXPECT_NE(GetDlgItem(two, kSizeGripId), nullptr);
+  EXPECT_EQ(layout.ItemCount(), 3);
+  DestroyWindow(one);
+  DestroyWindow(two);
+}
+
 TEST_F(AnchorLayoutTest, ChildWindowLayoutIsBoundedByItsMinimumSize) {
   AnchoredDialog child;
   child.childMode = true;
