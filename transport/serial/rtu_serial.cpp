@@ -85,8 +85,10 @@ int32_t RtuSerialTransport::FinishTransmit(uint32_t timeoutMs) {
 }
 
 int32_t RtuSerialTransport::RejectFrame(int32_t result) {
+  // A silence after the rejected frame puts the line at a frame boundary
+  // again; without one the next exchange resynchronises first.
   int32_t silence = WaitForSilence(Max(t15_, t35_));
-  if (silence != 1) resynchronise_ = true;
+  resynchronise_ = silence != 1;
   return silence == TransportCancelled ? TransportCancelled : result;
 }
 

@@ -106,6 +106,45 @@ TEST(RtuFrameGaps, OversizedFrameIsConsumed) {
   EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 6);
 }
 
+// A rejected frame is consumed up to a silence of t3.5; when that silence
+// comes the line is at a frame boundary again and the next exchange needs
+// no resynchronisation of its own, whatever was due before. A line that
+// never falls quiet leaves one due.
+TEST(RtuFrameGaps, RejectedFrameResynchronisesWhenTheLineFallsQuiet) {
+  struct Case {
+    const char* name;
+    bool resynchronised;  // PrepareExchange ran after Open
+    uint64_t secondFrameGapUs;  // 0: no second frame
+    size_t firstLength;
+    bool chatterAfter;
+    int32_t result;
+    bool dueAfter;
+  } cases[] = {
+      {"oversized, due before", false, 0, 300, false, TransportFrameTooLarge, false},
+      {"too soon, due before", false, 3000, 8, false, TransportInvalidFrame, false},
+      {"too soon, none due", true, 3000, 8, false, TransportInvalidFrame, false},
+      {"too soon, then chatter", true, 3000, 8, true, TransportInvalidFrame, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedLine line;
+    RtuSerialTransport port(Line(9600), line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    ASSERT_TRUE(port.ResynchroniseDue());
+    if (c.resynchronised) {
+      ASSERT_EQ(port.PrepareExchange(), 1);
+    }
+    uint64_t end = line.Arrive(line.NowUs() + 1000, Frame(1, c.firstLength));
+    if (c.secondFrameGapUs) end = line.Arrive(end + c.secondFrameGapUs, Frame(0x41, 8));
+    if (c.chatterAfter) {
+      for (uint64_t t = end + 3000; t < end + 4000000; t += 3000) line.Arrive(t, {0x55});
+    }
+    uint8_t buffer[257];
+    EXPECT_EQ(port.ReadFrame(buffer, 257, 1000), c.result);
+    EXPECT_EQ(port.ResynchroniseDue(), c.dueAfter);
+  }
+}
+
 TEST(RtuFrameGaps, LineThatNeverFallsQuietGivesUpWithinTheBudget) {
   SimulatedLine line;
   RtuSerialTransport port(Line(9600), line.Api());
