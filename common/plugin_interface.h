@@ -217,6 +217,9 @@ static_assert(offsetof(PluginDescriptor, displayName) == 16, "PluginDescriptor::
 static_assert(offsetof(PluginDescriptor, viewTitle) == 24, "PluginDescriptor::viewTitle");
 static_assert(offsetof(PluginDescriptor, order) == 32, "PluginDescriptor::order");
 static_assert(offsetof(PluginDescriptor, reserved) == 36, "PluginDescriptor::reserved");
+static_assert(sizeof(PluginDescriptor::size) == 4 && sizeof(PluginDescriptor::interfaceVersion) == 4 &&
+                  sizeof(PluginDescriptor::order) == 4 && sizeof(PluginDescriptor::reserved) == 4,
+              "PluginDescriptor's numbers are u32");
 
 static_assert(sizeof(PluginOps) == kPluginOpsSize, "PluginOps size");
 static_assert(offsetof(PluginOps, size) == 0, "PluginOps::size");
@@ -233,6 +236,7 @@ static_assert(offsetof(PluginOps, getConnectionLine) == 72, "PluginOps::getConne
 static_assert(offsetof(PluginOps, showConnectionIndicator) == 80, "PluginOps::showConnectionIndicator");
 static_assert(offsetof(PluginOps, getTip) == 88, "PluginOps::getTip");
 static_assert(offsetof(PluginOps, getNextTip) == 96, "PluginOps::getNextTip");
+static_assert(sizeof(PluginOps::size) == 4 && sizeof(PluginOps::version) == 4, "PluginOps's numbers are u32");
 static_assert(PluginOpsCovers(kPluginOpsMinimumSize, offsetof(PluginOps, destroy)), "required entries");
 static_assert(!PluginOpsCovers(kPluginOpsMinimumSize, offsetof(PluginOps, getProtocolLine)), "optional entries");
 
@@ -242,6 +246,7 @@ static_assert(offsetof(HostLink, version) == 4, "HostLink::version");
 static_assert(offsetof(HostLink, host) == 8, "HostLink::host");
 static_assert(offsetof(HostLink, send) == 16, "HostLink::send");
 static_assert(offsetof(HostLink, post) == 24, "HostLink::post");
+static_assert(sizeof(HostLink::size) == 4 && sizeof(HostLink::version) == 4, "HostLink's numbers are u32");
 
 static_assert(sizeof(HostCommandKind) == 4, "HostCommand::kind is a u32");
 static_assert(sizeof(HostCommand) == 64, "HostCommand size");
@@ -254,6 +259,10 @@ static_assert(offsetof(HostCommand, data) == 40, "HostCommand::data");
 static_assert(offsetof(HostCommand, length) == 48, "HostCommand::length");
 static_assert(offsetof(HostCommand, stamp) == 56, "HostCommand::stamp");
 static_assert(sizeof(HostCommand::stamp) == sizeof(void*), "HostCommand::stamp is pointer-sized");
+static_assert(offsetof(HostCommand, padding0) == 4 && sizeof(HostCommand::padding0) == 4, "HostCommand padding");
+static_assert(offsetof(HostCommand, padding1) == 52 && sizeof(HostCommand::padding1) == 4, "HostCommand padding");
+static_assert(sizeof(HostCommand::index) == 8 && sizeof(HostCommand::value) == 8, "HostCommand::index, value are u64");
+static_assert(sizeof(HostCommand::length) == 4, "HostCommand::length is a u32");
 
 static_assert(sizeof(ViewEventKind) == 4, "ViewEvent::kind is a u32");
 static_assert(sizeof(ViewEvent) == 48, "ViewEvent size");
@@ -264,6 +273,8 @@ static_assert(offsetof(ViewEvent, text) == 24, "ViewEvent::text");
 static_assert(offsetof(ViewEvent, buffer) == 32, "ViewEvent::buffer");
 static_assert(offsetof(ViewEvent, capacity) == 40, "ViewEvent::capacity");
 static_assert(sizeof(ViewEvent::tabKey) == sizeof(void*), "ViewEvent::tabKey is pointer-sized");
+static_assert(offsetof(ViewEvent, padding) == 4 && sizeof(ViewEvent::padding) == 4, "ViewEvent padding");
+static_assert(sizeof(ViewEvent::arg) == 8 && sizeof(ViewEvent::capacity) == 8, "ViewEvent::arg, capacity are u64");
 
 static_assert(sizeof(FieldFormat) == 40, "FieldFormat size");
 static_assert(offsetof(FieldFormat, mode) == 0, "FieldFormat::mode");
@@ -272,3 +283,10 @@ static_assert(offsetof(FieldFormat, min) == 8, "FieldFormat::min");
 static_assert(offsetof(FieldFormat, max) == 16, "FieldFormat::max");
 static_assert(offsetof(FieldFormat, digits) == 24, "FieldFormat::digits");
 static_assert(offsetof(FieldFormat, suffix) == 32, "FieldFormat::suffix");
+static_assert(sizeof(FieldFormat::mode) == 1 && offsetof(FieldFormat, padding0) == 1, "FieldFormat::mode is a u8");
+static_assert(sizeof(FieldFormat::hasRange) == 4 && sizeof(FieldFormat::digits) == 4, "FieldFormat's u32 and i32");
+static_assert(sizeof(FieldFormat::min) == 8 && sizeof(FieldFormat::max) == 8, "FieldFormat::min, max are i64");
+static_assert(decltype(FieldFormat::min)(-1) < 0 && decltype(FieldFormat::max)(-1) < 0 &&
+                  decltype(FieldFormat::digits)(-1) < 0,
+              "FieldFormat's limits and digits are signed");
+static_assert(offsetof(FieldFormat, padding1) == 28 && sizeof(FieldFormat::padding1) == 4, "FieldFormat padding");
