@@ -197,6 +197,8 @@ const Outcome kOutcomes[] = {
     {"empty_title", 3, 0, L"invalid descriptor", false, false},
     {"v10_empty_title", 3, 0, L"invalid descriptor", false, false},
     {"v10", 4, 0, L"incompatible plugin ABI", false, false},
+    {"twin_v10", 4, 0, L"incompatible plugin ABI", false, false},
+    {"twin_empty_name", 3, 0, L"invalid descriptor", false, false},
     {"create_fails", 6, 0, L"plugin creation failed", true, true},
     {"table63", 6, 0, L"plugin creation failed", true, true},
     {"table_v10", 6, 0, L"plugin creation failed", true, true},
@@ -258,6 +260,12 @@ TEST_F(FullScan, GivesEachFileItsStatusAndCalls) {
     // ones stay.
     bool loaded = outcome.status != 1;
     EXPECT_EQ(Called(*calls_, outcome.file, "unload"), loaded && outcome.status != 0);
+    // The instance goes before its library.
+    if (outcome.destroyed) {
+      size_t destroyed = calls_->find(" " + std::string(outcome.file) + ".destroy ");
+      size_t unloaded = calls_->find(" " + std::string(outcome.file) + ".unload ");
+      EXPECT_LT(destroyed, unloaded);
+    }
     HMODULE module = GetModuleHandleW((scratch_->Plugins() / Widen(std::string(outcome.file) + ".dll")).c_str());
     EXPECT_EQ(module != nullptr, outcome.status == 0);
   }
@@ -448,7 +456,7 @@ TEST(PluginScan, RunsOnlyOnce) {
 TEST(PluginScan, EndsEmptyWhenThePathsDoNotFit) {
   const std::wstring paths[] = {
       L"velmora.exe",                                           // no directory at all
-      L"C:\\" + std::wstring(32750, L'a') + L"\\velmora.exe",  // the pattern would pass 32767 units
+      L"C:\\" + std::wstring(32751, L'a') + L"\\velmora.exe",  // the pattern needs 32768 units and a NUL
   };
   for (const std::wstring& path : paths) {
     PluginRegistry registry;
