@@ -246,7 +246,9 @@ def pymodbus_client(transport, framing, port):
     from pymodbus.framer.socket_framer import ModbusSocketFramer
     framer = ModbusRtuFramer if framing == "rtu" else ModbusSocketFramer
     kind = ModbusTcpClient if transport == "tcp" else ModbusUdpClient
-    client = kind("127.0.0.1", port=port, framer=framer, timeout=2, retries=0)
+    # A generous time-out: a loaded machine must not turn a slow answer into
+    # a failed check.
+    client = kind("127.0.0.1", port=port, framer=framer, timeout=5, retries=0)
     client.connect()
     return client
 
