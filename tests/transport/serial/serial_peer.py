@@ -137,7 +137,7 @@ def our_client(args, engine, engine_options):
             return
     else:
         store = start_pymodbus_server(args.device, args.framer)
-    base = engine_options + ["--framing", args.framer, "--unit", str(UNIT), "--timeout-ms", "1500"]
+    base = engine_options + ["--framing", args.framer, "--unit", str(UNIT), "--timeout-ms", "3000"]
     reads = [
         ("read coils", 1, 5, 12, pack_bits(CO[5:17])),
         ("read discrete inputs", 2, 3, 9, pack_bits(DI[3:12])),
