@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -427,6 +428,35 @@ TEST(ServerTransports, APortInUseRefusesOpen) {
   UdpServerTransport udpAgain("127.0.0.1", static_cast<uint16_t>(udp.BoundPort()));
   EXPECT_EQ(udpAgain.Open(), 0);
   EXPECT_EQ(udpAgain.IsReady(), 0);
+}
+
+// Every interface means every address, so a server bound to "" answers on
+// 127.0.0.2 as well; one bound to 127.0.0.1 does not.
+TEST(ServerTransports, AnEmptyBindAddressListensOnEveryInterface) {
+  constexpr uint32_t kOtherLoopback = 0x7F000002;
+  const struct {
+    const char* bind;
+    bool reachable;
+  } cases[] = {{"", true}, {"127.0.0.1", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("bind \"") + c.bind + "\"");
+    Bytes got;
+    TcpServerTransport tcp(c.bind, 0);
+    ASSERT_EQ(tcp.Open(), 1);
+    RawSocket client = RawSocket::Connect(static_cast<uint16_t>(tcp.BoundPort()), kOtherLoopback);
+    ASSERT_EQ(client.valid(), c.reachable);
+    if (c.reachable) {
+      ASSERT_TRUE(client.Send({0x01, 0x02}));
+      EXPECT_EQ(ReadSome(&tcp, &got, 1000), 2);
+    }
+
+    UdpServerTransport udp(c.bind, 0);
+    ASSERT_EQ(udp.Open(), 1);
+    RawSocket peer = RawSocket::Datagram();
+    ASSERT_TRUE(peer.SendTo({0x03}, static_cast<uint16_t>(udp.BoundPort()), kOtherLoopback));
+    uint8_t buffer[300];
+    EXPECT_EQ(udp.ReadFrame(buffer, sizeof buffer, c.reachable ? 1000 : 200), c.reachable ? 1 : 0);
+  }
 }
 
 // --- UDP server -------------------------------------------------------------

@@ -45,18 +45,19 @@ class RawSocket {
     sock::Bind(s.get(), local);
     return s;
   }
-  // A blocking TCP connection to 127.0.0.1:port; invalid on failure.
-  static RawSocket Connect(uint16_t port) {
+  // A blocking TCP connection to port on a loopback address (127.0.0.1
+  // unless told); invalid on failure.
+  static RawSocket Connect(uint16_t port, uint32_t address = 0x7F000001) {
     RawSocket s(sock::Create(SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in remote = Loopback(port);
+    sockaddr_in remote = Loopback(port, address);
     if (sock::Connect(s.get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) s.Reset();
     return s;
   }
-  static sockaddr_in Loopback(uint16_t port) {
+  static sockaddr_in Loopback(uint16_t port, uint32_t address = 0x7F000001) {
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(0x7F000001);
+    a.sin_addr.s_addr = htonl(address);
     return a;
   }
 
@@ -74,9 +75,9 @@ class RawSocket {
     return sock::SendTo(handle_, bytes.data(), static_cast<uint32_t>(bytes.size()), to) ==
            static_cast<int>(bytes.size());
   }
-  bool SendTo(const std::vector<uint8_t>& bytes, uint16_t port) const {
+  bool SendTo(const std::vector<uint8_t>& bytes, uint16_t port, uint32_t address = 0x7F000001) const {
     sock::Address to;
-    to.in = Loopback(port);
+    to.in = Loopback(port, address);
     to.length = sizeof to.in;
     return SendTo(bytes, to);
   }
