@@ -29,6 +29,31 @@ Bytes Range(size_t n) {
   return data;
 }
 
+struct LimitCase {
+  size_t dataLength;
+  size_t aduLength;  // 0: refused
+};
+
+// Builds a PDU of each data length with the given header and parses the ADU
+// back. An expected transaction id of -1 is not checked.
+void ExpectRoundTripAtLimits(const Framer& framer, uint8_t unit, uint16_t transaction, int32_t expectedTransaction,
+                             uint8_t function, std::initializer_list<LimitCase> cases) {
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.dataLength);
+    Bytes adu = Build(framer, unit, transaction, function, Range(c.dataLength));
+    ASSERT_EQ(adu.size(), c.aduLength);
+    if (!c.aduLength) continue;
+    Parsed p = Parse(framer, adu);
+    ASSERT_EQ(p.status, StatusOk);
+    EXPECT_EQ(p.header.unitId, unit);
+    if (expectedTransaction >= 0) {
+      EXPECT_EQ(p.header.transactionId, expectedTransaction);
+    }
+    EXPECT_EQ(p.pdu.function, function);
+    EXPECT_EQ(Bytes(p.pdu.data, p.pdu.data + p.pdu.length), Range(c.dataLength));
+  }
+}
+
 TEST(Crc16, KnownFramesAndTable) {
   const uint8_t read[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01};
   EXPECT_EQ(Crc16(read, 6), 0x0A84);  // sent as 84 0A
@@ -40,22 +65,7 @@ TEST(Crc16, KnownFramesAndTable) {
 TEST(RtuFramer, BuildsAndParsesAtTheLimits) {
   RtuFramer framer;
   EXPECT_EQ(Rtu(1, 3, {0, 0, 0, 1}), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
-  struct Case {
-    size_t dataLength;
-    size_t aduLength;  // 0: refused
-  } cases[] = {{0, 4}, {1, 5}, {252, 256}, {253, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.dataLength);
-    Bytes adu = Build(framer, 17, 999, 16, Range(c.dataLength));
-    ASSERT_EQ(adu.size(), c.aduLength);
-    if (!c.aduLength) continue;
-    Parsed p = Parse(framer, adu);
-    ASSERT_EQ(p.status, StatusOk);
-    EXPECT_EQ(p.header.unitId, 17);
-    EXPECT_EQ(p.header.transactionId, 0);
-    EXPECT_EQ(p.pdu.function, 16);
-    EXPECT_EQ(Bytes(p.pdu.data, p.pdu.data + p.pdu.length), Range(c.dataLength));
-  }
+  ExpectRoundTripAtLimits(framer, 17, 999, 0, 16, {{0, 4}, {1, 5}, {252, 256}, {253, 0}});
   uint8_t small[7];
   EXPECT_EQ(framer.BuildAdu(AduHeader{}, MakePdu(3, {0, 0, 0, 1}), small, sizeof small), 0);
   EXPECT_EQ(framer.Kind(), kFrameWhole);
@@ -109,21 +119,7 @@ TEST(AsciiFramer, BuildsTheDocumentedFrame) {
 
 TEST(AsciiFramer, LimitsOfLength) {
   AsciiFramer framer;
-  struct Case {
-    size_t dataLength;
-    size_t aduLength;
-  } cases[] = {{0, 9}, {252, 513}, {253, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.dataLength);
-    Bytes frame = Build(framer, 0xF7, 0, 0x90, Range(c.dataLength));
-    ASSERT_EQ(frame.size(), c.aduLength);
-    if (!c.aduLength) continue;
-    Parsed p = Parse(framer, frame);
-    ASSERT_EQ(p.status, StatusOk);
-    EXPECT_EQ(p.header.unitId, 0xF7);
-    EXPECT_EQ(p.pdu.function, 0x90);
-    EXPECT_EQ(Bytes(p.pdu.data, p.pdu.data + p.pdu.length), Range(c.dataLength));
-  }
+  ExpectRoundTripAtLimits(framer, 0xF7, 0, -1, 0x90, {{0, 9}, {252, 513}, {253, 0}});
   uint8_t small[16];
   EXPECT_EQ(framer.BuildAdu(AduHeader{}, MakePdu(3, {0, 0, 0, 1}), small, sizeof small), 0);
 }
@@ -170,22 +166,7 @@ TEST(AsciiFramer, EndCharacter) {
 TEST(MbapFramer, BuildsAndParsesAtTheLimits) {
   MbapFramer framer;
   EXPECT_EQ(Mbap(258, 9, 3, {0, 1, 0, 2}), (Bytes{1, 2, 0, 0, 0, 6, 9, 3, 0, 1, 0, 2}));
-  struct Case {
-    size_t dataLength;
-    size_t aduLength;
-  } cases[] = {{0, 8}, {252, 260}, {253, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.dataLength);
-    Bytes adu = Build(framer, 255, 0xFFFF, 4, Range(c.dataLength));
-    ASSERT_EQ(adu.size(), c.aduLength);
-    if (!c.aduLength) continue;
-    Parsed p = Parse(framer, adu);
-    ASSERT_EQ(p.status, StatusOk);
-    EXPECT_EQ(p.header.unitId, 255);
-    EXPECT_EQ(p.header.transactionId, 0xFFFF);
-    EXPECT_EQ(p.pdu.function, 4);
-    EXPECT_EQ(Bytes(p.pdu.data, p.pdu.data + p.pdu.length), Range(c.dataLength));
-  }
+  ExpectRoundTripAtLimits(framer, 255, 0xFFFF, 0xFFFF, 4, {{0, 8}, {252, 260}, {253, 0}});
   uint8_t small[11];
   EXPECT_EQ(framer.BuildAdu(AduHeader{}, MakePdu(3, {0, 0, 0, 1}), small, sizeof small), 0);
   EXPECT_EQ(framer.Kind(), kFrameMbap);
