@@ -1,12 +1,12 @@
 // Numeric fields on real edit controls, driven by the messages a user's
 // typing produces: focus changes, typed characters and clipboard pastes.
-#include "common/numeric_field.h"
+#include "common/ui/numeric_field.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "common/refusal_beep.h"
+#include "common/ui/refusal_beep.h"
 #include "common/ui_pump.h"
 
 namespace {

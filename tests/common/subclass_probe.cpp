@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "common/window_binding.h"
+#include "common/ui/window_binding.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Binding of records to real dialogs, controls and timers under the window
 // manager, with the templates of ui_test.rc.
-#include "common/window_binding.h"
+#include "common/ui/window_binding.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "common/ui_pump.h"
-#include "common/window_binding.h"
+#include "common/ui/window_binding.h"
 
 namespace {
 

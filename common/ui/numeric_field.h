@@ -9,7 +9,7 @@
 
 #include "common/numeric_text.h"
 #include "common/text.h"
-#include "common/window_binding.h"
+#include "common/ui/window_binding.h"
 
 namespace ui {
 

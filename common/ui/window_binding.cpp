@@ -1,4 +1,4 @@
-#include "common/window_binding.h"
+#include "common/ui/window_binding.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "common/refusal_beep.h"
+#include "common/ui/refusal_beep.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
-#include "common/numeric_field.h"
+#include "common/ui/numeric_field.h"
 
 #include "common/memory.h"
-#include "common/refusal_beep.h"
+#include "common/ui/refusal_beep.h"
 
 namespace ui {
 namespace {
