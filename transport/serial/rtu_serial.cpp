@@ -23,7 +23,7 @@ RtuSerialTransport::RtuSerialTransport(const SerialLineSettings& settings, const
 }
 
 void RtuSerialTransport::MarkIdleFromNow(uint32_t delayMs) {
-  idleUntil_ = plat::Tick() + delayMs;
+  idleUntil_ = DeadlineAfter(delayMs);
   idleUntilValid_ = true;
 }
 
@@ -35,9 +35,9 @@ int32_t RtuSerialTransport::Open() {
 }
 
 int32_t RtuSerialTransport::ApplyLineTimeouts() {
-  // The interval time-out ends a read at the first gap longer than t1.5;
-  // no total time-out, the transport's own deadline bounds the read.
-  return SetDriverTimeouts(t15_, 0, 0, RtuWriteMsPerCharacter(Line().baudRate), kWriteConstantMs);
+  // The interval time-out ends a read at the first silence longer than
+  // t1.5; no total time-out, the transport's own deadline bounds the read.
+  return SetDriverTimeouts(RtuReadIntervalMs(Line().baudRate, BitsPerCharacter()), 0, 0, RtuWriteMsPerCharacter(Line().baudRate), kWriteConstantMs);
 }
 
 int32_t RtuSerialTransport::WaitForSilence(uint32_t windowMs) {

@@ -39,8 +39,12 @@ struct SerialLineSettings {
 
 class SerialPortTransport : public Transport {
  public:
-  // The device path holds at most this many characters with its prefix.
-  static constexpr uint32_t kMaxPathLength = 31;
+  // The longest port name the settings page produces, and the longest
+  // device path: that name with the device prefix in front. A longer name
+  // or path is refused rather than cut, since a cut name may be another
+  // port.
+  static constexpr uint32_t kMaxPortNameLength = 31;
+  static constexpr uint32_t kMaxPathLength = kMaxPortNameLength + 4;
 
   // api null: the system's functions.
   explicit SerialPortTransport(const SerialLineSettings& settings, const CommApi* api = nullptr);
@@ -56,11 +60,13 @@ class SerialPortTransport : public Transport {
   void ResetAfterError() override;
   int32_t IsReady() override;
 
-  // Slot 14: programs the driver's read and write time-outs for the framing
-  // in use. 1 on success, 0 when the port is not open or the driver refuses.
+  // Programs the driver's read and write time-outs for the framing in use;
+  // Open calls it last, and a framing may call it again before a read. 1 on
+  // success, 0 when the port is not open or the driver refuses.
   virtual int32_t ApplyLineTimeouts() = 0;
 
-  // The device path Open uses, NUL-terminated.
+  // The device path Open uses, NUL-terminated; empty when the name was
+  // empty or too long, and then Open fails.
   const char16_t* DevicePath() const { return path_; }
   uint32_t BitsPerCharacter() const { return bitsPerCharacter_; }
 
@@ -101,12 +107,19 @@ class SerialPortTransport : public Transport {
   static int32_t MapOutcome(const DriverOutcome& outcome);
 
  private:
+  // The outcome of a driver call that failed with this error code: an
+  // aborted operation ends for the reason given (the caller knows whether
+  // it cancelled or gave up), a semaphore time-out is the driver's own
+  // time-out, anything else a failure.
+  static DriverResult ResultOfError(uint32_t error, DriverResult aborted);
   DriverOutcome Transfer(bool write, void* buffer, uint32_t count, uint32_t timeoutMs);
   // Waits for the pending overlapped operation on ioEvent_ until the
   // deadline or the stop event; cancels it if it did not complete.
   DriverOutcome AwaitOverlapped(void* overlapped, uint32_t deadline);
   // Queries and clears the driver's errors; false when the query fails.
   bool QueryDriver(uint32_t* lineErrors, uint32_t* inQueue, uint32_t* outQueue);
+  // The line errors a write collected, handed to the next receive once.
+  uint32_t TakeDeferredLineErrors();
   int32_t ApplyHandshake();
   bool CreateSyncObjects();
   void FreeSyncObjects();
@@ -126,4 +139,12 @@ class SerialPortTransport : public Transport {
   // thread, so Cancel never touches a handle that is being closed.
   plat::Mutex* portGuard_ = nullptr;
   uint32_t bytesWritten_ = 0;  // since the last FinishTransmit, saturating
+  // When the first of those bytes was handed to the driver: a driver that
+  // completes a write only once the bytes have left has spent their wire
+  // time inside Write already.
+  uint32_t transmitStart_ = 0;
+  // Receive-side line errors the driver flagged while we were writing: a
+  // write does not fail for what was received, the next receive reports
+  // them.
+  uint32_t deferredLineErrors_ = 0;
 };
