@@ -100,6 +100,62 @@ TEST(SerialPortOpen, LineSettingsAndHandshakeReachTheDriver) {
   }
 }
 
+// A port keeps the control block of whoever used it last. Whatever it held
+// (every flag set, every flag clear, an earlier handshake of ours), Open
+// leaves exactly the line settings and the handshake asked for.
+TEST(SerialPortOpen, NothingOfTheEarlierControlBlockSurvives) {
+  struct Case {
+    bool startSet;       // the port's control block before the first open
+    uint8_t parity;
+    uint8_t handshakes[3];  // opened one after the other on the same port
+  } cases[] = {
+      {true, kParityNone, {kHandshakeNone, kHandshakeCtsDsr, kHandshakeNone}},
+      {true, kParityEven, {kHandshakeRtsToggle, kHandshakeCts, kHandshakeDsr}},
+      {false, kParityNone, {kHandshakeCtsDsr, kHandshakeRtsToggle, kHandshakeNone}},
+      {false, kParityOdd, {kHandshakeDsr, kHandshakeNone, kHandshakeRtsToggle}},
+  };
+  for (const Case& c : cases) {
+    SimulatedLine line;
+    line.SetAllDcbFlags(c.startSet);
+    for (uint8_t handshake : c.handshakes) {
+      SCOPED_TRACE(testing::Message() << "start set " << c.startSet << ", parity " << int(c.parity)
+                                      << ", handshake " << int(handshake));
+      SerialLineSettings settings = Line(9600, handshake);
+      settings.parity = c.parity;
+      AsciiSerialTransport port(settings, line.Api());
+      ASSERT_EQ(port.Open(), 1);
+      DCB dcb = line.State();
+      EXPECT_EQ(dcb.fBinary, 1u);
+      EXPECT_EQ(dcb.fParity, c.parity != kParityNone ? 1u : 0u);
+      EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+      EXPECT_EQ(dcb.fOutxCtsFlow, handshake == kHandshakeCts || handshake == kHandshakeCtsDsr ? 1u : 0u);
+      EXPECT_EQ(dcb.fOutxDsrFlow, handshake == kHandshakeDsr || handshake == kHandshakeCtsDsr ? 1u : 0u);
+      EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(handshake == kHandshakeRtsToggle ? RTS_CONTROL_TOGGLE
+                                                                                   : RTS_CONTROL_ENABLE));
+      EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+      EXPECT_EQ(dcb.fDsrSensitivity | dcb.fOutX | dcb.fInX | dcb.fErrorChar | dcb.fNull | dcb.fAbortOnError, 0u);
+      port.Close();
+    }
+  }
+}
+
+// Until the framing programs its own, the port reads what is there and
+// returns (interval MAXDWORD with a 50 ms limit) and gives a write two
+// seconds.
+TEST(SerialPortOpen, OpenSetsQuickReadsBeforeTheFramingTimeouts) {
+  SimulatedLine line;
+  RtuSerialTransport port(Line(1200), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  std::vector<COMMTIMEOUTS> history = line.TimeoutHistory();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(history[0].ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(history[0].ReadTotalTimeoutConstant, 50u);
+  EXPECT_EQ(history[0].WriteTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(history[0].WriteTotalTimeoutConstant, 2000u);
+  EXPECT_EQ(history[1].ReadIntervalTimeout, 22u);  // the framing's, last
+}
+
 TEST(SerialPortOpen, RefusalsLeaveThePortClosed) {
   {
     SimulatedLine line;
@@ -257,6 +313,55 @@ TEST(SerialPortWrite, FinishTransmitWaitsForTheWireAndTheQueue) {
   start = plat::Tick();
   EXPECT_EQ(port.FinishTransmit(100), 1);
   EXPECT_EQ(plat::Tick(), start);
+}
+
+// Drivers that complete a write only when its bytes have left the port
+// spend the wire time inside Write; FinishTransmit must not wait it again.
+// Either kind of driver: the send ends when the last byte has left, give or
+// take the 2 ms polls of the output queue.
+TEST(SerialPortWrite, WireTimeIsWaitedOnceWhateverTheDriver) {
+  struct Case {
+    uint32_t baud;
+    uint8_t parity;
+    uint32_t length;
+    bool onWire;
+  } cases[] = {
+      {1200, kParityEven, 255, true}, {1200, kParityEven, 255, false}, {9600, kParityNone, 255, true},
+      {9600, kParityNone, 8, true},   {9600, kParityNone, 8, false},   {115200, kParityNone, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.baud << " baud, " << c.length << " bytes, on wire " << c.onWire);
+    SimulatedLine line;
+    line.SetWriteCompletesOnWire(c.onWire);
+    SerialLineSettings settings = Line(c.baud);
+    settings.parity = c.parity;
+    AsciiSerialTransport port(settings, line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    std::vector<uint8_t> bytes(c.length, 0x3C);
+    const uint32_t budget = port.WriteBudget(c.length);
+    const uint32_t wire = WireTimeMs(c.length, port.BitsPerCharacter(), c.baud);
+    uint32_t start = plat::Tick();
+    ASSERT_EQ(port.Write(bytes.data(), c.length, budget), static_cast<int32_t>(c.length));
+    EXPECT_EQ(port.FinishTransmit(budget - (plat::Tick() - start)), 1);
+    EXPECT_GE(plat::Tick() - start, wire - 1);
+    EXPECT_LE(plat::Tick() - start, wire + 2);
+    EXPECT_EQ(line.SentBytes().size(), c.length);
+  }
+}
+
+TEST(SerialPortWrite, CloseForgetsTheBytesWritten) {
+  SimulatedLine line;
+  AsciiSerialTransport port(Line(1200), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  std::vector<uint8_t> bytes(100, 0x55);
+  ASSERT_EQ(port.Write(bytes.data(), 100, 3000), 100);
+  port.ResetAfterError();
+  ASSERT_EQ(port.Open(), 1);
+  // 834 ms of stale wire time would not fit into 500 ms; what is waited for
+  // is the one character that was leaving the port when it was cleared.
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(port.FinishTransmit(500), 1);
+  EXPECT_LE(plat::Tick() - start, 10u);
 }
 
 TEST(SerialPortWrite, FinishTransmitRefusesAWireTimeThatCannotFit) {

@@ -413,7 +413,12 @@ BOOL WINAPI SimulatedLine::SimWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERL
   if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
   if (self->waitPending_) return self->Fail(ERROR_INVALID_PARAMETER);
   ++self->waitCalls_;
-  if (self->waitRefused_) return self->Fail(ERROR_OPERATION_ABORTED);
+  if (self->waitRefused_) {
+    if (self->refusedAtUs_ != self->nowUs_) self->refusedThere_ = 0;
+    self->refusedAtUs_ = self->nowUs_;
+    if (++self->refusedThere_ > 100) self->AdvanceTo(self->nowUs_ + 1000, lock);
+    return self->Fail(ERROR_OPERATION_ABORTED);
+  }
   if (self->latched_ & self->mask_) {
     *mask = self->latched_ & self->mask_;
     self->latched_ = 0;

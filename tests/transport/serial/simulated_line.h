@@ -92,7 +92,10 @@ class SimulatedLine {
   // an empty mask, some milliseconds after it began. Non-zero: every such
   // wait ends that way after this long unless something arrived first.
   void SetSpuriousWaitEnd(uint64_t afterUs);
-  // Every WaitCommEvent fails at once as aborted, without pending.
+  // Every WaitCommEvent fails at once as aborted, without pending. A caller
+  // that asks again without letting time pass would spin for ever on the
+  // virtual clock: after 100 refusals at the same instant the line lets a
+  // millisecond pass itself, so such a loop ends and can be counted.
   void SetWaitRefusedAtOnce(bool refused);
   int WaitCommEventCalls();
 
@@ -201,6 +204,8 @@ class SimulatedLine {
   PendingWrite write_;
   bool waitRefused_ = false;
   int waitCalls_ = 0;
+  uint64_t refusedAtUs_ = 0;
+  int refusedThere_ = 0;
   std::vector<uint8_t> held_;  // written while the output is stalled
   bool readPending_ = false;
   PendingRead read_;
