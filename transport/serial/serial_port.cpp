@@ -374,8 +374,10 @@ int32_t SerialPortTransport::FinishTransmit(uint32_t timeoutMs) {
   // completes a write only once the bytes have left the port has spent it
   // inside Write already, and what remains is the drain of its queue.
   uint32_t wire = WireTimeMs(count, bitsPerCharacter_, settings_.baudRate);
-  int32_t spent = TickDiff(plat::Tick(), transmitStart_);
-  if (count > 0 && spent > 0) wire = static_cast<uint32_t>(spent) < wire ? wire - static_cast<uint32_t>(spent) : 0;
+  const int32_t spent = TickDiff(plat::Tick(), transmitStart_);
+  if (count > 0 && spent > 0) {
+    wire = static_cast<uint32_t>(spent) < wire ? wire - static_cast<uint32_t>(spent) : 0;
+  }
   if (wire > 0) {
     int32_t left = TickDiff(deadline, plat::Tick());
     // Bytes that cannot have left the port by the deadline: fail at once
@@ -491,6 +493,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     bool endedAtOnce = false;
     if (api_->WaitCommEvent(port, &events, &overlapped)) {
       wait.result = DriverResult::Ok;
+      endedAtOnce = true;
     } else {
       DWORD error = api_->GetLastError();
       if (error == ERROR_IO_PENDING) {

@@ -3,7 +3,17 @@
 // overlapped I/O. It configures the line, reads and writes with time-outs
 // that also watch the stop event, reports the driver's line errors apart
 // from other failures (-3 framing, parity or break; -4 overrun or input
-// overflow) and knows how long bytes take on the wire. The RTU and ASCII
+// overflow) and knows how long bytes take on the wire.
+//
+// Every line error is a receive-side condition. A write or FinishTransmit
+// never fails for one: the bits the driver flags while we send are kept and
+// reported once by the next receive (Read, or the wait for a character that
+// starts an RTU frame), before it reads anything, so what has arrived stays
+// queued for the read after it.
+//
+// Some drivers complete an overlapped write at once, others only when the
+// bytes have left the port; FinishTransmit counts the wire time from the
+// start of the first write, so either kind waits it once. The RTU and ASCII
 // serial transports derive from it and program the driver's time-outs for
 // their framing (ApplyLineTimeouts).
 //
