@@ -290,6 +290,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::Transfer(bool write, voi
     DWORD error = api_->GetLastError();
     if (error == ERROR_IO_PENDING) {
       outcome = AwaitOverlapped(&overlapped, deadline);
+      outcome.held = true;
     } else {
       outcome.result = ResultOfError(error, DriverResult::Cancelled);
     }
@@ -354,7 +355,10 @@ int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32
   DriverOutcome outcome = Transfer(true, const_cast<uint8_t*>(bytes), length, timeoutMs);
   int32_t result = MapOutcome(outcome);
   if (result > 0) {
-    if (bytesWritten_ == 0) transmitStart_ = started;
+    // The tick counter may be coarse (about 16 ms on Windows): a write the
+    // driver completed at once is not discounted by a tick that happened to
+    // pass during it.
+    if (bytesWritten_ == 0) transmitStart_ = outcome.held ? started : plat::Tick();
     uint32_t room = 0xFFFFFFFFu - bytesWritten_;
     bytesWritten_ += static_cast<uint32_t>(result) < room ? static_cast<uint32_t>(result) : room;
   }
@@ -370,9 +374,10 @@ int32_t SerialPortTransport::FinishTransmit(uint32_t timeoutMs) {
   uint32_t deadline = DeadlineAfter(timeoutMs);
   uint32_t count = bytesWritten_;
   bytesWritten_ = 0;
-  // The wire time counts from the start of the first write: a driver that
-  // completes a write only once the bytes have left the port has spent it
-  // inside Write already, and what remains is the drain of its queue.
+  // The wire time counts from the start of the first write when the driver
+  // held it: a driver that completes a write only once the bytes have left
+  // the port has spent it inside Write already, and what remains is the
+  // drain of its queue.
   uint32_t wire = WireTimeMs(count, bitsPerCharacter_, settings_.baudRate);
   const int32_t spent = TickDiff(plat::Tick(), transmitStart_);
   if (count > 0 && spent > 0) {

@@ -13,7 +13,8 @@
 //
 // Some drivers complete an overlapped write at once, others only when the
 // bytes have left the port; FinishTransmit counts the wire time from the
-// start of the first write, so either kind waits it once. The RTU and ASCII
+// start of a write the driver held, from the end of one it completed at
+// once, so either kind waits it once. The RTU and ASCII
 // serial transports derive from it and program the driver's time-outs for
 // their framing (ApplyLineTimeouts).
 //
@@ -90,6 +91,7 @@ class SerialPortTransport : public Transport {
     DriverResult result = DriverResult::Failed;
     uint32_t count = 0;
     uint32_t lineErrors = 0;
+    bool held = false;  // the driver did not complete it at once
   };
 
   const SerialLineSettings& Line() const { return settings_; }
@@ -149,9 +151,10 @@ class SerialPortTransport : public Transport {
   // thread, so Cancel never touches a handle that is being closed.
   plat::Mutex* portGuard_ = nullptr;
   uint32_t bytesWritten_ = 0;  // since the last FinishTransmit, saturating
-  // When the first of those bytes was handed to the driver: a driver that
-  // completes a write only once the bytes have left has spent their wire
-  // time inside Write already.
+  // The tick from which the wire time of those bytes counts: the start of
+  // a write the driver held until (as the 16550 driver does) the bytes had
+  // left, so that their wire time is not waited twice; the end of one the
+  // driver completed at once, having only queued the bytes.
   uint32_t transmitStart_ = 0;
   // Receive-side line errors the driver flagged while we were writing: a
   // write does not fail for what was received, the next receive reports
