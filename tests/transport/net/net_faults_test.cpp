@@ -32,11 +32,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
-class NetworkEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
-  void TearDown() override { sock::NetworkStop(); }
-};
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
 
 // CPU time of the whole process, user and kernel, in milliseconds.
