@@ -89,13 +89,14 @@ int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
       if (error == sock::kErrConnReset || error == sock::kErrWouldBlock) continue;
       return TransportIoError;
     }
-    // The client is only ever sent answers, so without probes a master that
-    // lost power or cable would hold the one connection for good.
-    if (!sock::SetNonBlocking(handle) || !sock::SetNoDelay(handle) ||
-        !sock::SetKeepAlive(handle, kKeepAliveIdleMs, kKeepAliveIntervalMs)) {
+    if (!sock::SetNonBlocking(handle) || !sock::SetNoDelay(handle)) {
       sock::Destroy(handle);
       return TransportIoError;
     }
+    // The client is only ever sent answers, so without probes a master that
+    // lost power or cable would hold the one connection for good. A stack
+    // that refuses the probe times still serves the master.
+    sock::SetKeepAlive(handle, kKeepAliveIdleMs, kKeepAliveIntervalMs);
     client_ = handle;
     clientConnected_ = true;
     return 1;
