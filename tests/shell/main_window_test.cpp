@@ -32,8 +32,9 @@ class Scratch {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     static int counter = 0;
+    // Process ids come back under Wine: the tick count keeps runs apart.
     folder_ = std::wstring(temp) + L"velmora_main_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(++counter) + L"\\";
+              std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(++counter) + L"\\";
     CreateDirectoryW(folder_.c_str(), nullptr);
     CreateDirectoryW((folder_ + L"plugins").c_str(), nullptr);
     CopyFileW((ExeFolder() + L"..\\dist\\velmora.exe").c_str(), Exe().c_str(), FALSE);
@@ -42,6 +43,10 @@ class Scratch {
                 FALSE);
     }
   }
+  ~Scratch() { Remove(folder_); }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
   std::wstring Exe() const { return folder_ + L"velmora.exe"; }
   std::wstring Folder() const { return folder_; }
   std::wstring SetupFile() const { return folder_ + L"setup.txt"; }
@@ -78,6 +83,24 @@ class Scratch {
   }
 
  private:
+  static void Remove(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          Remove(folder + name + L"\\");
+        } else {
+          DeleteFileW((folder + name).c_str());
+        }
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+
   std::wstring folder_;
 };
 
@@ -95,12 +118,14 @@ struct Shell {
   void Setup(const Scratch& scratch, const std::string& answer) {
     scratch.Answer(answer);
     uiauto::Click(Item(IDC_SETUP_BUTTON));
-    uiauto::Settle(main);
+    Settle();
   }
   void Click(int id) {
     uiauto::Click(Item(id));
-    uiauto::Settle(main);
+    Settle();
   }
+  // Every input posted so far has been handled.
+  void Settle() const { ASSERT_TRUE(uiauto::Settle(Item(IDC_DOCUMENT))); }
   std::wstring Text(int id) const { return uiauto::Text(Item(id)); }
 };
 
@@ -146,7 +171,7 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Begin with the connection setup.");
 
   // Let the first paint finish, then keep what the screen shows.
-  uiauto::Settle(shell.main);
+  shell.Settle();
   Sleep(300);
   uiauto::Picture picture = uiauto::Capture(shell.main);
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
@@ -164,27 +189,11 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
   ExpectEnables(shell, {true, false, false, false, false, false}, "after cancel");
 
-  // Maximize hides the size grip, restore shows it.
-  HWND grip = GetDlgItem(shell.main, 0xE81E);
-  ASSERT_NE(grip, nullptr);
-  EXPECT_TRUE(uiauto::Visible(grip));
-  PostMessageW(shell.main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
-  EXPECT_TRUE(uiauto::WaitFor([&] { return !uiauto::Visible(grip); }));
-  PostMessageW(shell.main, WM_SYSCOMMAND, SC_RESTORE, 0);
-  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(grip); }));
-
-  // The window cannot be made smaller than its initial size.
-  RECT initial{};
-  GetWindowRect(shell.main, &initial);
-  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  RECT shrunk{};
-  GetWindowRect(shell.main, &shrunk);
-  EXPECT_EQ(shrunk.right - shrunk.left, initial.right - initial.left);
-  EXPECT_EQ(shrunk.bottom - shrunk.top, initial.bottom - initial.top);
-
   // A DPI change moves the window to the suggested rectangle and lays the
   // controls out at the new scale: the Connect button's right margin grows
   // by half.
+  RECT initial{};
+  GetWindowRect(shell.main, &initial);
   RECT client{}, button{};
   GetClientRect(shell.main, &client);
   GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
@@ -197,16 +206,36 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   ASSERT_TRUE(remote.Valid());
   remote.Write(0, &suggested, sizeof(suggested));
   PostMessageW(shell.main, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote.Address()));
-  uiauto::Settle(shell.main);
+  // The size arrives through the X server: wait for it.
   RECT moved{};
-  GetWindowRect(shell.main, &moved);
-  EXPECT_EQ(moved.right - moved.left, suggested.right - suggested.left);
-  EXPECT_EQ(moved.bottom - moved.top, suggested.bottom - suggested.top);
+  EXPECT_TRUE(uiauto::WaitFor([&] {
+    GetWindowRect(shell.main, &moved);
+    return moved.right - moved.left == suggested.right - suggested.left &&
+           moved.bottom - moved.top == suggested.bottom - suggested.top;
+  }, 5000)) << moved.right - moved.left << " x " << moved.bottom - moved.top;
+  shell.Settle();
   GetClientRect(shell.main, &client);
   GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
   corner = {button.right, button.bottom};
   ScreenToClient(shell.main, &corner);
   EXPECT_NEAR(client.right - corner.x, margin96 * 3 / 2, 1);
+
+  // At 144 DPI the window cannot be made smaller than 1.5 times its
+  // initial size.
+  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT shrunk{};
+  GetWindowRect(shell.main, &shrunk);
+  EXPECT_EQ(shrunk.right - shrunk.left, MulDiv(initial.right - initial.left, 144, 96));
+  EXPECT_EQ(shrunk.bottom - shrunk.top, MulDiv(initial.bottom - initial.top, 144, 96));
+
+  // Maximize hides the size grip, restore shows it.
+  HWND grip = GetDlgItem(shell.main, 0xE81E);
+  ASSERT_NE(grip, nullptr);
+  EXPECT_TRUE(uiauto::Visible(grip));
+  PostMessageW(shell.main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return !uiauto::Visible(grip); }));
+  PostMessageW(shell.main, WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(grip); }));
 
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
   EXPECT_EQ(shell.app.WaitExit(), 0u);
@@ -257,7 +286,7 @@ TEST(MainWindow, PluginDrivesTheView) {
 
   shell.Setup(scratch, "0");
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   const std::string log = scratch.Log(L"script_a");
   EXPECT_EQ(log.find("applySettings\nattach"), 0u) << log;
   ExpectEnables(shell, {true, true, true, true, true, true}, "attached");
@@ -363,7 +392,7 @@ TEST(MainWindow, PluginDrivesTheView) {
   scratch.Answer("1");
   uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_TRUE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(shell.Text(IDC_FIELD_LABEL_0), L"B label");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_b");
@@ -420,7 +449,7 @@ TEST(MainWindow, SmallOperationTables) {
   shell.Click(IDC_CONNECT_BUTTON);
   shell.Click(IDC_CONNECT_BUTTON);
   uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(scratch.Log(L"script_64"),
             "applySettings\nattach size=32 version=11\n"

@@ -170,11 +170,23 @@ inline void LeaveField(HWND edit) { PostMessageW(edit, WM_KILLFOCUS, 0, 0); }
 // notifications in the owner's process.
 inline void SelectTab(HWND tabs, int index) { PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(index), 0); }
 
-// Waits until every message posted so far to window's thread has been
-// handled: a sent message is handled only after the posted ones before it.
-inline bool Settle(HWND window, DWORD timeoutMs = kDefaultTimeoutMs) {
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+// Waits until every message posted so far to the target thread has been
+// handled. A sent message would not do: a thread handles sent messages
+// before posted ones. So a marker is posted behind them: the modify flag of
+// an edit control of that thread whose flag means nothing to the program
+// (such as a read-only box), read back until it is set, then cleared.
+inline bool Settle(HWND markerEdit, DWORD timeoutMs = kDefaultTimeoutMs) {
+  DWORD_PTR flag = 0;
+  SendMessageTimeoutW(markerEdit, EM_SETMODIFY, FALSE, 0, SMTO_NORMAL, timeoutMs, &flag);
+  if (!PostMessageW(markerEdit, EM_SETMODIFY, TRUE, 0)) return false;
+  bool done = WaitFor(
+      [&] {
+        flag = 0;
+        return SendMessageTimeoutW(markerEdit, EM_GETMODIFY, 0, 0, SMTO_NORMAL, timeoutMs, &flag) && flag != 0;
+      },
+      timeoutMs);
+  SendMessageTimeoutW(markerEdit, EM_SETMODIFY, FALSE, 0, SMTO_NORMAL, timeoutMs, &flag);
+  return done;
 }
 
 // --- reading back -----------------------------------------------------------
