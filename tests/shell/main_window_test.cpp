@@ -331,6 +331,10 @@ TEST(MainWindow, PluginDrivesTheView) {
                  "on attach send SetLabel 0 0 B label\n"
                  "on attach send EnableAddRemove 1 0\n"
                  "on attach send AddChoice 4 0 Only\n"
+                 "on attach send SetFieldFormat 3 40 7 0 0 0 0\n"
+                 "on attach send SetFieldText 3 0 abc\n"
+                 "on attach send SetTableShape 0 2\n"
+                 "on attach send FitColumns 0 0\n"
                  "on AddRequested threadpost SetLabel 1 0 From thread\n"
                  "on ChoiceSelected send ShowError 0 0 Boom|Failure\n");
   Shell shell;
@@ -451,7 +455,12 @@ TEST(MainWindow, PluginDrivesTheView) {
   EXPECT_EQ(uiauto::TabCount(shell.Item(IDC_TABS)), 0);
   EXPECT_EQ(uiauto::ChoiceCount(choices), 1);
   EXPECT_EQ(uiauto::ListRowCount(table), 0);
-  EXPECT_EQ(uiauto::ListColumnCount(table), 0);
+  // The reset's empty shape re-armed FitColumns: the new columns are fitted,
+  // not left at 100 pixels.
+  EXPECT_EQ(uiauto::ListColumnCount(table), 2);
+  EXPECT_GT(uiauto::ListColumnWidth(table, 0), 100);
+  // A mode outside 1 to 4 takes the earlier plug-in's format off the field.
+  EXPECT_EQ(shell.Text(IDC_FIELD_3), L"abc");
   EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_FIELD_1))) << "activation shows every field again";
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   ExpectEnables(shell, {true, true, true, true, true, false}, "second plug-in");
