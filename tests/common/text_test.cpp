@@ -181,3 +181,15 @@ TEST(CountHexDigits, CountsWithinTheLimit) {
 }
 
 }  // namespace
+
+TEST(CopyBounded, CutsToTheCapacityAndAlwaysTerminates) {
+  Unit units[4] = {u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(CopyBounded(units, 4, u"abcdef"), 3);
+  EXPECT_EQ(std::u16string(units), u"abc");
+  EXPECT_EQ(CopyBounded(units, 4, static_cast<const Unit*>(nullptr)), 0);
+  EXPECT_EQ(units[0], 0);
+  EXPECT_EQ(CopyBounded(units, 0, u"a"), 0);
+  char bytes[8];
+  EXPECT_EQ(CopyBounded(bytes, 8, "host"), 4);
+  EXPECT_STREQ(bytes, "host");
+}
