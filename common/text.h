@@ -60,7 +60,7 @@ class TextBuffer {
 
   // Formatting settings.
   uint32_t radix = 10;
-  uint32_t uppercase = 1;
+  bool uppercase = true;
   int32_t width = 0;
   Unit fill = u' ';
   int32_t groupSize = 0;

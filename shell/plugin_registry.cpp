@@ -91,7 +91,7 @@ void PluginRegistry::ScanBeside(const Unit* executablePath) {
   if (scanned_) return;
   pluginCount_ = 0;
   recordCount_ = 0;
-  scanned_ = 1;
+  scanned_ = true;
 
   int32_t cut = TextLength(executablePath) - 1;
   while (cut >= 0 && executablePath[cut] != u'\\') --cut;

@@ -162,7 +162,7 @@ TEST(TextBuffer, RadixOutsideTwoToSixteenFormatsNothing) {
 TEST(TextBuffer, BufferRadixAndSignedHelpers) {
   TextBuffer buffer;
   buffer.radix = 16;
-  buffer.uppercase = 0;
+  buffer.uppercase = false;
   ASSERT_EQ(buffer.AppendUnsigned(0xBEEF), 1);
   buffer.radix = 10;
   ASSERT_EQ(buffer.AppendUnit(u' '), 1);
