@@ -1,5 +1,6 @@
 #include "transport/serial/serial_port.h"
 
+#include "common/exit_codes.h"
 #include "common/deadline.h"
 #include "common/memory.h"
 #include "common/platform.h"
@@ -57,7 +58,7 @@ SerialPortTransport::SerialPortTransport(const SerialLineSettings& settings, con
     path_[length] = 0;
   }
   portGuard_ = plat::MutexNew();
-  if (!portGuard_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!portGuard_) plat::FatalExit(kExitOutOfMemory);
   SetCancelHook(&SerialPortTransport::CancelPendingIo);
 }
 
