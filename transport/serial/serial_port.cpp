@@ -13,7 +13,6 @@ namespace {
 constexpr DWORD kLineErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
 constexpr DWORD kOverrunBits = CE_RXOVER | CE_OVERRUN;
 constexpr uint32_t kOpenReadConstantMs = 50;
-constexpr uint32_t kWriteConstantMs = 2000;
 constexpr uint32_t kDrainPollMs = 2;
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
@@ -124,7 +123,7 @@ int32_t SerialPortTransport::Open() {
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = kOpenReadConstantMs;
   timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+  timeouts.WriteTotalTimeoutConstant = kDefaultWriteBudgetMs;
   if (!api_->SetCommTimeouts(port, &timeouts)) {
     Close();
     return 0;
@@ -368,7 +367,7 @@ int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32
 
 uint32_t SerialPortTransport::WriteBudget(uint32_t length) {
   uint32_t wire = WireTimeMs(length, bitsPerCharacter_, settings_.baudRate);
-  return wire > 0xFFFFFFFFu - kWriteConstantMs ? 0xFFFFFFFFu : wire + kWriteConstantMs;
+  return wire > 0xFFFFFFFFu - kDefaultWriteBudgetMs ? 0xFFFFFFFFu : wire + kDefaultWriteBudgetMs;
 }
 
 int32_t SerialPortTransport::FinishTransmit(uint32_t timeoutMs) {
