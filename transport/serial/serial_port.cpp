@@ -498,7 +498,6 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     bool endedAtOnce = false;
     if (api_->WaitCommEvent(port, &events, &overlapped)) {
       wait.result = DriverResult::Ok;
-      endedAtOnce = true;
     } else {
       DWORD error = api_->GetLastError();
       if (error == ERROR_IO_PENDING) {
