@@ -5,7 +5,7 @@
 #include "server/request.h"
 #include "support/fake_clock.h"
 
-ScriptedTransport* ClientHarness::nextTransport = nullptr;
+Transport* ClientHarness::nextTransport = nullptr;
 uint32_t ClientHarness::responseTimeout = 1500;
 
 namespace {
@@ -16,7 +16,7 @@ void* CreateSettings() { return &gSettingsRecord; }
 void ReleaseSettings(void*) {}
 uint32_t ResponseTimeout(const void*) { return ClientHarness::responseTimeout; }
 Transport* CreateTransport(const void*) {
-  ScriptedTransport* transport = ClientHarness::nextTransport;
+  Transport* transport = ClientHarness::nextTransport;
   ClientHarness::nextTransport = nullptr;
   return transport;
 }

@@ -65,6 +65,6 @@ class ClientHarness {
 
   PluginOps ops{};
   ViewHost* view = nullptr;
-  static ScriptedTransport* nextTransport;
+  static Transport* nextTransport;
   static uint32_t responseTimeout;
 };

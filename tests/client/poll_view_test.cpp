@@ -370,8 +370,9 @@ TEST(PollLoop, ConnectFailuresAndRefusedRemoval) {
   EXPECT_TRUE(v.rxError);
 
   SimDevice device(kFramerMbap);
-  ClientHarness::nextTransport = device.NewTransport();
-  ClientHarness::nextTransport->openResult = 0;
+  ScriptedTransport* refusing = device.NewTransport();
+  refusing->openResult = 0;
+  ClientHarness::nextTransport = refusing;
   EXPECT_EQ(v.Connect(), 0);
   EXPECT_EQ(v.errors.size(), 2u);
 
