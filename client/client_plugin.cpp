@@ -4,6 +4,7 @@
 #include "client/client_plugin.h"
 
 #include "client/host_commands.h"
+#include "client/view_rules.h"
 #include "common/memory.h"
 #include "modbus/ascii_framer.h"
 #include "modbus/mbap_framer.h"
@@ -88,7 +89,7 @@ int64_t HandleEvent(void* instance, const ViewEvent* event) {
 void Destroy(void* instance) { mem::Delete(Context(instance)); }
 
 int32_t GetProtocolLine(void* instance, Unit* buffer, uint32_t capacity) {
-  return CopyTextCut(Context(instance)->composition.protocolLine, buffer, capacity);
+  return ProtocolLine(Context(instance)->composition.protocolLine, buffer, capacity);
 }
 
 int32_t GetConnectionLine(void* instance, Unit* buffer, uint32_t capacity) {
