@@ -67,6 +67,7 @@ void SimDevice::Answer(ScriptedTransport& transport, const Frame& frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(frame);
   }
+  if (onRequest) onRequest();
   AduHeader header;
   Pdu pdu;
   if (framer_->ParseAdu(frame.data(), static_cast<uint32_t>(frame.size()), &header, &pdu) != StatusOk) return;

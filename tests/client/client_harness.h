@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -30,6 +31,8 @@ class SimDevice {
   std::atomic<bool> silent{false};         // answer nothing: the client times out
   std::atomic<uint8_t> exceptionCode{0};   // answer every request with this exception
   std::atomic<uint8_t> unitId{1};
+  // Called with each request before it is answered (pass-by-pass tests only).
+  std::function<void()> onRequest;
 
   // A new scripted transport on the toolkit heap (the worker owns it) whose
   // writes this device answers.

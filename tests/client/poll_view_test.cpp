@@ -323,6 +323,30 @@ TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
   EXPECT_TRUE(v.rxError);
 }
 
+TEST(PollLoop, ATabLeftDuringItsTransactionKeepsItsResultToItself) {
+  FakeClock clock;
+  ClientHarness h(kFramerMbap);
+  ViewHost& v = *h.view;
+  SimDevice device(kFramerMbap);
+  v.Add();
+  v.SelectTab(0);
+  ASSERT_TRUE(h.StartPasses(&device));
+  device.onRequest = [&] {
+    device.onRequest = nullptr;
+    v.SelectTab(1);  // the user picks the other tab while Poll 1 waits for its answer
+  };
+  uint32_t waitMs = 0;
+  EXPECT_EQ(h.context()->worker.Pass(&waitMs), kPassExecuted);
+  v.Pump();
+  EXPECT_EQ(v.Count(HostCommandKind::ShowTxFrame, true), 1u);
+  EXPECT_EQ(v.Count(HostCommandKind::ShowRxFrame, true), 0u) << "Poll 1's answer is not shown on Poll 2's tab";
+  h.context()->polls.Lock();
+  EXPECT_GT(h.Poll(0)->lastRxLength, 0u) << "but it is stored in Poll 1";
+  h.context()->polls.Unlock();
+  v.SelectTab(0);
+  EXPECT_EQ(v.rxLine.substr(0, 16), u"RX: 00 00 00 00 ") << "and shown when Poll 1 is selected again";
+}
+
 TEST(PollLoop, BroadcastFloorAndReopen) {
   FakeClock clock;
   ClientHarness h(kFramerRtu);
