@@ -48,7 +48,10 @@ SimDevice::~SimDevice() { mem::Delete(framer_); }
 ScriptedTransport* SimDevice::NewTransport() {
   ScriptedTransport* transport = mem::New<ScriptedTransport>();
   transport->frameMode = framer_->Kind() == kFrameWhole;
-  transport->onFrameSent = [this](ScriptedTransport& t, const ScriptedTransport::Bytes& frame) { Answer(t, frame); };
+  transport->onFrameSent = [this](ScriptedTransport& t, const ScriptedTransport::Bytes& frame) {
+    Frame response;
+    if (Respond(frame, &response)) t.DeliverNow(response);
+  };
   return transport;
 }
 
@@ -62,7 +65,7 @@ size_t SimDevice::RequestCount() {
   return requests_.size();
 }
 
-void SimDevice::Answer(ScriptedTransport& transport, const Frame& frame) {
+bool SimDevice::Respond(const Frame& frame, Frame* out) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(frame);
@@ -70,9 +73,9 @@ void SimDevice::Answer(ScriptedTransport& transport, const Frame& frame) {
   if (onRequest) onRequest();
   AduHeader header;
   Pdu pdu;
-  if (framer_->ParseAdu(frame.data(), static_cast<uint32_t>(frame.size()), &header, &pdu) != StatusOk) return;
+  if (framer_->ParseAdu(frame.data(), static_cast<uint32_t>(frame.size()), &header, &pdu) != StatusOk) return false;
   bool mbap = framer_->Kind() == kFrameMbap;
-  if (silent || (!mbap && header.unitId != unitId)) return;  // silence, or a broadcast, or another unit
+  if (silent || (!mbap && header.unitId != unitId)) return false;  // silence, or a broadcast, or another unit
   ServerRequest request{};
   ServerResponse response{};
   WrittenRange written{};
@@ -88,10 +91,12 @@ void SimDevice::Answer(ScriptedTransport& transport, const Frame& frame) {
     ExecuteRequest(&map, request, &response, &written);
   }
   Pdu answer;
-  if (BuildResponsePdu(response, &answer) != StatusOk) return;
+  if (BuildResponsePdu(response, &answer) != StatusOk) return false;
   uint8_t adu[kAduBufferSize];
   int32_t length = framer_->BuildAdu(header, answer, adu, sizeof adu);
-  if (length > 0) transport.DeliverNow(Frame(adu, adu + length));
+  if (length <= 0) return false;
+  out->assign(adu, adu + length);
+  return true;
 }
 
 // --- ClientHarness -------------------------------------------------------------
@@ -123,8 +128,10 @@ ClientHarness::~ClientHarness() {
   nextTransport = nullptr;
 }
 
-bool ClientHarness::StartPasses(SimDevice* device) {
-  return context()->worker.StartWithoutThread(device->NewTransport(), CreateClientFramer(context()->polls.framerKind()),
+bool ClientHarness::StartPasses(SimDevice* device) { return StartPasses(device->NewTransport()); }
+
+bool ClientHarness::StartPasses(Transport* transport) {
+  return context()->worker.StartWithoutThread(transport, CreateClientFramer(context()->polls.framerKind()),
                                               responseTimeout,
                                               context()->composition.reopenFailureRxText) == kClientStarted;
 }

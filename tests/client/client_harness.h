@@ -39,9 +39,10 @@ class SimDevice {
   ScriptedTransport* NewTransport();
   std::vector<Frame> Requests();
   size_t RequestCount();
+  // The answer to one request frame; false when the device stays silent.
+  bool Respond(const Frame& request, Frame* response);
 
  private:
-  void Answer(ScriptedTransport& transport, const Frame& frame);
   Framer* framer_;
   std::mutex mutex_;
   std::vector<Frame> requests_;
@@ -61,6 +62,7 @@ class ClientHarness {
   // Starts the worker without its thread on a transport of device, for
   // tests that drive the loop pass by pass on the fake clock.
   bool StartPasses(SimDevice* device);
+  bool StartPasses(Transport* transport);
   // Runs passes until the fake clock has moved by ms (waits advance it).
   void RunFor(uint32_t ms);
 
