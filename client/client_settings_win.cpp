@@ -3,6 +3,8 @@
 // summary line.
 #include "client/client_windows.h"
 #include "common/memory.h"
+#include "settings/network_page.h"
+#include "settings/serial_page.h"
 #include "settings/settings_records.h"
 #include "transport/serial/ascii_serial.h"
 #include "transport/serial/rtu_serial.h"
@@ -26,9 +28,12 @@ void DottedAddress(uint32_t address, char* text) {
 // --- serial line ---------------------------------------------------------------
 
 struct SerialClient {
-  explicit SerialClient(SerialFraming framing) : record(framing) {}
+  explicit SerialClient(SerialFraming framing) : record(framing), page(record, framing, SerialRole::Client) {}
   SerialSettings record;
+  SerialSettingsPage page;
 };
+
+SerialClient* SerialOf(void* settings) { return static_cast<SerialClient*>(settings); }
 
 const SerialSettings& Serial(const void* settings) { return static_cast<const SerialClient*>(settings)->record; }
 
@@ -46,18 +51,28 @@ Transport* CreateAsciiSerial(const void* settings) {
 int32_t SerialLine(const void* settings, Unit* buffer, uint32_t capacity) {
   return SerialConnectionLine(Serial(settings), SerialRole::Client, buffer, capacity);
 }
+PluginWindow CreateSerialPage(void* settings, PluginWindow parent) {
+  return reinterpret_cast<PluginWindow>(SerialOf(settings)->page.Create(reinterpret_cast<HWND>(parent)));
+}
+void ApplySerialPage(void* settings) { SerialOf(settings)->page.Apply(); }
+void DestroySerialPage(void* settings) { SerialOf(settings)->page.Destroy(); }
 
 // --- network client ------------------------------------------------------------
 
 struct NetworkClient {
+  explicit NetworkClient(NetworkPageVariant variant) : page(record, variant) {}
   NetworkClientSettings record;
+  NetworkSettingsPage page;
 };
+
+NetworkClient* NetworkOf(void* settings) { return static_cast<NetworkClient*>(settings); }
 
 const NetworkClientSettings& Network(const void* settings) {
   return static_cast<const NetworkClient*>(settings)->record;
 }
 
-void* CreateNetwork() { return mem::New<NetworkClient>(); }
+void* CreateTcpSettings() { return mem::New<NetworkClient>(NetworkPageVariant::TcpClient); }
+void* CreateUdpSettings() { return mem::New<NetworkClient>(NetworkPageVariant::UdpClient); }
 void ReleaseNetwork(void* settings) { mem::Delete(static_cast<NetworkClient*>(settings)); }
 uint32_t NetworkTimeout(const void* settings) { return Network(settings).responseTimeoutMs; }
 
@@ -74,6 +89,11 @@ Transport* CreateUdp(const void* settings) {
 int32_t NetworkLine(const void* settings, Unit* buffer, uint32_t capacity) {
   return NetworkClientConnectionLine(Network(settings), buffer, capacity);
 }
+PluginWindow CreateNetworkPage(void* settings, PluginWindow parent) {
+  return reinterpret_cast<PluginWindow>(NetworkOf(settings)->page.Create(reinterpret_cast<HWND>(parent)));
+}
+void ApplyNetworkPage(void* settings) { NetworkOf(settings)->page.Apply(); }
+void DestroyNetworkPage(void* settings) { NetworkOf(settings)->page.Destroy(); }
 
 }  // namespace
 
@@ -82,9 +102,9 @@ const ClientSettingsOps kSerialRtuClientSettings = {
     /* release */ &ReleaseSerial,
     /* responseTimeoutMs */ &SerialTimeout,
     /* createTransport */ &CreateRtuSerial,
-    /* createPage */ nullptr,
-    /* applyPage */ nullptr,
-    /* destroyPage */ nullptr,
+    /* createPage */ &CreateSerialPage,
+    /* applyPage */ &ApplySerialPage,
+    /* destroyPage */ &DestroySerialPage,
     /* connectionLine */ &SerialLine,
 };
 
@@ -93,30 +113,30 @@ const ClientSettingsOps kSerialAsciiClientSettings = {
     /* release */ &ReleaseSerial,
     /* responseTimeoutMs */ &SerialTimeout,
     /* createTransport */ &CreateAsciiSerial,
-    /* createPage */ nullptr,
-    /* applyPage */ nullptr,
-    /* destroyPage */ nullptr,
+    /* createPage */ &CreateSerialPage,
+    /* applyPage */ &ApplySerialPage,
+    /* destroyPage */ &DestroySerialPage,
     /* connectionLine */ &SerialLine,
 };
 
 const ClientSettingsOps kTcpClientSettings = {
-    /* create */ &CreateNetwork,
+    /* create */ &CreateTcpSettings,
     /* release */ &ReleaseNetwork,
     /* responseTimeoutMs */ &NetworkTimeout,
     /* createTransport */ &CreateTcp,
-    /* createPage */ nullptr,
-    /* applyPage */ nullptr,
-    /* destroyPage */ nullptr,
+    /* createPage */ &CreateNetworkPage,
+    /* applyPage */ &ApplyNetworkPage,
+    /* destroyPage */ &DestroyNetworkPage,
     /* connectionLine */ &NetworkLine,
 };
 
 const ClientSettingsOps kUdpClientSettings = {
-    /* create */ &CreateNetwork,
+    /* create */ &CreateUdpSettings,
     /* release */ &ReleaseNetwork,
     /* responseTimeoutMs */ &NetworkTimeout,
     /* createTransport */ &CreateUdp,
-    /* createPage */ nullptr,
-    /* applyPage */ nullptr,
-    /* destroyPage */ nullptr,
+    /* createPage */ &CreateNetworkPage,
+    /* applyPage */ &ApplyNetworkPage,
+    /* destroyPage */ &DestroyNetworkPage,
     /* connectionLine */ &NetworkLine,
 };

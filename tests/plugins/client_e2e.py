@@ -7,7 +7,8 @@ the server when the program asks ("DRIVER stop", "DRIVER start").
 
   client_e2e.py --exe E --wine-run W --library L --peer libmodbus|pymodbus
                 --transport tcp|udp|serial --framing mbap|rtu
-                (--port P [--closed-port Q] | --com COMn) [--peer-server PATH]
+                (--port P [--closed-port Q] | --com COMn [--closed-com COMm])
+                [--peer-server PATH]
 
 Exit status: the program's (the number of failed checks), 1 when the server
 cannot start.
@@ -90,6 +91,7 @@ def main():
     parser.add_argument("--port", type=int)
     parser.add_argument("--closed-port", type=int)
     parser.add_argument("--com")
+    parser.add_argument("--closed-com")
     parser.add_argument("--peer-server")
     args = parser.parse_args()
 
@@ -105,6 +107,8 @@ def main():
             return 1
         if args.transport == "serial":
             program = [args.wine_run, args.exe, "serial", args.library, args.com]
+            if args.closed_com:
+                program.append(args.closed_com)
         else:
             program = [args.wine_run, args.exe, "net", args.library, str(args.port)]
             if args.closed_port:
