@@ -9,6 +9,9 @@ the server when the program asks ("DRIVER stop", "DRIVER start").
                 --transport tcp|udp|serial --framing mbap|rtu
                 (--port P [--closed-port Q] | --com COMn [--closed-com COMm])
                 [--peer-server PATH]
+  client_e2e.py ... --port P --bench SECONDS [--engine-host ENGINE_HOST.EXE]
+      prints the benchmark figures of the library, then those of engine_host's
+      client against the same server
 
 Exit status: the program's (the number of failed checks), 1 when the server
 cannot start.
@@ -93,6 +96,8 @@ def main():
     parser.add_argument("--com")
     parser.add_argument("--closed-com")
     parser.add_argument("--peer-server")
+    parser.add_argument("--bench", type=int)
+    parser.add_argument("--engine-host")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="velmora-client-e2e.")
@@ -105,7 +110,9 @@ def main():
         if not server.start():
             print("the server did not start")
             return 1
-        if args.transport == "serial":
+        if args.bench:
+            program = [args.wine_run, args.exe, "bench", args.library, str(args.port), str(args.bench)]
+        elif args.transport == "serial":
             program = [args.wine_run, args.exe, "serial", args.library, args.com]
             if args.closed_com:
                 program.append(args.closed_com)
@@ -125,6 +132,14 @@ def main():
                 run.stdin.write("ok\n" if server.start() else "failed\n")
                 run.stdin.flush()
         status = run.wait()
+        if args.bench and args.engine_host:
+            framing = "rtu" if args.framing == "rtu" else "mbap"
+            engine = subprocess.run([args.wine_run, args.engine_host, "client", "--transport", args.transport,
+                                     "--framing", framing, "--host", "127.0.0.1", "--port", str(args.port),
+                                     "--unit", "255", "--function", "3", "--address", "0", "--quantity", "10",
+                                     "--period-ms", "1", "--duration-ms", str(args.bench * 1000), "--quiet"],
+                                    stdin=subprocess.DEVNULL, capture_output=True, text=True)
+            print(f"FIGURE engine_host.exe client, 1 ms period, 10 registers: {engine.stdout.strip()}")
         server.stop()
         return status
     finally:

@@ -8,18 +8,24 @@
 //   client_plugin_e2e abi
 //       every library's descriptor, creation rules, table, lines and tips
 //   client_plugin_e2e net <library> <port> <closed port>
-//   client_plugin_e2e serial <library> <COMn>
+//   client_plugin_e2e serial <library> <COMn> [<closed COMm>]
 //       a whole session against the server the driver started; the driver
 //       answers "stop" and "start" requests on standard input (a server that
 //       goes away and comes back)
+//   client_plugin_e2e bench <library> <port> <seconds>
+//       polls every millisecond with a message loop on the main thread as
+//       the shell has, and prints transactions per second, the process's
+//       CPU use and the round trip of WM_NULL to that thread
 //
 // Prints one line per check and ends with "N checks, M failed"; the exit
 // code is the number of failed checks.
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -254,6 +260,106 @@ bool WaitFresh(ViewHost& view, uint32_t timeoutMs) {
                         timeoutMs);
 }
 
+
+// --- benchmark ------------------------------------------------------------------
+
+constexpr UINT kPumpMessage = WM_APP + 1;
+
+struct Prober {
+  HWND window;
+  volatile LONG stop = 0;
+  std::vector<double> roundTripsUs;
+};
+
+DWORD WINAPI Probe(void* argument) {
+  Prober* prober = static_cast<Prober*>(argument);
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  while (!prober->stop) {
+    QueryPerformanceCounter(&before);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(prober->window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result);
+    QueryPerformanceCounter(&after);
+    prober->roundTripsUs.push_back(1e6 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                                   static_cast<double>(frequency.QuadPart));
+    Sleep(10);
+  }
+  return 0;
+}
+
+double Seconds(const FILETIME& time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<double>(value.QuadPart) / 1e7;
+}
+
+double CpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return Seconds(kernel) + Seconds(user);
+}
+
+int RunBench(const Deliverable& d, const char* port, int seconds) {
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, std::string(d.library) + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, false, d.tcp, port), "settings page applied");
+  HWND window = CreateWindowExW(0, L"STATIC", L"main", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  ViewHost view(ops);
+  view.link().onPosted = [window] { PostMessageW(window, kPumpMessage, 0, 0); };
+  view.Attach();
+  view.EditField(2, u"10");
+  view.EditField(3, u"1");
+  Check(view.Connect() == 1, "Connect");
+
+  Prober prober;
+  prober.window = window;
+  double cpuBefore = CpuSeconds();
+  DWORD start = GetTickCount();
+  HANDLE thread = CreateThread(nullptr, 0, &Probe, &prober, 0, nullptr);
+  SetTimer(window, 1, static_cast<UINT>(seconds * 1000), nullptr);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (message.message == WM_TIMER && message.hwnd == window) break;
+    if (message.message == kPumpMessage) {
+      view.Pump();
+      continue;
+    }
+    DispatchMessageW(&message);
+  }
+  double wall = (GetTickCount() - start) / 1000.0;
+  double cpu = CpuSeconds() - cpuBefore;
+  size_t frames = view.Count(HostCommandKind::ShowRxFrame, true);
+  size_t errors = view.Count(HostCommandKind::ShowRxText, true);
+  InterlockedExchange(&prober.stop, 1);
+  while (WaitForSingleObject(thread, 10) == WAIT_TIMEOUT) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  CloseHandle(thread);
+  view.Disconnect();
+  view.Pump();
+  std::vector<double>& trips = prober.roundTripsUs;
+  std::sort(trips.begin(), trips.end());
+  double median = trips.empty() ? 0 : trips[trips.size() / 2];
+  double p99 = trips.empty() ? 0 : trips[trips.size() * 99 / 100];
+  double worst = trips.empty() ? 0 : trips.back();
+  printf("FIGURE %s, 1 ms period, 10 registers: %zu transactions in %.2f s = %.0f/s, %zu failures\n", d.library,
+         frames, wall, frames / wall, errors);
+  printf("FIGURE process CPU %.0f%% of one core\n", 100.0 * cpu / wall);
+  printf("FIGURE UI thread round trip of WM_NULL: median %.0f us, 99th percentile %.0f us, worst %.0f us (%zu probes)\n",
+         median, p99, worst, trips.size());
+  Check(frames > 0, "transactions while polling");
+  view.Detach();
+  DestroyWindow(window);
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
 }  // namespace
 
 int RunSession(const char* mode, const Deliverable& d, const char* where, const char* closedPort) {
@@ -361,10 +467,13 @@ int RunSession(const char* mode, const Deliverable& d, const char* where, const 
 int main(int argc, char** argv) {
   if (argc >= 2 && strcmp(argv[1], "abi") == 0) {
     RunAbi();
+  } else if (argc >= 5 && strcmp(argv[1], "bench") == 0 && Find(argv[2])) {
+    RunBench(*Find(argv[2]), argv[3], atoi(argv[4]));
   } else if (argc >= 4 && (strcmp(argv[1], "net") == 0 || strcmp(argv[1], "serial") == 0) && Find(argv[2])) {
     RunSession(argv[1], *Find(argv[2]), argv[3], argc >= 5 ? argv[4] : nullptr);
   } else {
-    fprintf(stderr, "usage: client_plugin_e2e abi | net LIBRARY PORT CLOSED_PORT | serial LIBRARY COMn\n");
+    fprintf(stderr, "usage: client_plugin_e2e abi | net LIBRARY PORT [CLOSED_PORT] | serial LIBRARY COMn [COMm] |"
+                    " bench LIBRARY PORT SECONDS\n");
     return 100;
   }
   printf("%d checks, %d failed\n", gChecks, gFailed);

@@ -68,6 +68,7 @@ void RecordingHostLink::Post(void* host, const HostCommand* command) {
     ++self->posts_;
   }
   plat::EventSet(self->arrived_);
+  if (self->onPosted) self->onPosted();
 }
 
 size_t RecordingHostLink::posts() const {

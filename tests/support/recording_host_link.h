@@ -60,6 +60,10 @@ class RecordingHostLink {
   bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs);
 
   size_t posts() const;  // copies ever posted
+
+  // Called on the posting thread after each copy is queued, as the shell's
+  // post queues a window message: a test's message loop can pump from there.
+  std::function<void()> onPosted;
   size_t sends() const { return sends_; }
 
  private:
