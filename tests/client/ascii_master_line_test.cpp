@@ -73,28 +73,9 @@ TEST(AsciiMasterOnALine, ValuesExceptionsAndTimeouts) {
   EXPECT_EQ(v.Cell(0, 1), u"48879");
   EXPECT_EQ(v.Cell(1, 1), u"7");
 
-  struct Step {
-    const char* name;
-    uint8_t exception;
-    bool silent;
-    const char16_t* rx;
-  } steps[] = {
-      {"exception 1", 1, false, u"RX: Exception 01 - Illegal function"},
-      {"silence", 0, true, u"RX: Timeout"},
-  };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.name);
-    device.exceptionCode = s.exception;
-    device.silent = s.silent;
-    RunFor(line, h, 2000);
-    v.Pump();
-    EXPECT_EQ(v.rxLine, s.rx);
-    EXPECT_TRUE(v.rxError);
-  }
+  ExpectExceptionThenTimeout(device, v, 1, u"RX: Exception 01 - Illegal function", [&] { RunFor(line, h, 2000); });
 
   // A write of two registers goes out as one ASCII frame with its LRC.
-  device.silent = false;
-  device.exceptionCode = 0;
   v.ChooseFunction(16);
   v.EditCell(0, 1, u"4660");
   v.EditCell(1, 1, u"22136");

@@ -5,6 +5,8 @@
 #include "server/request.h"
 #include "support/fake_clock.h"
 
+#include <gtest/gtest.h>
+
 Transport* ClientHarness::nextTransport = nullptr;
 uint32_t ClientHarness::responseTimeout = 1500;
 
@@ -147,4 +149,24 @@ void ClientHarness::RunFor(uint32_t ms) {
       FakeClock::Advance(waitMs < left ? waitMs : left);
     }
   }
+}
+
+void ExpectExceptionThenTimeout(SimDevice& device, ViewHost& view, uint8_t exceptionCode,
+                                const char16_t* exceptionText, const std::function<void()>& run) {
+  struct Step {
+    uint8_t exception;
+    bool silent;
+    const char16_t* rx;
+  } steps[] = {{exceptionCode, false, exceptionText}, {0, true, u"RX: Timeout"}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(std::string(s.rx, s.rx + std::char_traits<char16_t>::length(s.rx)));
+    device.exceptionCode = s.exception;
+    device.silent = s.silent;
+    run();
+    view.Pump();
+    EXPECT_EQ(view.rxLine, s.rx);
+    EXPECT_TRUE(view.rxError);
+  }
+  device.silent = false;
+  device.exceptionCode = 0;
 }

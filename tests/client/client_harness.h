@@ -48,6 +48,13 @@ class SimDevice {
   std::vector<Frame> requests_;
 };
 
+// Makes the device answer exception `exceptionCode`, then stay silent,
+// running the client with run() after each change, and expects the RX line
+// to show the exception's text and then "RX: Timeout" in the error colour.
+// The device answers normally again afterwards.
+void ExpectExceptionThenTimeout(SimDevice& device, ViewHost& view, uint8_t exceptionCode,
+                                const char16_t* exceptionText, const std::function<void()>& run);
+
 // One client instance of framer kind `kind` with its ViewHost, attached.
 // The next Connect creates the transport that nextTransport points to (null:
 // creation fails, an open failure); openResult scripts its Open.

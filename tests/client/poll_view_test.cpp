@@ -289,26 +289,7 @@ TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
   v.Pump();
   EXPECT_EQ(v.Count(HostCommandKind::RefreshTable, true), 1u) << "unchanged values are not refreshed";
 
-  struct Step {
-    const char* name;
-    uint8_t exception;
-    bool silent;
-    const char16_t* rx;
-  } steps[] = {
-      {"exception 2", 2, false, u"RX: Exception 02 - Illegal data address"},
-      {"silence", 0, true, u"RX: Timeout"},
-  };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.name);
-    device.exceptionCode = s.exception;
-    device.silent = s.silent;
-    h.RunFor(600);
-    v.Pump();
-    EXPECT_EQ(v.rxLine, s.rx);
-    EXPECT_TRUE(v.rxError);
-  }
-  device.silent = false;
-  device.exceptionCode = 0;
+  ExpectExceptionThenTimeout(device, v, 2, u"RX: Exception 02 - Illegal data address", [&] { h.RunFor(600); });
 
   // A second tab is polled; the first tab's stored status comes back with it.
   v.Add();
