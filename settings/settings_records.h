@@ -3,7 +3,7 @@
 // their pages apply, and the one-line summaries the shell shows. Portable:
 // the pages (serial_page.h, network_page.h) are the Windows side.
 //
-// How a plug-in uses it:
+// How a plug-in uses it (library velmora_settings):
 //   keep one record in the plug-in context, constructed with its defaults:
 //     SerialSettings serial{SerialFraming::Rtu};    NetworkClientSettings tcp;
 //     RtuOverIpServerSettings rtuServer;            MbapServerSettings mbapServer;

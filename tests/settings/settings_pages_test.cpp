@@ -141,6 +141,31 @@ std::vector<std::wstring> ComboItems(HWND combo) {
   return items;
 }
 
+// Closes the handshake pop-up by keyboard once it shows, noting whether the
+// current handshake was checked in it.
+struct MenuDriver {
+  static UINT checkedItem;
+  static int downs;
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu)) return;
+    KillTimer(nullptr, id);
+    HMENU popup = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+    checkedItem = 0;
+    for (UINT item = IDM_HANDSHAKE_NONE; item <= IDM_HANDSHAKE_RTS_TOGGLE; ++item) {
+      if (popup && (GetMenuState(popup, item, MF_BYCOMMAND) & MF_CHECKED)) checkedItem = item;
+    }
+    for (int i = 0; i < downs; ++i) {
+      PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 1);
+      PostMessageW(menu, WM_KEYUP, VK_DOWN, 0xC0000001);
+    }
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(menu, WM_KEYUP, VK_RETURN, 0xC0000001);
+  }
+};
+UINT MenuDriver::checkedItem = 0;
+int MenuDriver::downs = 0;
+
 class SettingsPagesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -241,11 +266,15 @@ class SettingsPagesTest : public ::testing::Test {
   }
   // A click on the link's text (posted Enter keys do not reach a link under
   // Wine's dialog manager; the menu itself is driven by keys).
+  // The menu runs its own modal loop inside the click; MenuDriver's timer
+  // closes it by keyboard.
   static void ClickLink(HWND link) {
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, MenuDriver::Tick);
     SetFocus(link);
     PostMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(6, 5));
     PostMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(6, 5));
     Pump(400);
+    KillTimer(nullptr, timer);
   }
   static bool Checked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
   static bool Enabled(HWND page, int id) { return IsWindowEnabled(GetDlgItem(page, id)) != FALSE; }
@@ -376,30 +405,6 @@ TEST_F(SettingsPagesTest, SerialPortsFromTheRegistryAndTheLineRules) {
   EXPECT_FALSE(IsWindow(window));
 }
 
-// Closes the handshake pop-up by keyboard once it shows, noting whether the
-// current handshake was checked in it.
-struct MenuDriver {
-  static UINT checkedItem;
-  static int downs;
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND menu = FindWindowW(L"#32768", nullptr);
-    if (!menu || !IsWindowVisible(menu)) return;
-    KillTimer(nullptr, id);
-    HMENU popup = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
-    checkedItem = 0;
-    for (UINT item = IDM_HANDSHAKE_NONE; item <= IDM_HANDSHAKE_RTS_TOGGLE; ++item) {
-      if (popup && (GetMenuState(popup, item, MF_BYCOMMAND) & MF_CHECKED)) checkedItem = item;
-    }
-    for (int i = 0; i < downs; ++i) {
-      PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 1);
-      PostMessageW(menu, WM_KEYUP, VK_DOWN, 0xC0000001);
-    }
-    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 1);
-    PostMessageW(menu, WM_KEYUP, VK_RETURN, 0xC0000001);
-  }
-};
-UINT MenuDriver::checkedItem = 0;
-int MenuDriver::downs = 0;
 
 TEST_F(SettingsPagesTest, AsciiServerPageHandshakeMenuAndSlaveIdClamping) {
   ASSERT_TRUE(ClearPorts());
@@ -423,9 +428,7 @@ TEST_F(SettingsPagesTest, AsciiServerPageHandshakeMenuAndSlaveIdClamping) {
   // Enter on the link opens the menu; the keyboard chooses "CTS + DSR".
   MenuDriver::downs = 4;
   MenuDriver::checkedItem = 0;
-  SetTimer(nullptr, 0, 100, MenuDriver::Tick);
   HWND link = GetDlgItem(window, IDC_SERIAL_HANDSHAKE);
-  SetFocus(link);
   int okBefore = host_->okCount;
   ClickLink(link);
   EXPECT_EQ(host_->okCount, okBefore);  // Enter went to the link, not to OK
@@ -448,7 +451,6 @@ TEST_F(SettingsPagesTest, AsciiServerPageHandshakeMenuAndSlaveIdClamping) {
   // Opened again, the menu shows the choice checked.
   MenuDriver::downs = 0;
   MenuDriver::checkedItem = 0;
-  SetTimer(nullptr, 0, 100, MenuDriver::Tick);
   ClickLink(link);
   EXPECT_EQ(MenuDriver::checkedItem, static_cast<UINT>(IDM_HANDSHAKE_CTS_DSR));
   page.Destroy();
