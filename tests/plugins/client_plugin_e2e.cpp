@@ -101,6 +101,26 @@ std::u16string Line(int32_t (*entry)(void*, Unit*, uint32_t), void* instance, ui
 
 // --- abi ------------------------------------------------------------------------
 
+bool ConfigurePage(const PluginOps& ops, bool serial, bool tcp, const char* where);
+void ListSerialPorts(const char* const* ports, int count);
+
+// Connect where nothing answers: the deliverable's message box and RX text.
+// A UDP endpoint opens whatever listens, so the UDP masters are left out.
+void CheckOpenFailure(const Deliverable& d, const PluginOps& ops) {
+  std::string name = d.library;
+  bool serial = strncmp(d.library, "line", 4) == 0;
+  if (!serial && !d.tcp) return;
+  ConfigurePage(ops, serial, d.tcp, serial ? "COM24" : "16299");
+  ViewHost view(ops);
+  view.Attach();
+  int64_t connected = view.Connect();
+  Check(connected == 0 && view.errors.size() == 1 && view.errors[0].first == d.openFailureMessage &&
+            view.errors[0].second == u"Connection Error",
+        name + " open failure: " + (view.errors.empty() ? std::string("no message") : Narrow(view.errors[0].first)));
+  Check(view.rxLine == d.openFailureRx && view.rxError, name + " open-failure RX text: " + Narrow(view.rxLine));
+  view.Detach();
+}
+
 void CheckLibrary(const Deliverable& d) {
   std::string name = d.library;
   PluginLibrary plugin;
@@ -162,10 +182,13 @@ void CheckLibrary(const Deliverable& d) {
     view.Add();
     view.Detach();
   }
+  CheckOpenFailure(d, ops);
   ReleasePluginLibrary(&plugin);
 }
 
 int RunAbi() {
+  const char* closed = "COM24";
+  ListSerialPorts(&closed, 1);
   for (const Deliverable& d : kDeliverables) CheckLibrary(d);
   return 0;
 }
@@ -185,6 +208,22 @@ bool AskDriver(const char* request) {
 void SetControlText(HWND page, int id, const char* text) {
   std::wstring wide(text, text + strlen(text));
   SetDlgItemTextW(page, id, wide.c_str());
+}
+
+// The settings page offers only the ports listed under SERIALCOMM; the
+// closed one has no device behind it.
+void ListSerialPorts(const char* const* ports, int count) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  for (int i = 0; i < count; ++i) {
+    std::wstring port(ports[i], ports[i] + strlen(ports[i]));
+    std::wstring value = L"VelmoraTest" + port;
+    RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                   static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
 }
 
 // Creates the plug-in's settings page in a parent window as the setup
@@ -366,20 +405,8 @@ int RunSession(const char* mode, const Deliverable& d, const char* where, const 
   std::string name = d.library;
   bool serial = strcmp(mode, "serial") == 0;
   if (serial) {
-    // The ports must be listed under SERIALCOMM for the page to offer them;
-    // the closed one has no device behind it.
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE,
-                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
-      const char* ports[2] = {where, closedPort};
-      const wchar_t* names[2] = {L"VelmoraTestPort", L"VelmoraClosedPort"};
-      for (int i = 0; i < 2 && ports[i]; ++i) {
-        std::wstring port(ports[i], ports[i] + strlen(ports[i]));
-        RegSetValueExW(key, names[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
-                       static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
-      }
-      RegCloseKey(key);
-    }
+    const char* ports[2] = {where, closedPort};
+    ListSerialPorts(ports, closedPort ? 2 : 1);
   }
   PluginLibrary plugin;
   if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
@@ -426,9 +453,9 @@ int RunSession(const char* mode, const Deliverable& d, const char* where, const 
   }
 
   view.SelectTab(kExceptionTab);
-  Check(view.PumpUntil([&] { return view.rxLine == u"RX: Exception 02 - Illegal data address" && view.rxError; },
-                       15000),
-        name + " exception on the RX line: " + Narrow(view.rxLine));
+  bool exception = view.PumpUntil(
+      [&] { return view.rxLine == u"RX: Exception 02 - Illegal data address" && view.rxError; }, 15000);
+  Check(exception, name + " exception on the RX line: " + Narrow(view.rxLine));
 
   // The server goes away and comes back.
   view.SelectTab(0);
