@@ -35,6 +35,10 @@ void ExpectEnables(const Shell& shell, const Enables& expected, const char* wher
 
 std::vector<std::wstring> Tabs(const Shell& shell) { return uiauto::TabTitles(shell.Item(IDC_TABS)); }
 
+// The window's size at start-up in the prefix's own DPI (96), kept by the
+// first case for the 144-DPI case.
+SIZE g_initialAt96 = {0, 0};
+
 // State 0 at start-up, the screenshot, the start-up time, a setup dialog
 // that cannot be created, a cancelled setup, maximize and restore, the
 // minimum size, and a synthetic DPI change.
@@ -78,6 +82,7 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   // by half.
   RECT initial{};
   GetWindowRect(shell.main, &initial);
+  g_initialAt96 = {initial.right - initial.left, initial.bottom - initial.top};
   RECT client{}, button{};
   GetClientRect(shell.main, &client);
   GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
@@ -125,6 +130,53 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_EQ(shell.app.WaitExit(), 0u);
 }
 
+// A prefix whose display runs at 144 DPI: the program reads LogPixels when
+// it starts, so the value is set for that start only and restored at once
+// (CTest runs this program alone). The window starts 1.5 times its 96-DPI
+// size and cannot be made smaller than that. This thread is made
+// per-monitor aware so that it reads the window's real pixels.
+TEST(MainWindow, MinimumSizeAt144Dpi) {
+  Scratch scratch({});
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD previous = 0, size = sizeof(previous), type = 0;
+  const bool hadValue = RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous), &size) ==
+                        ERROR_SUCCESS;
+  const DWORD dpi = 144;
+  RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+  Shell shell;
+  shell.Start(scratch);
+  if (hadValue) {
+    RegSetValueExW(key, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&previous), sizeof(previous));
+  } else {
+    RegDeleteValueW(key, L"LogPixels");
+  }
+  RegCloseKey(key);
+  ASSERT_NE(shell.main, nullptr);
+  DPI_AWARENESS_CONTEXT old = SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  RECT initial{};
+  GetWindowRect(shell.main, &initial);
+  printf("window at 96 DPI %ld x %ld, at 144 DPI %ld x %ld\n", g_initialAt96.cx, g_initialAt96.cy,
+         initial.right - initial.left, initial.bottom - initial.top);
+  if (g_initialAt96.cx > 0) {
+    // The template scales with its font, whose metrics do not scale exactly
+    // (Wine substitutes Segoe UI): about 1.5 times, not to the pixel.
+    EXPECT_GT((initial.right - initial.left) * 10, g_initialAt96.cx * 14);
+    EXPECT_GT((initial.bottom - initial.top) * 10, g_initialAt96.cy * 14);
+  }
+  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT shrunk{};
+  GetWindowRect(shell.main, &shrunk);
+  // The minimum is kept in 96-DPI units: one pixel of rounding.
+  EXPECT_NEAR(shrunk.right - shrunk.left, initial.right - initial.left, 1);
+  EXPECT_NEAR(shrunk.bottom - shrunk.top, initial.bottom - initial.top, 1);
+  SetThreadDpiAwarenessContext(old);
+  PostMessageW(shell.main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(shell.app.WaitExit(), 0u);
+}
+
 const char kScriptA[] =
     "protocol Proto A\n"
     "connection Conn A\n"
@@ -163,6 +215,10 @@ TEST(MainWindow, PluginDrivesTheView) {
                  "on attach send SetLabel 0 0 B label\n"
                  "on attach send EnableAddRemove 1 0\n"
                  "on attach send AddChoice 4 0 Only\n"
+                 "on attach send SetFieldFormat 3 40 7 0 0 0 0\n"
+                 "on attach send SetFieldText 3 0 abc\n"
+                 "on attach send SetTableShape 0 2\n"
+                 "on attach send FitColumns 0 0\n"
                  "on AddRequested threadpost SetLabel 1 0 From thread\n"
                  "on ChoiceSelected send ShowError 0 0 Boom|Failure\n");
   Shell shell;
@@ -284,7 +340,12 @@ TEST(MainWindow, PluginDrivesTheView) {
   EXPECT_EQ(uiauto::TabCount(shell.Item(IDC_TABS)), 0);
   EXPECT_EQ(uiauto::ChoiceCount(choices), 1);
   EXPECT_EQ(uiauto::ListRowCount(table), 0);
-  EXPECT_EQ(uiauto::ListColumnCount(table), 0);
+  // The reset's empty shape re-armed FitColumns: the new columns are fitted,
+  // not left at 100 pixels.
+  EXPECT_EQ(uiauto::ListColumnCount(table), 2);
+  EXPECT_GT(uiauto::ListColumnWidth(table, 0), 100);
+  // A mode outside 1 to 4 takes the earlier plug-in's format off the field.
+  EXPECT_EQ(shell.Text(IDC_FIELD_3), L"abc");
   EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_FIELD_1))) << "activation shows every field again";
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   ExpectEnables(shell, {true, true, true, true, true, false}, "second plug-in");
