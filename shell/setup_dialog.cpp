@@ -12,6 +12,10 @@
 
 namespace {
 
+// Posted at initialisation: the diagnostics report comes once the dialog is
+// on screen and its owner disabled, not from inside its creation.
+constexpr UINT kShowReportMessage = WM_APP;
+
 RECT ChildRect(HWND dialog, int id) {
   RECT rect = {};
   HWND child = GetDlgItem(dialog, id);
@@ -31,6 +35,7 @@ class SetupDialog : public ui::Dialog {
   void Dispatch(ui::Message& message) override {
     static const ui::MessageEntry<SetupDialog> map[] = {
         ui::On<SetupDialog>(WM_INITDIALOG, &SetupDialog::OnInit),
+        ui::On<SetupDialog>(kShowReportMessage, &SetupDialog::OnShowReport),
         ui::OnCommand<SetupDialog>(IDC_PLUGIN_LIST, CBN_SELCHANGE, &SetupDialog::OnListChanged),
         ui::OnCommand<SetupDialog>(IDOK, BN_CLICKED, &SetupDialog::OnOk),
         ui::OnCommand<SetupDialog>(IDCANCEL, BN_CLICKED, &SetupDialog::OnCancel),
@@ -40,6 +45,7 @@ class SetupDialog : public ui::Dialog {
 
  private:
   static void OnInit(SetupDialog& dialog, ui::Message& message);
+  static void OnShowReport(SetupDialog& dialog, ui::Message& message);
   static void OnListChanged(SetupDialog& dialog, ui::Message& message);
   static void OnOk(SetupDialog& dialog, ui::Message& message);
   static void OnCancel(SetupDialog& dialog, ui::Message& message);
@@ -85,9 +91,14 @@ void SetupDialog::OnInit(SetupDialog& dialog, ui::Message& message) {
   }
   SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(initial), 0);
   dialog.Select(initial);
-  dialog.registry_.ShowReport(window);
+  PostMessageW(window, kShowReportMessage, 0, 0);
   // The system puts the focus on the first control that takes it.
   message.result = TRUE;
+  message.handled = true;
+}
+
+void SetupDialog::OnShowReport(SetupDialog& dialog, ui::Message& message) {
+  dialog.registry_.ShowReport(dialog.Window());
   message.handled = true;
 }
 
