@@ -258,7 +258,8 @@ TEST(SetupDialog, EmptyListEnterCancels) {
 }
 
 // The system refuses the dialog's window: the shell's error box, and the
-// state is unchanged; once the refusal ends the dialog opens.
+// state is unchanged; once the refusal ends the dialog opens, held inside
+// the work area with a page taller than the screen.
 TEST(SetupDialog, NotCreated) {
   Scratch scratch({L"script_a"});
   scratch.Script(L"script_a", "refuse\n");
@@ -272,8 +273,18 @@ TEST(SetupDialog, NotCreated) {
   shell.Settle();
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
   EXPECT_FALSE(scratch.LogHas(L"script_a", "createSettingsPage"));
-  scratch.Script(L"script_a", "");
-  ASSERT_NO_FATAL_FAILURE(shell.Setup("cancel"));
+  // A page taller than the screen: the dialog's top edge stays in the work
+  // area, the bottom runs off it.
+  scratch.Script(L"script_a", "page 200 900\n");
+  HWND dialog = uiauto::OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const RECT placed = WindowRect(dialog);
+  EXPECT_GT(placed.bottom - placed.top, work.bottom - work.top);
+  EXPECT_EQ(placed.top, work.top);
+  EXPECT_GE(placed.left, work.left);
+  ASSERT_TRUE(uiauto::AnswerSetup(dialog, "cancel"));
   EXPECT_TRUE(scratch.LogHas(L"script_a", "createSettingsPage"));
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
