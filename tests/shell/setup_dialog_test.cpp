@@ -237,13 +237,20 @@ TEST(SetupDialog, EmptyListEnterCancels) {
   Scratch scratch({});
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
-  uiauto::BoxText box;
-  int boxes = 0;
-  HWND dialog = uiauto::OpenSetup(shell.app, shell.main, &box, &boxes);
+  // The report comes over the dialog on screen, with the main window
+  // already disabled.
+  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
+  HWND dialog = shell.app.MainWindow(L"Connection Setup");
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(boxes, 1);
-  EXPECT_EQ(box.caption, L"Plugin diagnostics");
-  EXPECT_EQ(box.text, L"No plugins were found in the plugins directory.");
+  shell.Settle();
+  HWND report = uiauto::FindDialog(shell.app, L"Plugin diagnostics");
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(GetWindow(report, GW_OWNER), dialog);
+  EXPECT_FALSE(uiauto::Enabled(shell.main));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(report); }));
+  EXPECT_EQ(uiauto::Text(GetDlgItem(report, 0xFFFF)), L"No plugins were found in the plugins directory.");
+  PostMessageW(report, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return !IsWindow(report); }));
   HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
   EXPECT_EQ(uiauto::ChoiceCount(list), 0);
   EXPECT_FALSE(uiauto::Enabled(GetDlgItem(dialog, IDOK)));
