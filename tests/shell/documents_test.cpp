@@ -110,7 +110,8 @@ const wchar_t* const kDisplayNames[] = {
     L"Modbus UDP/IP Slave",         L"Modbus RTU over UDP/IP Master", L"Modbus RTU over UDP/IP Slave",
 };
 
-// The display names of the plug-ins built beside the program, when they are.
+// The display names of the plug-ins built beside the program, as many as
+// are built.
 std::vector<std::wstring> BuiltDisplayNames() {
   std::vector<std::wstring> names;
   const std::wstring folder = ExeFolder() + L"..\\dist\\plugins\\";
@@ -174,10 +175,9 @@ TEST(EmbeddedDocuments, ReadmeAndLicense) {
   std::sort(listed.begin(), listed.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listed, expected);
-  std::vector<std::wstring> built = BuiltDisplayNames();
-  if (!built.empty()) {
-    std::sort(built.begin(), built.end());
-    EXPECT_EQ(listed, built) << "the names of the plug-ins in dist\\plugins";
+  // Every plug-in built so far is listed under its descriptor's name.
+  for (const std::wstring& name : BuiltDisplayNames()) {
+    EXPECT_TRUE(std::binary_search(listed.begin(), listed.end(), name)) << name.c_str();
   }
 
   // Five quick-start steps; the functions in scope; the last words point to
