@@ -83,6 +83,7 @@ int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
   }
   client_ = handle;
   clientConnected_ = true;
+  clientClosedInOrder_ = false;
   return 1;
 }
 
@@ -109,7 +110,11 @@ int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t ti
       pendingEnd_ = static_cast<uint32_t>(received);
       return static_cast<int32_t>(TakePending(pending_, &pendingStart_, pendingEnd_, buffer, capacity));
     }
-    if (received == 0) break;  // the client closed its connection
+    if (received == 0) {  // the client closed its connection
+      DropClient();
+      clientClosedInOrder_ = true;
+      return TransportIoError;
+    }
     int error = sock::LastError();
     if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
   }
