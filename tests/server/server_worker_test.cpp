@@ -11,7 +11,7 @@
 #include "server/serve_rig.h"
 #include "server/server_worker.h"
 #include "server/view_list.h"
-#include "support/fake_shell.h"
+#include "support/recording_host_link.h"
 
 namespace {
 
@@ -60,13 +60,39 @@ const ServerComposition kRtuUdp = {ServerFamily::kRtuOverIp, u"open failed", nul
 const ServerComposition kMbapTcp = {ServerFamily::kMbap, u"open failed", u"RX: Invalid Modbus TCP/IP frame",
                                     MakeTransport, MakeFramer, Address, AcceptAny, nullptr};
 
+// What the worker posted, in posting order, as the shell receives it.
+class PostedLog {
+ public:
+  size_t Pump() { return link.Pump(); }
+  size_t Count(HostCommandKind kind) const {
+    size_t n = 0;
+    for (const RecordedCommand& command : applied) n += command.kind == kind;
+    return n;
+  }
+  std::vector<std::u16string> RxTexts() const {
+    std::vector<std::u16string> texts;
+    for (const RecordedCommand& command : applied)
+      if (command.kind == HostCommandKind::ShowRxText) texts.push_back(command.text);
+    return texts;
+  }
+  // The data of the last command of this kind.
+  std::vector<uint8_t> Last(HostCommandKind kind) const {
+    for (auto it = applied.rbegin(); it != applied.rend(); ++it)
+      if (it->kind == kind) return it->data;
+    return {};
+  }
+
+  std::vector<RecordedCommand> applied;
+  RecordingHostLink link{[this](const RecordedCommand& command) { applied.push_back(command); }};
+};
+
 class WorkerRig {
  public:
   WorkerRig(const ServerComposition* composition, Framing framing) {
     settings.framing = framing;
     ViewListInit(&views);
     WorkerInit(&worker, composition, &link, &map, &views);
-    link = &shell.link;
+    link = shell.link.Link();
   }
   ~WorkerRig() {
     WorkerRelease(&worker);
@@ -82,7 +108,7 @@ class WorkerRig {
   }
 
   FakeClock clock;
-  FakeShell shell;
+  PostedLog shell;
   const HostLink* link = nullptr;
   DeviceMap map;
   ViewList views;
@@ -186,11 +212,11 @@ TEST(ServerWorker, EachFamilyReactsToEveryReceiveStatusAndToAFailedSend) {
     const int preparesBefore = transport.prepares;
     c.script(transport, c.framing);
     EXPECT_EQ(rig.Pass(), c.pass);
-    const std::vector<std::u16string> texts = rig.shell.AppliedRxTexts();
+    const std::vector<std::u16string> texts = rig.shell.RxTexts();
     if (c.text) {
       ASSERT_EQ(texts.size(), 1u);
       EXPECT_EQ(texts[0], c.text);
-      EXPECT_TRUE(rig.shell.rxError);
+      EXPECT_EQ(rig.shell.applied.back().index, 1u);  // the error colour
     } else {
       EXPECT_TRUE(texts.empty()) << std::string(texts[0].begin(), texts[0].end());
     }
@@ -198,7 +224,7 @@ TEST(ServerWorker, EachFamilyReactsToEveryReceiveStatusAndToAFailedSend) {
     EXPECT_EQ(rig.worker.diagnostics.busCommunicationErrorCount, c.busErrors);
     EXPECT_EQ(transport.frames.size(), c.frames);
     // The TX line shows a response as it is handed to the transport, sent or not.
-    EXPECT_EQ(rig.shell.CountApplied(HostCommandKind::ShowTxFrame), c.frames + (c.script == SendFails ? 1 : 0));
+    EXPECT_EQ(rig.shell.Count(HostCommandKind::ShowTxFrame), c.frames + (c.script == SendFails ? 1 : 0));
   }
 }
 
@@ -213,8 +239,8 @@ TEST(ServerWorker, FramesShowOnBothLinesAndACrcErrorIsCountedThenTheNextRequestA
   ASSERT_EQ(rig.transport().frames.size(), 2u);
   EXPECT_EQ(rig.transport().frames[0], RtuAdu(1, Hex("03 04 00 00 12 34")));
   EXPECT_EQ(rig.transport().frames[1], RtuAdu(1, Hex("08 00 0C 00 01")));
-  EXPECT_EQ(rig.shell.txFrame, rig.transport().frames[1]);
-  EXPECT_EQ(rig.shell.rxFrame, RtuAdu(1, Hex("08 00 0C 00 00")));
+  EXPECT_EQ(rig.shell.Last(HostCommandKind::ShowTxFrame), rig.transport().frames[1]);
+  EXPECT_EQ(rig.shell.Last(HostCommandKind::ShowRxFrame), RtuAdu(1, Hex("08 00 0C 00 00")));
   EXPECT_EQ(rig.worker.diagnostics.busMessageCount, 2);
   // The RX line shows the CRC error until the next frame replaces it.
   const std::vector<RecordedCommand>& applied = rig.shell.applied;
@@ -230,7 +256,7 @@ TEST(ServerWorker, AnRtuOverTcpClientThatClosesInOrderShowsNothing) {
   rig.transport().Inject(0, TransportIoError);
   EXPECT_EQ(rig.Pass(), ServePass::kNext);
   g_closedByPeer = false;
-  EXPECT_TRUE(rig.shell.AppliedRxTexts().empty());
+  EXPECT_TRUE(rig.shell.RxTexts().empty());
 }
 
 TEST(ServerWorker, ConnectResetsTheDiagnosticsAndTakesTheAddressesFromTheSettings) {
@@ -290,14 +316,14 @@ TEST(ServerWorker, RefreshIsPostedOnlyWhenAWriteOverlapsTheSelectedView) {
     rig.transport().DeliverNow(MbapAdu(1, 1, Hex(c.request)));
     rig.Pass();
     EXPECT_EQ(rig.transport().frames.size(), 1u);
-    EXPECT_EQ(rig.shell.CountApplied(HostCommandKind::RefreshTable), c.refresh ? 1u : 0u);
+    EXPECT_EQ(rig.shell.Count(HostCommandKind::RefreshTable), c.refresh ? 1u : 0u);
   }
   // No selected view: nothing to redraw.
   WorkerRig rig(&kMbapTcp, Framing::kMbapStream);
   ASSERT_TRUE(rig.Open());
   rig.transport().DeliverNow(MbapAdu(1, 1, Hex("06 00 00 00 01")));
   rig.Pass();
-  EXPECT_EQ(rig.shell.CountApplied(HostCommandKind::RefreshTable), 0u);
+  EXPECT_EQ(rig.shell.Count(HostCommandKind::RefreshTable), 0u);
 }
 
 }  // namespace
