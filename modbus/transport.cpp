@@ -16,7 +16,7 @@ int32_t Transport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeou
 
 int32_t Transport::IsMessageOriented() { return 0; }
 
-uint32_t Transport::WriteBudget(uint32_t) { return 2000; }
+uint32_t Transport::WriteBudget(uint32_t) { return kDefaultWriteBudgetMs; }
 
 int32_t Transport::BeginTransmit() { return 1; }
 
