@@ -29,7 +29,7 @@ void OnTransmit(void* context, const uint8_t* bytes, uint32_t length) {
 
 void OnReceive(void* context, const uint8_t* bytes, uint32_t length) {
   ServerWorker* worker = static_cast<ServerWorker*>(context);
-  if (worker->composition->family != ServerFamily::kMbap) ++worker->diagnostics.busMessageCount;
+  if (worker->composition->family != ServerFamily::kMbap) ++worker->session.diagnostics.busMessageCount;
   PostFrame(worker, HostCommandKind::ShowRxFrame, bytes, length);
 }
 
@@ -44,8 +44,8 @@ void RefreshIfVisible(ServerWorker* worker, const WrittenRange& written) {
 }
 
 void DestroyObjects(ServerWorker* worker) {
-  LinkDestroy(worker->link);
-  worker->link = nullptr;
+  LinkDestroy(worker->session.link);
+  worker->session.link = nullptr;
   mem::Delete(worker->framer);
   worker->framer = nullptr;
   mem::Delete(worker->transport);
@@ -63,8 +63,7 @@ ServePass ServeMbap(ServerWorker* worker, int32_t status, const AduHeader& heade
     return status == StatusNotConnected ? ServePass::kPark : ServePass::kNext;
   }
   WrittenRange written;
-  ServeRequestMbap(worker->link, worker->map, worker->ownAddress, worker->acceptAny, status, header, request,
-                   &written);
+  ServeRequestMbap(&worker->session, status, header, request, &written);
   RefreshIfVisible(worker, written);
   return ServePass::kNext;
 }
@@ -76,8 +75,7 @@ ServePass ServeSerial(ServerWorker* worker, int32_t status, const AduHeader& hea
   Transport* transport = worker->transport;
 
   WrittenRange written;
-  const int32_t sent = ServeRequestSerial(worker->link, worker->map, &worker->diagnostics, worker->ownAddress,
-                                          status, header, request, &written);
+  const int32_t sent = ServeRequestSerial(&worker->session, status, header, request, &written);
   if (!IsAnswerable(status)) {
     // The counters are updated by now; a broken frame on a serial line or a
     // TCP stream leaves the receiver out of step, a datagram does not.
@@ -121,7 +119,7 @@ void WorkerInit(ServerWorker* worker, const ServerComposition* composition, cons
   *worker = ServerWorker{};
   worker->composition = composition;
   worker->hostLink = hostLink;
-  worker->map = map;
+  worker->session.map = map;
   worker->views = views;
   worker->stopEvent = plat::EventNew(true, false);
   if (!worker->stopEvent) plat::FatalExit(mem::kExitOutOfMemory);
@@ -136,9 +134,9 @@ void WorkerRelease(ServerWorker* worker) {
 int32_t OpenWorker(ServerWorker* worker, const void* settings) {
   StopWorker(worker);
   const ServerComposition* composition = worker->composition;
-  worker->diagnostics = DiagnosticState{};
-  worker->ownAddress = composition->ownAddress(settings);
-  worker->acceptAny = composition->acceptAny ? composition->acceptAny(settings) : 0;
+  worker->session.diagnostics = DiagnosticState{};
+  worker->session.unitId = composition->ownAddress(settings);
+  worker->session.acceptAny = composition->acceptAny && composition->acceptAny(settings) != 0;
 
   worker->transport = composition->createTransport(settings);
   worker->framer = composition->createFramer(settings);
@@ -146,7 +144,7 @@ int32_t OpenWorker(ServerWorker* worker, const void* settings) {
     DestroyObjects(worker);
     return kWorkerOpenFailed;
   }
-  worker->link = LinkCreate(worker->transport, worker->framer, kLinkRoleServer, worker, &OnTransmit, &OnReceive);
+  worker->session.link = LinkCreate(worker->transport, worker->framer, kLinkRoleServer, worker, &OnTransmit, &OnReceive);
   if (!worker->transport->Open() || !worker->transport->PrepareExchange()) {
     StopWorker(worker);
     return kWorkerOpenFailed;
@@ -179,7 +177,7 @@ void StopWorker(ServerWorker* worker) {
 ServePass ServeOnePass(ServerWorker* worker) {
   AduHeader header;
   ServerRequest request;
-  const int32_t status = ReceiveRequest(worker->link, &header, &request, kReceiveTimeoutMs);
+  const int32_t status = ReceiveRequest(worker->session.link, &header, &request, kReceiveTimeoutMs);
   if (worker->composition->family == ServerFamily::kMbap) return ServeMbap(worker, status, header, request);
   return ServeSerial(worker, status, header, request);
 }

@@ -24,6 +24,7 @@
 #include "modbus/link.h"
 #include "server/device_map.h"
 #include "server/request.h"
+#include "server/serve.h"
 
 struct ViewList;
 
@@ -65,19 +66,16 @@ struct ServerWorker {
   // The context's host link field, read at every post so the worker always
   // sees the current link (null while detached: nothing is posted).
   const HostLink* const* hostLink = nullptr;
-  DeviceMap* map = nullptr;
   ViewList* views = nullptr;
   const ServerComposition* composition = nullptr;
 
   Transport* transport = nullptr;
   Framer* framer = nullptr;
-  Link* link = nullptr;
+  // The link (created at Connect, role server), the context's map, the own
+  // address, accept-any and the diagnostic state of the serve sequences.
+  ServeSession session;
   plat::Event* stopEvent = nullptr;  // manual reset, unset while serving
   plat::Thread* thread = nullptr;
-
-  uint8_t ownAddress = 0;
-  uint32_t acceptAny = 0;
-  DiagnosticState diagnostics = {};
 };
 
 // Sets up a stopped worker over the context's link field, map and views.

@@ -221,7 +221,7 @@ TEST(ServerWorker, EachFamilyReactsToEveryReceiveStatusAndToAFailedSend) {
       EXPECT_TRUE(texts.empty()) << std::string(texts[0].begin(), texts[0].end());
     }
     EXPECT_EQ(transport.prepares - preparesBefore, c.prepares);
-    EXPECT_EQ(rig.worker.diagnostics.busCommunicationErrorCount, c.busErrors);
+    EXPECT_EQ(rig.worker.session.diagnostics.busCommunicationErrorCount, c.busErrors);
     EXPECT_EQ(transport.frames.size(), c.frames);
     // The TX line shows a response as it is handed to the transport, sent or not.
     EXPECT_EQ(rig.shell.Count(HostCommandKind::ShowTxFrame), c.frames + (c.script == SendFails ? 1 : 0));
@@ -241,7 +241,7 @@ TEST(ServerWorker, FramesShowOnBothLinesAndACrcErrorIsCountedThenTheNextRequestA
   EXPECT_EQ(rig.transport().frames[1], RtuAdu(1, Hex("08 00 0C 00 01")));
   EXPECT_EQ(rig.shell.Last(HostCommandKind::ShowTxFrame), rig.transport().frames[1]);
   EXPECT_EQ(rig.shell.Last(HostCommandKind::ShowRxFrame), RtuAdu(1, Hex("08 00 0C 00 00")));
-  EXPECT_EQ(rig.worker.diagnostics.busMessageCount, 2);
+  EXPECT_EQ(rig.worker.session.diagnostics.busMessageCount, 2);
   // The RX line shows the CRC error until the next frame replaces it.
   const std::vector<RecordedCommand>& applied = rig.shell.applied;
   ASSERT_GE(applied.size(), 2u);
@@ -264,8 +264,8 @@ TEST(ServerWorker, ConnectResetsTheDiagnosticsAndTakesTheAddressesFromTheSetting
   rig.settings.address = 17;
   rig.settings.acceptAny = 0;
   ASSERT_TRUE(rig.Open());
-  EXPECT_EQ(rig.worker.ownAddress, 17);
-  EXPECT_EQ(rig.worker.acceptAny, 0u);
+  EXPECT_EQ(rig.worker.session.unitId, 17);
+  EXPECT_FALSE(rig.worker.session.acceptAny);
   rig.transport().DeliverNow(MbapAdu(1, 16, kReadHolding));
   rig.transport().Deliver(10, MbapAdu(2, 17, kReadHolding));
   rig.Pass();
@@ -277,10 +277,10 @@ TEST(ServerWorker, ConnectResetsTheDiagnosticsAndTakesTheAddressesFromTheSetting
   ASSERT_TRUE(serial.Open());
   serial.transport().DeliverNow(RtuAdu(1, Hex("08 00 04 00 00")));  // listen only
   serial.Pass();
-  EXPECT_EQ(serial.worker.diagnostics.listenOnly, 1u);
+  EXPECT_EQ(serial.worker.session.diagnostics.listenOnly, 1u);
   ASSERT_TRUE(serial.Open());
-  EXPECT_EQ(serial.worker.diagnostics.listenOnly, 0u);
-  EXPECT_EQ(serial.worker.diagnostics.serverNoResponseCount, 0);
+  EXPECT_EQ(serial.worker.session.diagnostics.listenOnly, 0u);
+  EXPECT_EQ(serial.worker.session.diagnostics.serverNoResponseCount, 0);
 }
 
 struct OverlapCase {
