@@ -21,6 +21,13 @@
 
 namespace {
 
+class NetworkEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
+  void TearDown() override { sock::NetworkStop(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
+
 struct NetSettings {
   uint16_t port = 0;  // 0: the system's choice, read back from the transport
   uint8_t address = 1;
