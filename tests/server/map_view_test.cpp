@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/memory.h"
+#include "server/context_ops.h"
 #include "server/server_context.h"
 #include "support/fake_clock.h"
 #include "support/scripted_transport.h"
@@ -36,25 +37,10 @@ const ServerComposition kComposition = {ServerFamily::kMbap,
                                         nullptr,
                                         nullptr};
 
-PluginOps OpsFor(ServerContext* context) {
-  PluginOps ops = {};
-  ops.size = kPluginOpsMinimumSize;
-  ops.version = kPluginInterfaceVersion;
-  ops.instance = context;
-  ops.attach = [](void* instance, const HostLink* link) {
-    ServerAttach(static_cast<ServerContext*>(instance), link);
-    return 1;
-  };
-  ops.detach = [](void* instance) { ServerDetach(static_cast<ServerContext*>(instance)); };
-  ops.handleEvent = [](void* instance, const ViewEvent* event) {
-    return ServerHandleEvent(static_cast<ServerContext*>(instance), event);
-  };
-  return ops;
-}
 
 class MapViewTest : public ::testing::Test {
  protected:
-  MapViewTest() : context(ServerContextCreate(&kComposition, &settings)), host(OpsFor(context)) { host.Attach(); }
+  MapViewTest() : context(ServerContextCreate(&kComposition, &settings)), host(ContextOps(context)) { host.Attach(); }
   ~MapViewTest() override {
     host.Detach();
     ServerContextDestroy(context);

@@ -13,6 +13,7 @@
 #include "modbus/mbap_framer.h"
 #include "modbus/rtu_framer.h"
 #include "server/serve_rig.h"
+#include "server/context_ops.h"
 #include "server/server_context.h"
 #include "support/view_host.h"
 #include "transport/net/raw_socket.h"
@@ -21,11 +22,6 @@
 
 namespace {
 
-class NetworkEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
-  void TearDown() override { sock::NetworkStop(); }
-};
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
 
 struct NetSettings {
@@ -51,26 +47,11 @@ const ServerComposition kRtuTcp = {ServerFamily::kRtuOverIp, u"Failed to listen 
 const ServerComposition kRtuUdp = {ServerFamily::kRtuOverIp, u"Failed to bind the selected UDP address and port.",
                                    nullptr, Udp, RtuDatagram, Address, nullptr, nullptr};
 
-PluginOps OpsFor(ServerContext* context) {
-  PluginOps ops = {};
-  ops.size = kPluginOpsMinimumSize;
-  ops.version = kPluginInterfaceVersion;
-  ops.instance = context;
-  ops.attach = [](void* instance, const HostLink* link) {
-    ServerAttach(static_cast<ServerContext*>(instance), link);
-    return 1;
-  };
-  ops.detach = [](void* instance) { ServerDetach(static_cast<ServerContext*>(instance)); };
-  ops.handleEvent = [](void* instance, const ViewEvent* event) {
-    return ServerHandleEvent(static_cast<ServerContext*>(instance), event);
-  };
-  return ops;
-}
 
 class Session {
  public:
   explicit Session(const ServerComposition* composition)
-      : context(ServerContextCreate(composition, &settings)), host(OpsFor(context)) {
+      : context(ServerContextCreate(composition, &settings)), host(ContextOps(context)) {
     host.Attach();
   }
   ~Session() {

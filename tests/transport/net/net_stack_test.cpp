@@ -23,11 +23,6 @@
 
 namespace {
 
-class NetworkEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
-  void TearDown() override { sock::NetworkStop(); }
-};
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
 
 struct Combination {

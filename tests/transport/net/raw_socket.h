@@ -4,11 +4,22 @@
 
 #include <stdint.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "transport/socket_shim.h"
+
+// Winsock needs a start-up for the raw sockets of the tests themselves; a
+// test program registers it once:
+//   const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
+class NetworkEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
+  void TearDown() override { sock::NetworkStop(); }
+};
 
 class RawSocket {
  public:
