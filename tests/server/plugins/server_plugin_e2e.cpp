@@ -254,7 +254,8 @@ bool AskDriver(const std::string& scenario, std::string* why = nullptr) {
 
 void Scenario(const std::string& name, const std::string& scenario) {
   std::string why;
-  Check(AskDriver(scenario, &why), name + " " + scenario + ": " + why);
+  const bool ok = AskDriver(scenario, &why);
+  Check(ok, name + " " + scenario + ": " + why);
 }
 
 // Shows area from start on the selected tab, as the user would.
@@ -369,10 +370,11 @@ int RunSession(const Deliverable& d, const std::string& where) {
 
 // --- load ------------------------------------------------------------------------------
 
-size_t PrivateBytes() {
-  PROCESS_MEMORY_COUNTERS_EX counters = {};
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-  return counters.PrivateUsage;
+// The process's commit charge (Wine leaves PrivateUsage at 0).
+size_t CommittedBytes() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PagefileUsage;
 }
 
 int RunLoad(const Deliverable& d, const std::string& port, int seconds) {
@@ -386,7 +388,7 @@ int RunLoad(const Deliverable& d, const std::string& port, int seconds) {
   ViewHost view(ops);
   view.Attach();
   Check(view.Connect() == 1, std::string(d.library) + " Connect");
-  const size_t before = PrivateBytes();
+  const size_t before = CommittedBytes();
   printf("DRIVER load %d\n", seconds);
   fflush(stdout);
   // Handles the posted copies at the pace of a user-interface thread while
@@ -402,10 +404,10 @@ int RunLoad(const Deliverable& d, const std::string& port, int seconds) {
   }
   handled += view.Pump();
   view.log.clear();
-  const size_t after = PrivateBytes();
+  const size_t after = CommittedBytes();
   char verdict[512] = "";
   fgets(verdict, sizeof verdict, stdin);
-  printf("FIGURE posted copies handled %zu, most queued at once %zu, private bytes %zu KiB before, %zu KiB after\n",
+  printf("FIGURE posted copies handled %zu, most queued at once %zu, committed %zu KiB before, %zu KiB after\n",
          handled, peak, before / 1024, after / 1024);
   Check(strncmp(verdict, "ok", 2) == 0, std::string(d.library) + " load client: " + verdict);
   view.Disconnect();

@@ -8,7 +8,7 @@ and waits for "ok" or "fail <why>".
 
   server_e2e.py --exe E --wine-run W --library L --transport tcp|udp|serial
                 --framing mbap|rtu (--port P | --com COMn)
-                [--peer-client PATH] [--mode session|load] [--seconds S]
+                [--peer-client PATH] [--engine-host PATH] [--mode session|load] [--seconds S]
 
 Exit status: the program's (the number of failed checks); 1 when the line
 cannot be set up.
@@ -144,7 +144,7 @@ def functions(args, device):
                   (3, lambda: c.read_holding_registers(0, 126, slave=1), "126 registers"),
                   (3, lambda: c.read_coils(0, 2001, slave=1), "2001 coils")]
     if args.framing == "mbap":
-        exceptions.append((1, lambda: c.execute(ReturnQueryDataRequest(b"\x12\x34", unit=1)), "function 8 on MBAP"))
+        exceptions.append((1, lambda: c.execute(ReturnQueryDataRequest(0x1234, unit=1)), "function 8 on MBAP"))
     if not (args.transport == "tcp" and args.framing == "rtu"):
         # RTU on a byte stream cannot tell where a request of an unknown
         # function ends: the server drops that client instead.
@@ -165,7 +165,7 @@ def functions(args, device):
         if shutil.which("mbpoll"):
             out = subprocess.run(["mbpoll", "-m", "tcp", "-p", str(args.port), "-a", "1", "-t", "4", "-r", "1", "-c", "4",
                                   "-1", "-o", "5", "127.0.0.1"], capture_output=True, text=True, timeout=60).stdout
-            check("[1]: \t1" in out and "[2]: \t-1" in out and "[4]: \t4660" in out, f"mbpoll reads {out[-200:]!r}")
+            check("[1]: \t1\n" in out and "[2]: \t65535" in out and "[4]: \t4660" in out, f"mbpoll reads {out[-200:]!r}")
             out = subprocess.run(["mbpoll", "-m", "tcp", "-p", str(args.port), "-a", "1", "-t", "4", "-r", "71",
                                   "-o", "5", "127.0.0.1", "1234"], capture_output=True, text=True, timeout=60).stdout
             check("Written 1 references" in out, f"mbpoll writes {out[-200:]!r}")
@@ -176,7 +176,9 @@ def diagnostics(args, device):
     """Function 8 on the serial and RTU-over-IP servers, as raw RTU frames."""
     failures = []
     raw = Raw(args, device)
-    echo = rtu(bytes.fromhex("08 0000 1234 5678"))
+    # RTU on a byte stream knows a function 8 request by its usual length of
+    # eight bytes, so the echo carries one data word.
+    echo = rtu(bytes.fromhex("08 0000 1234"))
     got = raw.exchange(echo)
     if got != echo:
         failures.append(f"sub-function 0 echo {got.hex()}")
@@ -190,6 +192,14 @@ def diagnostics(args, device):
         if got:
             failures.append(f"{what} answered {got.hex()}")
     got = raw.exchange(read)
+    for _ in range(2):
+        if got == rtu(bytes.fromhex("03 02 0001")) or args.transport != "serial":
+            break
+        # Wine's serial emulation on a pty now and then loses a frame's
+        # timing; a master would repeat the restart.
+        print("NOTE the read after the restart went unanswered; restart repeated", flush=True)
+        raw.exchange(rtu(bytes.fromhex("08 0001 0000")), wait=1.0)
+        got = raw.exchange(read)
     if got != rtu(bytes.fromhex("03 02 0001")):
         failures.append(f"a read after the restart {got.hex()}")
     raw.close()
@@ -240,12 +250,27 @@ def read_write(args, device, words):
     return [] if ok else [f"{' '.join(words)}: {got}"]
 
 
+def bench(args, port, seconds):
+    return subprocess.run([args.peer_client, "--port", str(port), "bench", str(seconds)], capture_output=True,
+                          text=True, timeout=seconds + 60).stdout.strip()
+
+
 def load(args, seconds):
-    """libmodbus hammering the server for that long."""
-    out = subprocess.run([args.peer_client, "--port", str(args.port), "bench", str(seconds)], capture_output=True,
-                         text=True, timeout=seconds + 60).stdout.strip()
-    print(f"FIGURE libmodbus client against {args.library}: {out}", flush=True)
-    return [] if out.startswith("requests ") else [f"bench {out}"]
+    """libmodbus hammering the plug-in for that long, then engine_host's
+    server (the same request processing without the plug-in around it) on
+    the next port, for comparison."""
+    out = bench(args, args.port, seconds)
+    print(f"FIGURE libmodbus client against the {args.library} plug-in: {out}", flush=True)
+    failures = [] if out.startswith("requests ") else [f"bench {out}"]
+    if args.engine_host:
+        engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
+                                   "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True)
+        if engine.stdout.readline().strip() == "ready":
+            print(f"FIGURE libmodbus client against engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
+        engine.stdin.close()
+        engine.wait(60)
+    return failures
 
 
 def run(args, device, scenario):
@@ -286,6 +311,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--com")
     parser.add_argument("--peer-client")
+    parser.add_argument("--engine-host")
     parser.add_argument("--mode", default="session")
     parser.add_argument("--seconds", type=int, default=10)
     args = parser.parse_args()
