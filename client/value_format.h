@@ -2,7 +2,7 @@
 // Table values as the client and server views show and read them. Portable:
 // no window code, so the same rules run in the native tests.
 //
-// How a view uses it:
+// How a view uses it (library velmora_view):
 //   column 1 title         ValueFormatTitle(format)
 //   column 1 cell text     FormatValueText(format, value, buffer, capacity)
 //   ColumnClicked          format = NextValueFormat(format)

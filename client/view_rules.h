@@ -4,7 +4,7 @@
 // connection indicator. The Windows side (client/view_helpers.h) loads the
 // tips and draws the frames; these rules run in the native tests too.
 //
-// How a plug-in uses it:
+// How a plug-in uses it (library velmora_view):
 //   getProtocolLine  return ProtocolLine(u"Modbus RTU (master)", buffer, capacity);
 //   tips             through client/view_helpers.h (LoadTip, LoadNextTip)
 
