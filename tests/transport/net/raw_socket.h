@@ -2,9 +2,8 @@
 // Plain loopback sockets for the transport tests, through the same shim as
 // the transports: the other end of every exchange.
 
-#include <stdint.h>
-
 #include <gtest/gtest.h>
+#include <stdint.h>
 
 #include <chrono>
 #include <thread>
@@ -12,9 +11,8 @@
 
 #include "transport/socket_shim.h"
 
-// Winsock needs a start-up for the raw sockets of the tests themselves; a
-// test program registers it once:
-//   const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
+// Winsock needs a start-up for the raw sockets of the tests themselves;
+// each test program registers this once.
 class NetworkEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
