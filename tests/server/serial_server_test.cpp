@@ -122,6 +122,12 @@ TEST(SerialServerOnALine, RtuLineErrorsAreShownCountedAndTheNextRequestAnswered)
   }
   EXPECT_EQ(rig.Diagnostics().busCommunicationErrorCount, 3);
   EXPECT_EQ(rig.Serve(RtuAdu(1, Hex("08 00 0C 00 00"))), RtuAdu(1, Hex("08 00 0C 00 03")));
+  // Listen only: silent until Restart Communications, whose own answer is
+  // withheld too.
+  EXPECT_TRUE(rig.Serve(RtuAdu(1, Hex("08 00 04 00 00"))).empty());
+  EXPECT_TRUE(rig.Serve(RtuAdu(1, kRead)).empty());
+  EXPECT_TRUE(rig.Serve(RtuAdu(1, Hex("08 00 01 00 00"))).empty());
+  EXPECT_EQ(rig.Serve(RtuAdu(1, kRead)), RtuAdu(1, Hex("03 02 00 00")));
 }
 
 TEST(SerialServerOnALine, APortThatDoesNotOpenGivesTheMessageBox) {

@@ -252,10 +252,12 @@ bool AskDriver(const std::string& scenario, std::string* why = nullptr) {
   return strncmp(line, "ok", 2) == 0;
 }
 
-void Scenario(const std::string& name, const std::string& scenario) {
+// The driver's client scenario; a failure also tells what the RX line shows.
+void Scenario(ViewHost& view, const std::string& name, const std::string& scenario) {
   std::string why;
   const bool ok = AskDriver(scenario, &why);
-  Check(ok, name + " " + scenario + ": " + why);
+  view.Pump();
+  Check(ok, name + " " + scenario + ": " + why + (ok ? "" : " | " + Narrow(view.rxLine)));
 }
 
 // Shows area from start on the selected tab, as the user would.
@@ -313,7 +315,7 @@ int RunSession(const Deliverable& d, const std::string& where) {
                               GetModuleHandleW(nullptr), nullptr);
   ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 1);
 
-  Scenario(name, "functions");
+  Scenario(view, name, "functions");
   view.Pump();
   Expect(view.Cell(0, 0), u"Pump", name + " alias kept while connected");
   Check(view.Count(HostCommandKind::ShowRxFrame, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
@@ -322,36 +324,36 @@ int RunSession(const Deliverable& d, const std::string& where) {
   // A client's write into the selected view redraws it; one outside does not.
   view.Pump();
   size_t refreshes = view.Count(HostCommandKind::RefreshTable, true);
-  Scenario(name, "write hr 5 777");
+  Scenario(view, name, "write hr 5 777");
   Check(view.PumpUntil([&] { return view.Count(HostCommandKind::RefreshTable, true) > refreshes; }, 10000) &&
             view.Cell(5, 1) == u"777",
         name + " the client's write shows without any user action: " + Narrow(view.Cell(5, 1)));
   refreshes = view.Count(HostCommandKind::RefreshTable, true);
   const size_t frames = view.Count(HostCommandKind::ShowTxFrame, true);
-  Scenario(name, "write hr 30 5");
+  Scenario(view, name, "write hr 30 5");
   view.PumpUntil([&] { return view.Count(HostCommandKind::ShowTxFrame, true) > frames; }, 10000);
   Check(view.Count(HostCommandKind::RefreshTable, true) == refreshes, name + " a write outside the view: no redraw");
 
   // A discrete input typed by the user is what the client reads.
   ShowArea(view, 1, 0);
   Check(view.EditCell(7, 1, u"1"), name + " discrete input 7 edited by double-click");
-  Scenario(name, "read di 7 1");
+  Scenario(view, name, "read di 7 1");
 
   if (d.family != Family::kMbap) {
     size_t from = view.log.size();
-    Scenario(name, "crc");
+    Scenario(view, name, "crc");
     view.Pump();
     Check(PostedRxText(view, from, u"RX: CRC error"), name + " a CRC error shows on the RX line");
-    Scenario(name, "diagnostics");
+    Scenario(view, name, "diagnostics");
   } else if (d.tcp) {
     view.Pump();
     size_t from = view.log.size();
-    Scenario(name, "hangup");
+    Scenario(view, name, "hangup");
     view.PumpUntil([] { return false; }, 300);
     Check(PostedRxTexts(view, from) == 0, name + " a client that disconnects shows nothing");
   } else {
     size_t from = view.log.size();
-    Scenario(name, "garbage");
+    Scenario(view, name, "garbage");
     view.PumpUntil([&] { return PostedRxText(view, from, u"RX: Invalid Modbus UDP/IP datagram"); }, 10000);
     Check(PostedRxText(view, from, u"RX: Invalid Modbus UDP/IP datagram"), name + " a broken datagram is shown");
   }
@@ -361,7 +363,7 @@ int RunSession(const Deliverable& d, const std::string& where) {
   Expect(view.rxLine, u"RX: -", name + " RX line after Disconnect");
   // Values survive a new connection.
   Check(view.Connect() == 1, name + " Connect again");
-  Scenario(name, "read hr 5 777");
+  Scenario(view, name, "read hr 5 777");
   view.Detach();
   DestroyWindow(icon);
   ReleasePluginLibrary(&plugin);
