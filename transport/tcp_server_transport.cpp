@@ -99,12 +99,12 @@ int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
     sock::SetKeepAlive(handle, kKeepAliveIdleMs, kKeepAliveIntervalMs);
     client_ = handle;
     clientConnected_ = true;
-    clientClosedInOrder_ = false;
     return 1;
   }
 }
 
 int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  clientClosedInOrder_ = false;
   if (!listening_ && Open() == 0) return TransportIoError;
   uint32_t deadline = DeadlineAfter(timeoutMs);
   if (!clientConnected_) {

@@ -33,8 +33,8 @@ class TcpServerTransport final : public NetTransport {
   // port 0); -1 when not listening.
   int32_t BoundPort() const;
   bool ClientConnected() const { return clientConnected_; }
-  // Whether the last client went away by closing its connection in order
-  // (rather than by an error or our own drop); cleared by the next accept.
+  // Whether the last Read failed because the client closed its connection
+  // in order (rather than by an error or our own drop).
   bool ClientClosedInOrder() const { return clientClosedInOrder_; }
 
  private:
