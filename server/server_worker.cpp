@@ -33,12 +33,6 @@ void OnReceive(void* context, const uint8_t* bytes, uint32_t length) {
   PostFrame(worker, HostCommandKind::ShowRxFrame, bytes, length);
 }
 
-// The statuses that are answered, by a response or an exception.
-bool IsAnswerable(int32_t status) {
-  return status == StatusOk || status == StatusUnsupportedFunction || status == StatusInvalidAddress ||
-         status == StatusInvalidRequest;
-}
-
 void RefreshIfVisible(ServerWorker* worker, const WrittenRange& written) {
   if (SelectedViewOverlaps(worker->views, written)) Post(CurrentLink(worker), Command(HostCommandKind::RefreshTable));
 }
