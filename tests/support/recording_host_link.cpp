@@ -12,13 +12,16 @@ bool RecordedCommand::Format(FieldFormat* format) const {
   return true;
 }
 
-RecordingHostLink::RecordingHostLink(Handler handler) : handler_(std::move(handler)) {
+RecordingHostLink::RecordingHostLink(Handler handler)
+    : handler_(std::move(handler)), arrived_(plat::EventNew(false, false)) {
   link_.size = kHostLinkSize;
   link_.version = kPluginInterfaceVersion;
   link_.host = this;
   link_.send = &RecordingHostLink::Send;
   link_.post = &RecordingHostLink::Post;
 }
+
+RecordingHostLink::~RecordingHostLink() { plat::EventFree(arrived_); }
 
 void RecordingHostLink::NewAttachment() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -64,7 +67,8 @@ void RecordingHostLink::Post(void* host, const HostCommand* command) {
     self->queue_.push_back(std::move(copy));
     ++self->posts_;
   }
-  self->arrived_.notify_all();
+  plat::EventSet(self->arrived_);
+  if (self->onPosted) self->onPosted();
 }
 
 size_t RecordingHostLink::posts() const {
@@ -93,11 +97,8 @@ bool RecordingHostLink::PumpUntil(const std::function<bool()>& done, uint32_t ti
   for (;;) {
     Pump();
     if (done()) return true;
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (queue_.empty() && arrived_.wait_until(lock, end) == std::cv_status::timeout && queue_.empty()) {
-      lock.unlock();
-      Pump();
-      return done();
-    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    plat::EventWait(arrived_, static_cast<uint32_t>(left.count()));
   }
 }

@@ -11,13 +11,13 @@
 
 #include <stdint.h>
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "common/plugin_interface.h"
 
 struct RecordedCommand {
@@ -42,6 +42,7 @@ class RecordingHostLink {
   using Handler = std::function<void(const RecordedCommand& command)>;
 
   explicit RecordingHostLink(Handler handler);
+  ~RecordingHostLink();
   RecordingHostLink(const RecordingHostLink&) = delete;
   RecordingHostLink& operator=(const RecordingHostLink&) = delete;
 
@@ -59,6 +60,10 @@ class RecordingHostLink {
   bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs);
 
   size_t posts() const;  // copies ever posted
+
+  // Called on the posting thread after each copy is queued, as the shell's
+  // post queues a window message: a test's message loop can pump from there.
+  std::function<void()> onPosted;
   size_t sends() const { return sends_; }
 
  private:
@@ -71,7 +76,7 @@ class RecordingHostLink {
   uintptr_t stamp_ = 1;
   size_t sends_ = 0;
   mutable std::mutex mutex_;
-  std::condition_variable arrived_;
+  plat::Event* arrived_;  // auto-reset, set at every post
   std::deque<RecordedCommand> queue_;
   size_t posts_ = 0;
 };

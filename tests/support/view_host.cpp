@@ -95,10 +95,6 @@ std::u16string HexLine(const char16_t* prefix, const std::vector<uint8_t>& bytes
   return text;
 }
 
-std::u16string ViewHost::FrameText(const char16_t* prefix, const std::vector<uint8_t>& bytes) {
-  return HexLine(prefix, bytes);
-}
-
 void ViewHost::Handle(const RecordedCommand& command) {
   log.push_back(command);
   uint64_t i = command.index;
@@ -163,10 +159,10 @@ void ViewHost::Handle(const RecordedCommand& command) {
     case HostCommandKind::FitColumns:
       break;
     case HostCommandKind::ShowTxFrame:
-      txLine = FrameText(u"TX: ", command.data);
+      txLine = HexLine(u"TX: ", command.data);
       break;
     case HostCommandKind::ShowRxFrame:
-      rxLine = FrameText(u"RX: ", command.data);
+      rxLine = HexLine(u"RX: ", command.data);
       rxError = false;
       break;
     case HostCommandKind::ShowRxText:

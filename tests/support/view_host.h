@@ -83,7 +83,6 @@ class ViewHost {
 
  private:
   void Handle(const RecordedCommand& command);
-  static std::u16string FrameText(const char16_t* prefix, const std::vector<uint8_t>& bytes);
 
   PluginOps ops_;
   RecordingHostLink link_;
@@ -91,5 +90,6 @@ class ViewHost {
   bool connected_ = false;
 };
 
-// The bytes of "01 03 00 00" style text, for comparing frame lines.
+// A frame line as the shell writes it: the prefix, then up to 256 bytes as
+// "01 03 00 00", an ellipsis after a longer frame, "-" for none.
 std::u16string HexLine(const char16_t* prefix, const std::vector<uint8_t>& bytes);
