@@ -1,7 +1,7 @@
 #include "server/map_view.h"
 
 #include "client/value_format.h"
-#include "server/host_command.h"
+#include "client/host_commands.h"
 #include "server/server_context.h"
 
 namespace {
@@ -13,6 +13,16 @@ constexpr uint32_t kMaxAddress = kCellsPerArea - 1;
 constexpr uint64_t kEnableAddOnly = 0x1;
 constexpr uint64_t kEnableAddRemove = 0x10001;
 
+// A command with an index, a value and a text, sent at once.
+void Send(const HostLink* link, HostCommandKind kind, uint64_t index = 0, uint64_t value = 0,
+          const Unit* text = nullptr) {
+  HostCommandArgs args;
+  args.index = index;
+  args.value = value;
+  args.text = text;
+  SendHostCommand(link, kind, args);
+}
+
 void Lock(ServerContext* context) { plat::MutexLock(context->views.lock); }
 void Unlock(ServerContext* context) { plat::MutexUnlock(context->views.lock); }
 
@@ -22,18 +32,19 @@ void SendFieldFormat(const HostLink* link, uint32_t field, uint8_t mode, int64_t
   format.hasRange = mode != kFieldUnrestricted ? 1 : 0;
   format.min = min;
   format.max = max;
-  HostCommand command = Command(HostCommandKind::SetFieldFormat, field);
-  command.data = &format;
-  command.length = sizeof format;
-  Send(link, command);
+  HostCommandArgs args;
+  args.index = field;
+  args.data = &format;
+  args.length = sizeof format;
+  SendHostCommand(link, HostCommandKind::SetFieldFormat, args);
 }
 
 void SendNumberField(const HostLink* link, uint32_t field, const Unit* label, uint32_t number) {
   TextBuffer text;
   text.AppendUnsigned(number);
-  Send(link, Command(HostCommandKind::SetLabel, field, 0, label));
-  Send(link, Command(HostCommandKind::SetFieldText, field, 0, text.Text()));
-  Send(link, Command(HostCommandKind::ShowField, field, 1));
+  Send(link, HostCommandKind::SetLabel, field, 0, label);
+  Send(link, HostCommandKind::SetFieldText, field, 0, text.Text());
+  Send(link, HostCommandKind::ShowField, field, 1);
 }
 
 // Shows the current view from a copy taken under the lock. The formats go
@@ -49,7 +60,7 @@ void LayOut(ServerContext* context) {
   Unlock(context);
 
   const HostLink* link = context->hostLink;
-  Send(link, Command(HostCommandKind::SelectChoice, view.area));
+  Send(link, HostCommandKind::SelectChoice, view.area);
   SendFieldFormat(link, kFieldStart, kFieldUnsignedDecimal, 0, kMaxAddress);
   SendFieldFormat(link, kFieldQuantity, kFieldUnsignedDecimal, 1, kCellsPerArea - view.start);
   for (uint32_t field = kFieldQuantity + 1; field < kFieldCount; ++field) {
@@ -58,20 +69,20 @@ void LayOut(ServerContext* context) {
   SendNumberField(link, kFieldStart, u"Start address:", view.start);
   SendNumberField(link, kFieldQuantity, u"Quantity:", view.quantity);
   for (uint32_t field = kFieldQuantity + 1; field < kFieldCount; ++field) {
-    Send(link, Command(HostCommandKind::ShowField, field, 0));
+    Send(link, HostCommandKind::ShowField, field, 0);
   }
-  Send(link, Command(HostCommandKind::SetTableShape, view.quantity, 2));
-  Send(link, Command(HostCommandKind::SetColumnTitle, 0, 0, u"I/O no."));
-  Send(link, Command(HostCommandKind::SetColumnTitle, 1, 0, ValueFormatTitle(view.format)));
-  Send(link, Command(HostCommandKind::FitColumns));
-  Send(link, Command(HostCommandKind::RefreshTable));
+  Send(link, HostCommandKind::SetTableShape, view.quantity, 2);
+  Send(link, HostCommandKind::SetColumnTitle, 0, 0, u"I/O no.");
+  Send(link, HostCommandKind::SetColumnTitle, 1, 0, ValueFormatTitle(view.format));
+  Send(link, HostCommandKind::FitColumns);
+  Send(link, HostCommandKind::RefreshTable);
 }
 
 void SendAddRemoveState(ServerContext* context) {
   Lock(context);
   const uint32_t count = context->views.count;
   Unlock(context);
-  Send(context->hostLink, Command(HostCommandKind::EnableAddRemove, count < 2 ? kEnableAddOnly : kEnableAddRemove));
+  Send(context->hostLink, HostCommandKind::EnableAddRemove, count < 2 ? kEnableAddOnly : kEnableAddRemove);
 }
 
 void RemoveMapView(ServerContext* context, uintptr_t key) {
@@ -80,7 +91,7 @@ void RemoveMapView(ServerContext* context, uintptr_t key) {
   Unlock(context);
   if (count <= 1) return;
   // The shell selects a neighbour and reports it from inside this command.
-  Send(context->hostLink, Command(HostCommandKind::RemoveTab, 0, key));
+  Send(context->hostLink, HostCommandKind::RemoveTab, 0, key);
   Lock(context);
   MapView* view = FindView(&context->views, key);
   if (view && RemoveView(&context->views, view) && context->currentView == view) context->currentView = nullptr;
@@ -180,7 +191,7 @@ void EndCellEdit(ServerContext* context, const ViewEvent* event) {
   Unlock(context);
   // Sent after the lock is released: a shell that repaints at once asks for
   // cell texts, which take the lock again.
-  if (view) Send(context->hostLink, Command(HostCommandKind::RefreshTable));
+  if (view) Send(context->hostLink, HostCommandKind::RefreshTable);
 }
 
 void ColumnClicked(ServerContext* context, const ViewEvent* event) {
@@ -202,7 +213,7 @@ MapView* AddMapView(ServerContext* context) {
   Unit name[kViewNameCapacity];
   for (uint32_t i = 0; i < kViewNameCapacity; ++i) name[i] = view->name[i];
   Unlock(context);
-  Send(context->hostLink, Command(HostCommandKind::AddTab, 0, reinterpret_cast<uintptr_t>(view), name));
+  Send(context->hostLink, HostCommandKind::AddTab, 0, reinterpret_cast<uintptr_t>(view), name);
   SendAddRemoveState(context);
   return view;
 }

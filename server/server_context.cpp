@@ -1,7 +1,7 @@
 #include "server/server_context.h"
 
 #include "common/memory.h"
-#include "server/host_command.h"
+#include "client/host_commands.h"
 #include "server/map_view.h"
 
 const Unit kConnectionErrorCaption[] = u"Connection Error";
@@ -19,15 +19,16 @@ const Unit* const kAreaNames[kAreaCount] = {
 };
 
 void ShowError(const HostLink* link, const Unit* text) {
-  HostCommand command = Command(HostCommandKind::ShowError, 0, 0, text);
-  command.caption = kConnectionErrorCaption;
-  Send(link, command);
+  HostCommandArgs args;
+  args.text = text;
+  args.caption = kConnectionErrorCaption;
+  SendHostCommand(link, HostCommandKind::ShowError, args);
 }
 
 int64_t Connect(ServerContext* context) {
   const int32_t result = StartWorker(&context->worker, context->settings);
   switch (result) {
-    case kWorkerStarted: Send(context->hostLink, RxText(kIdleRxText, false)); return 1;
+    case kWorkerStarted: SendRxText(context->hostLink, kIdleRxText, false); return 1;
     case kWorkerOpenFailed: ShowError(context->hostLink, context->composition->openFailureText); return 0;
     default: ShowError(context->hostLink, kThreadFailureText); return 0;
   }
@@ -35,7 +36,7 @@ int64_t Connect(ServerContext* context) {
 
 void Disconnect(ServerContext* context) {
   StopWorker(&context->worker);
-  Send(context->hostLink, RxText(kIdleRxText, false));
+  SendRxText(context->hostLink, kIdleRxText, false);
 }
 
 }  // namespace
@@ -58,11 +59,14 @@ void ServerContextDestroy(ServerContext* context) {
 
 void ServerAttach(ServerContext* context, const HostLink* link) {
   context->hostLink = link;
-  Send(link, Command(HostCommandKind::ClearChoices));
+  SendHostCommand(link, HostCommandKind::ClearChoices);
   for (uint32_t area = 0; area < kAreaCount; ++area) {
-    Send(link, Command(HostCommandKind::AddChoice, area, 0, kAreaNames[area]));
+    HostCommandArgs choice;
+    choice.index = area;
+    choice.text = kAreaNames[area];
+    SendHostCommand(link, HostCommandKind::AddChoice, choice);
   }
-  Send(link, RxText(kIdleRxText, false));
+  SendRxText(link, kIdleRxText, false);
   AddMapView(context);
 }
 

@@ -1,7 +1,7 @@
 #include "server/server_worker.h"
 
 #include "common/memory.h"
-#include "server/host_command.h"
+#include "client/host_commands.h"
 #include "server/view_list.h"
 
 const Unit kTransmitFailureText[] = u"TX: Transport error";
@@ -14,27 +14,20 @@ constexpr uint32_t kReceiveTimeoutMs = 500;
 
 const HostLink* CurrentLink(const ServerWorker* worker) { return *worker->hostLink; }
 
-void PostFrame(const ServerWorker* worker, HostCommandKind kind, const uint8_t* bytes, uint32_t length) {
-  HostCommand command = Command(kind);
-  command.data = bytes;
-  command.length = length;
-  Post(CurrentLink(worker), command);
-}
-
-void PostError(const ServerWorker* worker, const Unit* text) { Post(CurrentLink(worker), RxText(text, true)); }
+void PostError(const ServerWorker* worker, const Unit* text) { PostRxText(CurrentLink(worker), text, true); }
 
 void OnTransmit(void* context, const uint8_t* bytes, uint32_t length) {
-  PostFrame(static_cast<ServerWorker*>(context), HostCommandKind::ShowTxFrame, bytes, length);
+  PostFrame(CurrentLink(static_cast<ServerWorker*>(context)), HostCommandKind::ShowTxFrame, bytes, length);
 }
 
 void OnReceive(void* context, const uint8_t* bytes, uint32_t length) {
   ServerWorker* worker = static_cast<ServerWorker*>(context);
   if (worker->composition->family != ServerFamily::kMbap) ++worker->session.diagnostics.busMessageCount;
-  PostFrame(worker, HostCommandKind::ShowRxFrame, bytes, length);
+  PostFrame(CurrentLink(worker), HostCommandKind::ShowRxFrame, bytes, length);
 }
 
 void RefreshIfVisible(ServerWorker* worker, const WrittenRange& written) {
-  if (SelectedViewOverlaps(worker->views, written)) Post(CurrentLink(worker), Command(HostCommandKind::RefreshTable));
+  if (SelectedViewOverlaps(worker->views, written)) PostHostCommand(CurrentLink(worker), HostCommandKind::RefreshTable);
 }
 
 void DestroyObjects(ServerWorker* worker) {
