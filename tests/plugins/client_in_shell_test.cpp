@@ -20,29 +20,6 @@ using namespace uiauto;
 const wchar_t* const kMasters[] = {L"linebin_client", L"linetext_client", L"streamhdr_client",
                                    L"streambin_client", L"dgramhdr_client", L"dgrambin_client"};
 
-HWND ChildDialog(HWND parent) {
-  HWND found = nullptr;
-  EnumChildWindows(
-      parent,
-      [](HWND window, LPARAM result) -> BOOL {
-        wchar_t className[64] = {};
-        GetClassNameW(window, className, 64);
-        if (std::wstring(className) != L"#32770") return TRUE;
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
-// Replaces an edit's text as typing over a selection does, then leaves it.
-void TypeInto(HWND edit, const std::wstring& text) {
-  PostMessageW(edit, WM_SETFOCUS, 0, 0);
-  PostMessageW(edit, EM_SETSEL, 0, -1);
-  Type(edit, text);
-  LeaveField(edit);
-}
-
 std::wstring Port() {
   wchar_t port[16] = {};
   GetEnvironmentVariableW(L"VELMORA_CLIENT_PORT", port, 16);
@@ -71,10 +48,10 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   PickChoice(list, 2);
   HWND page = nullptr;
   ASSERT_TRUE(WaitFor([&] {
-    page = ChildDialog(dialog);
+    page = SettingsPage(dialog);
     return page && Text(GetDlgItem(page, 1003)).find(L"1500") == 0;
   })) << "the TCP client page did not appear";
-  TypeInto(GetDlgItem(page, 1002), port);
+  TypeOver(GetDlgItem(page, 1002), port);
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
   shell.Settle();
@@ -89,8 +66,8 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   EXPECT_EQ(CellText(table, 1, 0), L"400002");
   // The frame lines show a change at most every 100 ms: wait for the preview.
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE) == L"TX: 00 00 00 00 00 06 FF 03 00 00 00 02"; }));
-  TypeInto(shell.Item(IDC_FIELD_2), L"4");
-  TypeInto(shell.Item(IDC_FIELD_3), L"250");
+  TypeOver(shell.Item(IDC_FIELD_2), L"4");
+  TypeOver(shell.Item(IDC_FIELD_3), L"250");
   shell.Settle();
   EXPECT_EQ(ListRowCount(table), 4);
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE) == L"TX: 00 00 00 00 00 06 FF 03 00 00 00 04"; }));
@@ -99,8 +76,8 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   shell.Click(IDC_ADD_BUTTON);
   EXPECT_EQ(TabTitles(tabs), (std::vector<std::wstring>{L"Poll 1", L"Poll 2"}));
   PickChoice(shell.Item(IDC_CHOICES), 3);  // "Fn 04 - Read Input Registers"
-  TypeInto(shell.Item(IDC_FIELD_2), L"3");
-  TypeInto(shell.Item(IDC_FIELD_3), L"250");
+  TypeOver(shell.Item(IDC_FIELD_2), L"3");
+  TypeOver(shell.Item(IDC_FIELD_3), L"250");
   shell.Settle();
   EXPECT_EQ(CellText(table, 0, 0), L"300001");
 

@@ -55,6 +55,23 @@ inline HWND OpenSetup(const App& app, HWND main, BoxText* box = nullptr, int* bo
   return dialog;
 }
 
+// The plug-in's settings page inside the dialog (the dialog's child
+// dialog), or null while there is none.
+inline HWND SettingsPage(HWND dialog) {
+  HWND found = nullptr;
+  EnumChildWindows(
+      dialog,
+      [](HWND window, LPARAM result) -> BOOL {
+        wchar_t className[64] = {};
+        GetClassNameW(window, className, 64);
+        if (std::wstring(className) != L"#32770") return TRUE;
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 // Picks entry index in the dialog's list and confirms with OK, or cancels
 // with answer "cancel"; waits until the dialog is gone.
 inline bool AnswerSetup(HWND dialog, const std::string& answer) {

@@ -166,6 +166,14 @@ inline void PickChoice(HWND combo, int index) {
 // parent as when the user tabs away.
 inline void LeaveField(HWND edit) { PostMessageW(edit, WM_KILLFOCUS, 0, 0); }
 
+// Replaces an edit's text as typing over a selection does, then leaves it.
+inline void TypeOver(HWND edit, const std::wstring& text) {
+  PostMessageW(edit, WM_SETFOCUS, 0, 0);
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, text);
+  LeaveField(edit);
+}
+
 // The user selects tab index: the tab control sends its own selection
 // notifications in the owner's process.
 inline void SelectTab(HWND tabs, int index) { PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(index), 0); }
@@ -300,6 +308,26 @@ inline int ListColumnCount(HWND list) {
 }
 inline int ListColumnWidth(HWND list, int column) { return SendInt(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)); }
 
+// A rectangle another process's control writes for message (wParam, with
+// in as the record it reads first), through a buffer in its memory.
+inline RECT RemoteRect(HWND window, UINT message, WPARAM wParam, const RECT& in) {
+  RemoteBuffer remote(window, sizeof(RECT));
+  RECT out = {};
+  if (!remote.Valid() || !remote.Write(0, &in, sizeof(in))) return out;
+  if (SendInt(window, message, wParam, reinterpret_cast<LPARAM>(remote.Address()))) remote.Read(0, &out, sizeof(out));
+  return out;
+}
+
+// A list view cell's rectangle in the list view's client coordinates.
+inline RECT CellRect(HWND list, int row, int column) {
+  RECT in = {};
+  in.top = column;
+  in.left = column == 0 ? LVIR_LABEL : LVIR_BOUNDS;  // the bounds of column 0 are the whole row
+  return RemoteRect(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), in);
+}
+
+inline LPARAM Centre(const RECT& rect) { return MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2); }
+
 // The text a list view shows in a cell (an owner-data list view asks its
 // owner, so this proves what the owner answers).
 inline std::wstring CellText(HWND list, int row, int column) {
@@ -359,12 +387,14 @@ struct Picture {
 
 // Copies the window as the screen shows it. Other tests' windows share the
 // display, so the window is raised above them and repainted first, and
-// put back in its place afterwards.
-inline Picture Capture(HWND window) {
+// put back in its place afterwards. With repaint false the window is only
+// raised: the picture shows what the program itself last painted (Wine
+// serves a raised window from the pixels it keeps, without a WM_PAINT).
+inline Picture Capture(HWND window, bool repaint = true) {
   Picture picture;
   const UINT keep = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
   SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, keep);
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  if (repaint) RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kDefaultTimeoutMs, &ignored);
   Sleep(100);  // the X server composes the raised window

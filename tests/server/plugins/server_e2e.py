@@ -9,6 +9,9 @@ and waits for "ok" or "fail <why>".
   server_e2e.py --exe E --wine-run W --library L --transport tcp|udp|serial
                 --framing mbap|rtu (--port P | --com COMn)
                 [--peer-client PATH] [--engine-host PATH] [--mode session|load] [--seconds S]
+  server_e2e.py ... --port P --whole-program [--mode load --seconds S]
+      runs the test program E as it stands (velmora.exe driven from outside),
+      with VELMORA_SERVER_PORT=P and, for a load run, VELMORA_SERVER_LOAD_SECONDS=S
 
 Exit status: the program's (the number of failed checks); 1 when the line
 cannot be set up.
@@ -313,19 +316,27 @@ def main():
     parser.add_argument("--engine-host")
     parser.add_argument("--mode", default="session")
     parser.add_argument("--seconds", type=int, default=10)
+    parser.add_argument("--whole-program", action="store_true")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="velmora-server-e2e.")
     socat = link = device = None
     try:
-        if args.transport == "serial":
+        environment = dict(os.environ)
+        if args.whole_program:
+            command = [args.wine_run, args.exe]
+            environment["VELMORA_SERVER_PORT"] = str(args.port)
+            if args.mode == "load":
+                environment["VELMORA_SERVER_LOAD_SECONDS"] = str(args.seconds)
+        elif args.transport == "serial":
             socat, link, device = serial_line(args, work)
             command = [args.wine_run, args.exe, "serial", args.library, args.com]
         elif args.mode == "load":
             command = [args.wine_run, args.exe, "load", args.library, str(args.port), str(args.seconds)]
         else:
             command = [args.wine_run, args.exe, "net", args.library, str(args.port)]
-        program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
+                                   env=environment)
         for line in program.stdout:
             line = line.rstrip("\n")
             print(line, flush=True)

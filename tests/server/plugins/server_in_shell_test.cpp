@@ -1,0 +1,226 @@
+// The Modbus TCP slave in the real program: velmora.exe started in a scratch
+// folder with the six slave libraries, "Modbus TCP/IP Slave" chosen in the
+// connection setup with its page bound to 127.0.0.1 and the port that
+// server_e2e.py gives (VELMORA_SERVER_PORT), then connected. The driver's
+// clients are asked for by "DRIVER <scenario>" lines, answered "ok" or
+// "fail <why>" on standard input.
+//
+// - ServerInShell.ClientWritesShowAndEditsServe: a pymodbus client's write
+//   of a holding register changes the table's pixels with no input to the
+//   program (reading the cells would itself ask the plug-in and so prove
+//   nothing), and a discrete input edited by double-click is what the
+//   client reads. Keeps build/win/artifacts/server_io_map.png.
+// - ServerInShell.LoadFigures (only with VELMORA_SERVER_LOAD_SECONDS): a
+//   libmodbus client hammers the slave for that long; prints the user
+//   interface thread's WM_NULL round trips meanwhile and the process's
+//   commit charge before and after. Never asserts a figure.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/velmora_session.h"
+
+namespace {
+
+using namespace uiauto;
+
+const wchar_t* const kSlaves[] = {L"linebin_server", L"linetext_server", L"streamhdr_server",
+                                  L"streambin_server", L"dgramhdr_server", L"dgrambin_server"};
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[32] = {};
+  GetEnvironmentVariableW(name, value, 32);
+  return value;
+}
+
+// Asks server_e2e.py to run a client scenario; true when it answers "ok".
+bool AskDriver(const std::string& scenario, std::string* answer = nullptr) {
+  printf("DRIVER %s\n", scenario.c_str());
+  fflush(stdout);
+  char line[512] = "";
+  if (!fgets(line, sizeof line, stdin)) line[0] = '\0';
+  line[strcspn(line, "\r\n")] = '\0';
+  if (answer) *answer = line;
+  return strcmp(line, "ok") == 0;
+}
+
+// velmora.exe with the six slaves, "Modbus TCP/IP Slave" set up on the
+// driver's port and connected.
+void StartTcpSlave(const Scratch& scratch, Shell& shell, const std::wstring& port) {
+  for (const wchar_t* name : kSlaves) {
+    ASSERT_TRUE(CopyFileW((ExeFolder() + L"..\\dist\\plugins\\" + name + L".dll").c_str(),
+                          (scratch.Folder() + L"plugins\\" + name + L".dll").c_str(), FALSE));
+  }
+  ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
+  HWND dialog = OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
+  std::vector<std::wstring> names;
+  for (int i = 0; i < ChoiceCount(list); ++i) names.push_back(ChoiceText(list, i));
+  ASSERT_EQ(names, (std::vector<std::wstring>{L"Modbus RTU Slave", L"Modbus ASCII Slave", L"Modbus TCP/IP Slave",
+                                              L"Modbus RTU over TCP/IP Slave", L"Modbus UDP/IP Slave",
+                                              L"Modbus RTU over UDP/IP Slave"}));
+  PickChoice(list, 2);
+  HWND page = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    page = SettingsPage(dialog);
+    return page && Text(GetDlgItem(page, 1002)) == L"502";
+  })) << "the TCP slave's page did not appear";
+  // Loopback only: the page starts on every interface.
+  PostMessageW(GetDlgItem(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  TypeOver(GetDlgItem(page, 1002), port);
+  Click(GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+  shell.Settle();
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP (slave)");
+  EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L", any Unit ID");
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+}
+
+bool SamePixels(const Picture& a, const Picture& b) {
+  return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
+}
+
+std::wstring Artefact(const wchar_t* name) {
+  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  return ExeFolder() + L"..\\artifacts\\" + name;
+}
+
+TEST(ServerInShell, ClientWritesShowAndEditsServe) {
+  if (!Environment(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
+  const std::wstring port = Environment(L"VELMORA_SERVER_PORT");
+  ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
+  Scratch scratch({});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+
+  // The holding registers, ten of them, all 0.
+  HWND table = shell.Item(IDC_TABLE);
+  EXPECT_EQ(ChoiceSelected(shell.Item(IDC_CHOICES)), 3);
+  TypeOver(shell.Item(IDC_FIELD_1), L"10");
+  shell.Settle();
+  EXPECT_EQ(ListRowCount(table), 10);
+  EXPECT_EQ(CellText(table, 0, 0), L"400001");
+
+  // What the program itself painted stays put while nothing happens...
+  const Picture painted = Capture(table);
+  ASSERT_GT(painted.DistinctColours(), 1);
+  Sleep(300);
+  EXPECT_TRUE(SamePixels(Capture(table, false), painted)) << "the table changed by itself";
+  // ...and changes when a client writes into the view, with no input here.
+  ASSERT_TRUE(AskDriver("write hr 2 4660"));
+  Picture written;
+  EXPECT_TRUE(WaitFor([&] { return !SamePixels(written = Capture(table, false), painted); }))
+      << "the client's write did not show";
+  // The new pixels are the table's own painting of the new value.
+  EXPECT_TRUE(SamePixels(Capture(table), written));
+  EXPECT_EQ(CellText(table, 2, 1), L"4660");
+  ASSERT_TRUE(AskDriver("write hr 5 777"));
+  EXPECT_TRUE(WaitFor([&] { return !SamePixels(Capture(table, false), written); }));
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L"RX: ") == 0 && shell.Text(IDC_RX_LINE) != L"RX: -"; }));
+  Sleep(300);  // the frame lines show a change at most every 100 ms
+  EXPECT_TRUE(SavePng(Capture(shell.main), Artefact(L"server_io_map.png")));
+
+#ifdef VELMORA_SHELL_CELL_EDITING
+  // A discrete input typed in by double-click on its value is what the
+  // client reads.
+  PickChoice(shell.Item(IDC_CHOICES), 1);
+  shell.Settle();
+  EXPECT_EQ(CellText(table, 7, 0), L"100008");
+  RECT cell = CellRect(table, 7, 1);
+  PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell));
+  PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell));
+  shell.Settle();
+  HWND edit = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    return (edit = reinterpret_cast<HWND>(static_cast<intptr_t>(SendInt(table, LVM_GETEDITCONTROL)))) != nullptr;
+  })) << "no editor on the value";
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, L"1");
+  Key(edit, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return SendInt(table, LVM_GETEDITCONTROL) == 0; }));
+  shell.Settle();
+  std::string answer;
+  EXPECT_TRUE(AskDriver("read di 7 1", &answer)) << answer;
+  EXPECT_TRUE(AskDriver("read di 6 0", &answer)) << answer;
+#endif
+
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+}
+
+// The process's commit charge (Wine leaves PrivateUsage at 0).
+size_t CommittedKiB(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  GetProcessMemoryInfo(process, &counters, sizeof counters);
+  return counters.PagefileUsage / 1024;
+}
+
+TEST(ServerInShell, LoadFigures) {
+  const std::wstring seconds = Environment(L"VELMORA_SERVER_LOAD_SECONDS");
+  if (seconds.empty()) GTEST_SKIP() << "a benchmark: run with --mode load";
+  const std::wstring port = Environment(L"VELMORA_SERVER_PORT");
+  ASSERT_FALSE(port.empty());
+  Scratch scratch({});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+  shell.Settle();
+  const size_t before = CommittedKiB(shell.app.Process());
+
+  // The user interface thread's round trips while the client runs.
+  std::atomic<bool> stop{false};
+  std::vector<double> trips;
+  int unanswered = 0;
+  std::thread probe([&] {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    while (!stop) {
+      DWORD_PTR ignored = 0;
+      QueryPerformanceCounter(&start);
+      if (!SendMessageTimeoutW(shell.main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) ++unanswered;
+      QueryPerformanceCounter(&end);
+      trips.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                      static_cast<double>(frequency.QuadPart));
+      Sleep(20);
+    }
+  });
+  std::string answer;
+  const bool ok = AskDriver("load " + std::string(seconds.begin(), seconds.end()), &answer);
+  stop = true;
+  probe.join();
+  const size_t loaded = CommittedKiB(shell.app.Process());
+  shell.Settle();
+  Sleep(1000);  // the posted frame copies drain
+  const size_t after = CommittedKiB(shell.app.Process());
+  EXPECT_TRUE(ok) << answer;
+
+  double total = 0, longest = 0;
+  for (double ms : trips) {
+    total += ms;
+    longest = ms > longest ? ms : longest;
+  }
+  std::vector<double> sorted = trips;
+  std::sort(sorted.begin(), sorted.end());
+  printf("FIGURE velmora.exe UI thread under load: %zu WM_NULL round trips, %.3f ms on average, %.3f ms at the "
+         "99th percentile, %.3f ms at most, %d unanswered in 5 s\n",
+         trips.size(), trips.empty() ? 0.0 : total / static_cast<double>(trips.size()),
+         sorted.empty() ? 0.0 : sorted[sorted.size() * 99 / 100], longest, unanswered);
+  printf("FIGURE velmora.exe commit charge: %zu KiB connected, %zu KiB at the end of the load, %zu KiB a second "
+         "later\n",
+         before, loaded, after);
+  fflush(stdout);
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+}
+
+}  // namespace
