@@ -127,11 +127,13 @@ TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   EXPECT_EQ(CellText(table, 2, 1), L"4660");
   ASSERT_TRUE(AskDriver("write hr 5 777"));
   EXPECT_TRUE(WaitFor([&] { return !SamePixels(Capture(table, false), written); }));
-  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L"RX: ") == 0 && shell.Text(IDC_RX_LINE) != L"RX: -"; }));
+#ifdef VELMORA_SHELL_MAIN_VIEW
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L"RX: 00 ") == 0; }));
   Sleep(300);  // the frame lines show a change at most every 100 ms
+#endif
   EXPECT_TRUE(SavePng(Capture(shell.main), Artefact(L"server_io_map.png")));
 
-#ifdef VELMORA_SHELL_CELL_EDITING
+#ifdef VELMORA_SHELL_MAIN_VIEW
   // A discrete input typed in by double-click on its value is what the
   // client reads.
   PickChoice(shell.Item(IDC_CHOICES), 1);
