@@ -161,11 +161,16 @@ TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
 }
 
-// The process's commit charge (Wine leaves PrivateUsage at 0).
-size_t CommittedKiB(HANDLE process) {
+// The process's commit charge (Wine leaves PrivateUsage at 0) and its
+// working set, in KiB.
+struct Memory {
+  size_t committed;
+  size_t workingSet;
+};
+Memory MemoryOf(HANDLE process) {
   PROCESS_MEMORY_COUNTERS counters = {};
   GetProcessMemoryInfo(process, &counters, sizeof counters);
-  return counters.PagefileUsage / 1024;
+  return {counters.PagefileUsage / 1024, counters.WorkingSetSize / 1024};
 }
 
 TEST(ServerInShell, LoadFigures) {
@@ -177,7 +182,7 @@ TEST(ServerInShell, LoadFigures) {
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
   shell.Settle();
-  const size_t before = CommittedKiB(shell.app.Process());
+  const Memory before = MemoryOf(shell.app.Process());
 
   // The user interface thread's round trips while the client runs.
   std::atomic<bool> stop{false};
@@ -200,10 +205,10 @@ TEST(ServerInShell, LoadFigures) {
   const bool ok = AskDriver("load " + std::string(seconds.begin(), seconds.end()), &answer);
   stop = true;
   probe.join();
-  const size_t loaded = CommittedKiB(shell.app.Process());
+  const Memory loaded = MemoryOf(shell.app.Process());
   shell.Settle();
   Sleep(1000);  // the posted frame copies drain
-  const size_t after = CommittedKiB(shell.app.Process());
+  const Memory after = MemoryOf(shell.app.Process());
   EXPECT_TRUE(ok) << answer;
 
   double total = 0, longest = 0;
@@ -217,9 +222,9 @@ TEST(ServerInShell, LoadFigures) {
          "99th percentile, %.3f ms at most, %d unanswered in 5 s\n",
          trips.size(), trips.empty() ? 0.0 : total / static_cast<double>(trips.size()),
          sorted.empty() ? 0.0 : sorted[sorted.size() * 99 / 100], longest, unanswered);
-  printf("FIGURE velmora.exe commit charge: %zu KiB connected, %zu KiB at the end of the load, %zu KiB a second "
-         "later\n",
-         before, loaded, after);
+  printf("FIGURE velmora.exe commit charge (working set): %zu (%zu) KiB connected, %zu (%zu) KiB at the end of the "
+         "load, %zu (%zu) KiB a second later\n",
+         before.committed, before.workingSet, loaded.committed, loaded.workingSet, after.committed, after.workingSet);
   fflush(stdout);
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
