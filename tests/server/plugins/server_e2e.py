@@ -262,7 +262,8 @@ def load(args, seconds):
     server (the same request processing without the plug-in around it) on
     the next port, for comparison."""
     out = bench(args, args.port, seconds)
-    print(f"FIGURE libmodbus client against the {args.library} plug-in: {out}", flush=True)
+    where = " inside velmora.exe" if args.whole_program else ""
+    print(f"FIGURE libmodbus client against the {args.library} plug-in{where}: {out}", flush=True)
     failures = [] if out.startswith("requests ") else [f"bench {out}"]
     if args.engine_host:
         engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
