@@ -17,8 +17,8 @@ namespace {
 
 using namespace uiauto;
 
-const wchar_t* const kMasters[] = {L"linebin_client", L"linetext_client", L"streamhdr_client",
-                                   L"streambin_client", L"dgramhdr_client", L"dgrambin_client"};
+const std::vector<std::wstring> kMasters = {L"linebin_client", L"linetext_client", L"streamhdr_client",
+                                             L"streambin_client", L"dgramhdr_client", L"dgrambin_client"};
 
 std::wstring Port() {
   wchar_t port[16] = {};
@@ -30,27 +30,18 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   std::wstring port = Port();
   ASSERT_FALSE(port.empty()) << "run through client_e2e.py, which sets VELMORA_CLIENT_PORT";
   Scratch scratch({});
-  for (const wchar_t* name : kMasters) {
-    ASSERT_TRUE(CopyFileW((ExeFolder() + L"..\\dist\\plugins\\" + name + L".dll").c_str(),
-                          (scratch.Folder() + L"plugins\\" + name + L".dll").c_str(), FALSE));
-  }
+  ASSERT_TRUE(scratch.AddDistPlugins(kMasters));
   Shell shell;
   shell.Start(scratch);
 
   HWND dialog = OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
-  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
-  std::vector<std::wstring> names;
-  for (int i = 0; i < ChoiceCount(list); ++i) names.push_back(ChoiceText(list, i));
-  ASSERT_EQ(names, (std::vector<std::wstring>{L"Modbus RTU Master", L"Modbus ASCII Master", L"Modbus TCP/IP Master",
-                                              L"Modbus RTU over TCP/IP Master", L"Modbus UDP/IP Master",
-                                              L"Modbus RTU over UDP/IP Master"}));
-  PickChoice(list, 2);
-  HWND page = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    page = SettingsPage(dialog);
-    return page && Text(GetDlgItem(page, 1003)).find(L"1500") == 0;
-  })) << "the TCP client page did not appear";
+  ASSERT_EQ(ChoiceTexts(GetDlgItem(dialog, IDC_PLUGIN_LIST)),
+            (std::vector<std::wstring>{L"Modbus RTU Master", L"Modbus ASCII Master", L"Modbus TCP/IP Master",
+                                       L"Modbus RTU over TCP/IP Master", L"Modbus UDP/IP Master",
+                                       L"Modbus RTU over UDP/IP Master"}));
+  HWND page = PickSettingsPage(dialog, 2, 1003, L"1500");
+  ASSERT_NE(page, nullptr) << "the TCP client page did not appear";
   TypeOver(GetDlgItem(page, 1002), port);
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));

@@ -72,6 +72,19 @@ inline HWND SettingsPage(HWND dialog) {
   return found;
 }
 
+// Picks entry index in the dialog's list and waits for that plug-in's page,
+// known by the text of its control id starting with textPrefix; null when
+// the page does not appear.
+inline HWND PickSettingsPage(HWND dialog, int index, int id, const std::wstring& textPrefix) {
+  PickChoice(GetDlgItem(dialog, IDC_PLUGIN_LIST), index);
+  HWND page = nullptr;
+  bool shown = WaitFor([&] {
+    page = SettingsPage(dialog);
+    return page && Text(GetDlgItem(page, id)).compare(0, textPrefix.size(), textPrefix) == 0;
+  });
+  return shown ? page : nullptr;
+}
+
 // Picks entry index in the dialog's list and confirms with OK, or cancels
 // with answer "cancel"; waits until the dialog is gone.
 inline bool AnswerSetup(HWND dialog, const std::string& answer) {

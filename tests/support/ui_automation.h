@@ -225,6 +225,11 @@ inline std::wstring ChoiceText(HWND combo, int index) {
                       5000, nullptr);
   return buffer;
 }
+inline std::vector<std::wstring> ChoiceTexts(HWND combo) {
+  std::vector<std::wstring> texts;
+  for (int i = 0, n = ChoiceCount(combo); i < n; ++i) texts.push_back(ChoiceText(combo, i));
+  return texts;
+}
 inline int64_t ChoiceData(HWND combo, int index) {
   DWORD_PTR result = 0;
   SendMessageTimeoutW(combo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0, SMTO_NORMAL, 5000, &result);

@@ -44,6 +44,17 @@ class Scratch {
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
 
+  // Copies these libraries of the distribution (build/win/dist/plugins).
+  bool AddDistPlugins(const std::vector<std::wstring>& names) const {
+    for (const std::wstring& name : names) {
+      if (!CopyFileW((ExeFolder() + L"..\\dist\\plugins\\" + name + L".dll").c_str(),
+                     (folder_ + L"plugins\\" + name + L".dll").c_str(), FALSE)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   std::wstring Exe() const { return folder_ + L"velmora.exe"; }
   std::wstring Folder() const { return folder_; }
 

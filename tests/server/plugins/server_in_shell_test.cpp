@@ -33,8 +33,8 @@ namespace {
 
 using namespace uiauto;
 
-const wchar_t* const kSlaves[] = {L"linebin_server", L"linetext_server", L"streamhdr_server",
-                                  L"streambin_server", L"dgramhdr_server", L"dgrambin_server"};
+const std::vector<std::wstring> kSlaves = {L"linebin_server", L"linetext_server", L"streamhdr_server",
+                                           L"streambin_server", L"dgramhdr_server", L"dgrambin_server"};
 
 std::wstring Environment(const wchar_t* name) {
   wchar_t value[32] = {};
@@ -56,25 +56,16 @@ bool AskDriver(const std::string& scenario, std::string* answer = nullptr) {
 // velmora.exe with the six slaves, "Modbus TCP/IP Slave" set up on the
 // driver's port and connected.
 void StartTcpSlave(const Scratch& scratch, Shell& shell, const std::wstring& port) {
-  for (const wchar_t* name : kSlaves) {
-    ASSERT_TRUE(CopyFileW((ExeFolder() + L"..\\dist\\plugins\\" + name + L".dll").c_str(),
-                          (scratch.Folder() + L"plugins\\" + name + L".dll").c_str(), FALSE));
-  }
+  ASSERT_TRUE(scratch.AddDistPlugins(kSlaves));
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
   HWND dialog = OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
-  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
-  std::vector<std::wstring> names;
-  for (int i = 0; i < ChoiceCount(list); ++i) names.push_back(ChoiceText(list, i));
-  ASSERT_EQ(names, (std::vector<std::wstring>{L"Modbus RTU Slave", L"Modbus ASCII Slave", L"Modbus TCP/IP Slave",
-                                              L"Modbus RTU over TCP/IP Slave", L"Modbus UDP/IP Slave",
-                                              L"Modbus RTU over UDP/IP Slave"}));
-  PickChoice(list, 2);
-  HWND page = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    page = SettingsPage(dialog);
-    return page && Text(GetDlgItem(page, 1002)) == L"502";
-  })) << "the TCP slave's page did not appear";
+  ASSERT_EQ(ChoiceTexts(GetDlgItem(dialog, IDC_PLUGIN_LIST)),
+            (std::vector<std::wstring>{L"Modbus RTU Slave", L"Modbus ASCII Slave", L"Modbus TCP/IP Slave",
+                                       L"Modbus RTU over TCP/IP Slave", L"Modbus UDP/IP Slave",
+                                       L"Modbus RTU over UDP/IP Slave"}));
+  HWND page = PickSettingsPage(dialog, 2, 1002, L"502");
+  ASSERT_NE(page, nullptr) << "the TCP slave's page did not appear";
   // Loopback only: the page starts on every interface.
   PostMessageW(GetDlgItem(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
   TypeOver(GetDlgItem(page, 1002), port);
