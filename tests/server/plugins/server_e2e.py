@@ -261,27 +261,36 @@ def load(args, seconds):
     """libmodbus hammering the plug-in for that long, then engine_host's
     server (the same request processing without the plug-in around it) on
     the next port, for comparison."""
+    return load_plugin(args, seconds) + load_engine_host(args, seconds)
+
+
+def load_plugin(args, seconds):
     out = bench(args, args.port, seconds)
     where = " inside velmora.exe" if args.whole_program else ""
     print(f"FIGURE libmodbus client against the {args.library} plug-in{where}: {out}", flush=True)
-    failures = [] if out.startswith("requests ") else [f"bench {out}"]
-    if args.engine_host:
-        engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
-                                   "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, text=True)
-        if engine.stdout.readline().strip() == "ready":
-            print(f"FIGURE libmodbus client against engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
-        engine.stdin.close()
-        engine.wait(60)
-    return failures
+    return [] if out.startswith("requests ") else [f"bench {out}"]
+
+
+def load_engine_host(args, seconds):
+    if not args.engine_host:
+        return []
+    engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
+                               "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, text=True)
+    if engine.stdout.readline().strip() == "ready":
+        print(f"FIGURE libmodbus client against engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
+    engine.stdin.close()
+    engine.wait(60)
+    return []
 
 
 def run(args, device, scenario):
     words = scenario.split()
     if words[0] in ("write", "read"):
         return read_write(args, device, words)
-    if words[0] == "load":
-        return load(args, int(words[1]))
+    if words[0] in ("load", "load-plugin", "load-engine-host"):
+        return {"load": load, "load-plugin": load_plugin,
+                "load-engine-host": load_engine_host}[words[0]](args, int(words[1]))
     return {"functions": functions, "diagnostics": diagnostics, "crc": crc, "hangup": hangup,
             "garbage": garbage}[words[0]](args, device)
 

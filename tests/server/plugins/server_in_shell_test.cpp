@@ -12,8 +12,9 @@
 //   client reads. Keeps build/win/artifacts/server_io_map.png.
 // - ServerInShell.LoadFigures (only with VELMORA_SERVER_LOAD_SECONDS): a
 //   libmodbus client hammers the slave for that long; prints the user
-//   interface thread's WM_NULL round trips meanwhile and the process's
-//   commit charge before and after. Never asserts a figure.
+//   interface thread's WM_NULL round trips idle and meanwhile, and the
+//   process's commit charge before and after; then the same client against
+//   engine_host.exe's server. Never asserts a figure.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <psapi.h>
@@ -164,6 +165,50 @@ Memory MemoryOf(HANDLE process) {
   return {counters.PagefileUsage / 1024, counters.WorkingSetSize / 1024};
 }
 
+// WM_NULL round trips to a window from a thread of this process, every
+// 20 ms from construction to Stop; prints what they took.
+class RoundTrips {
+ public:
+  explicit RoundTrips(HWND window)
+      : thread_([this, window] {
+          LARGE_INTEGER frequency, start, end;
+          QueryPerformanceFrequency(&frequency);
+          while (!stop_) {
+            DWORD_PTR ignored = 0;
+            QueryPerformanceCounter(&start);
+            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) ++unanswered_;
+            QueryPerformanceCounter(&end);
+            trips_.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                             static_cast<double>(frequency.QuadPart));
+            Sleep(20);
+          }
+        }) {}
+  ~RoundTrips() { Stop(); }
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  void Print(const char* when) {
+    Stop();
+    std::vector<double> sorted = trips_;
+    std::sort(sorted.begin(), sorted.end());
+    double total = 0;
+    for (double ms : sorted) total += ms;
+    const size_t n = sorted.size();
+    printf("FIGURE velmora.exe UI thread %s: %zu WM_NULL round trips, %.3f ms on average, %.3f ms at the 99th "
+           "percentile, %.3f ms at most, %d unanswered in 5 s\n",
+           when, n, n ? total / static_cast<double>(n) : 0.0, n ? sorted[n * 99 / 100] : 0.0, n ? sorted[n - 1] : 0.0,
+           unanswered_);
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<double> trips_;
+  int unanswered_ = 0;
+  std::thread thread_;
+};
+
 TEST(ServerInShell, LoadFigures) {
   const std::wstring seconds = Environment(L"VELMORA_SERVER_LOAD_SECONDS");
   if (seconds.empty()) GTEST_SKIP() << "a benchmark: run with --mode load";
@@ -175,50 +220,25 @@ TEST(ServerInShell, LoadFigures) {
   shell.Settle();
   const Memory before = MemoryOf(shell.app.Process());
 
-  // The user interface thread's round trips while the client runs.
-  std::atomic<bool> stop{false};
-  std::vector<double> trips;
-  int unanswered = 0;
-  std::thread probe([&] {
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    while (!stop) {
-      DWORD_PTR ignored = 0;
-      QueryPerformanceCounter(&start);
-      if (!SendMessageTimeoutW(shell.main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) ++unanswered;
-      QueryPerformanceCounter(&end);
-      trips.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                      static_cast<double>(frequency.QuadPart));
-      Sleep(20);
-    }
-  });
+  RoundTrips idle(shell.main);
+  Sleep(2000);
+  idle.Print("connected, idle, for 2 s");
+  RoundTrips loaded(shell.main);
   std::string answer;
-  const bool ok = AskDriver("load " + std::string(seconds.begin(), seconds.end()), &answer);
-  stop = true;
-  probe.join();
-  const Memory loaded = MemoryOf(shell.app.Process());
-  shell.Settle();
-  Sleep(1000);  // the posted frame copies drain
-  const Memory after = MemoryOf(shell.app.Process());
+  const bool ok = AskDriver("load-plugin " + std::string(seconds.begin(), seconds.end()), &answer);
+  loaded.Print("under load");
   EXPECT_TRUE(ok) << answer;
-
-  double total = 0, longest = 0;
-  for (double ms : trips) {
-    total += ms;
-    longest = ms > longest ? ms : longest;
-  }
-  std::vector<double> sorted = trips;
-  std::sort(sorted.begin(), sorted.end());
-  printf("FIGURE velmora.exe UI thread under load: %zu WM_NULL round trips, %.3f ms on average, %.3f ms at the "
-         "99th percentile, %.3f ms at most, %d unanswered in 5 s\n",
-         trips.size(), trips.empty() ? 0.0 : total / static_cast<double>(trips.size()),
-         sorted.empty() ? 0.0 : sorted[sorted.size() * 99 / 100], longest, unanswered);
+  const Memory end = MemoryOf(shell.app.Process());
+  shell.Settle();  // every frame copy posted meanwhile has been handled
+  const Memory settled = MemoryOf(shell.app.Process());
   printf("FIGURE velmora.exe commit charge (working set): %zu (%zu) KiB connected, %zu (%zu) KiB at the end of the "
-         "load, %zu (%zu) KiB a second later\n",
-         before.committed, before.workingSet, loaded.committed, loaded.workingSet, after.committed, after.workingSet);
+         "load, %zu (%zu) KiB once its posted messages were handled\n",
+         before.committed, before.workingSet, end.committed, end.workingSet, settled.committed, settled.workingSet);
   fflush(stdout);
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  // The same client against engine_host.exe's server, for comparison.
+  EXPECT_TRUE(AskDriver("load-engine-host " + std::string(seconds.begin(), seconds.end())));
 }
 
 }  // namespace
