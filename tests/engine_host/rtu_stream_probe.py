@@ -15,6 +15,7 @@ free, so that a quick re-run need not wait.
 import argparse
 import os
 import socket
+import struct
 import sys
 import time
 
@@ -26,19 +27,12 @@ from interop import Server, check, failures  # noqa: E402
 ANSWER_S = 10
 
 
-def crc16(data):
-    crc = 0xFFFF
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
 def adu(unit, pdu_hex, damaged=False):
+    """An RTU ADU with its CRC as Debian's pymodbus computes it (already in
+    wire order)."""
+    from pymodbus.utilities import computeCRC
     body = bytes([unit]) + bytes.fromhex(pdu_hex)
-    crc = crc16(body) ^ (0x0101 if damaged else 0)
-    return body + bytes([crc & 0xFF, crc >> 8])
+    return body + struct.pack(">H", computeCRC(body) ^ (0x0101 if damaged else 0))
 
 
 def connect(port):
