@@ -113,3 +113,31 @@ function(velmora_fuzzer name)
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
       ${CMAKE_SOURCE_DIR}/tools/fuzz-run $<TARGET_FILE:${name}> ${F_CORPUS} ${work} ${F_SECONDS})
 endfunction()
+
+# --- distribution ------------------------------------------------------------
+
+# velmora_dist_binary(target [SUBDIR dir])
+# A deliverable: optimised, stripped (debug information stays with the test
+# programs) and laid out in build/win/dist (plug-ins in dist/plugins).
+function(velmora_dist_binary target)
+  cmake_parse_arguments(D "" "SUBDIR" "" ${ARGN})
+  set(dir ${VELMORA_DIST_DIR})
+  if(D_SUBDIR)
+    set(dir ${VELMORA_DIST_DIR}/${D_SUBDIR})
+  endif()
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
+  target_link_options(${target} PRIVATE -s)
+  set_property(GLOBAL APPEND PROPERTY VELMORA_DIST_TARGETS ${target})
+endfunction()
+
+# Prints the distribution's total size after every build that touches it.
+function(velmora_dist_size_report)
+  get_property(targets GLOBAL PROPERTY VELMORA_DIST_TARGETS)
+  if(NOT targets)
+    return()
+  endif()
+  add_custom_target(dist_size ALL
+    COMMAND ${CMAKE_COMMAND} -DDIST=${VELMORA_DIST_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/dist_size.cmake
+    DEPENDS ${targets}
+    VERBATIM)
+endfunction()

@@ -1,0 +1,10 @@
+# Prints the total size of the distribution folder (cmake -DDIST=dir -P).
+file(GLOB_RECURSE files ${DIST}/*.exe ${DIST}/*.dll)
+set(total 0)
+foreach(f ${files})
+  file(SIZE ${f} size)
+  math(EXPR total "${total} + ${size}")
+endforeach()
+list(LENGTH files count)
+math(EXPR kib "${total} / 1024")
+message(STATUS "dist: ${count} binaries, ${total} bytes (${kib} KiB) in ${DIST}")

@@ -1,0 +1,432 @@
+// velmora.exe as a user meets it: the program is copied with chosen script
+// plug-ins into a scratch folder, started, and driven by posted input; the
+// test reads back what the window shows and what the plug-ins were told.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/resources/resource_ids.h"
+#include "support/ui_automation.h"
+
+namespace {
+
+using uiauto::App;
+
+std::wstring ExeFolder() {
+  wchar_t self[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// A scratch folder with velmora.exe, plugins\ holding the chosen script
+// plug-ins, and the stand-in setup dialog's answer file.
+class Scratch {
+ public:
+  explicit Scratch(const std::vector<std::wstring>& plugins) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static int counter = 0;
+    folder_ = std::wstring(temp) + L"velmora_main_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+              std::to_wstring(++counter) + L"\\";
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    CreateDirectoryW((folder_ + L"plugins").c_str(), nullptr);
+    CopyFileW((ExeFolder() + L"..\\dist\\velmora.exe").c_str(), Exe().c_str(), FALSE);
+    for (const std::wstring& name : plugins) {
+      CopyFileW((ExeFolder() + L"test_plugins\\" + name + L".dll").c_str(), (folder_ + L"plugins\\" + name + L".dll").c_str(),
+                FALSE);
+    }
+  }
+  std::wstring Exe() const { return folder_ + L"velmora.exe"; }
+  std::wstring Folder() const { return folder_; }
+  std::wstring SetupFile() const { return folder_ + L"setup.txt"; }
+
+  void Write(const std::wstring& path, const std::string& content) const {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  void Answer(const std::string& answer) const { Write(SetupFile(), answer); }
+  void Script(const std::wstring& plugin, const std::string& script) const {
+    Write(folder_ + L"plugins\\" + plugin + L".script", script);
+  }
+  std::string Log(const std::wstring& plugin) const {
+    std::string content;
+    HANDLE file = CreateFileW((folder_ + L"plugins\\" + plugin + L".log").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return content;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) content.append(chunk, read);
+    CloseHandle(file);
+    return content;
+  }
+  // Waits until the plug-in's log holds line (a whole line).
+  bool WaitLog(const std::wstring& plugin, const std::string& line) const {
+    return uiauto::WaitFor([&] { return ("\n" + Log(plugin)).find("\n" + line + "\n") != std::string::npos; });
+  }
+  bool LogHas(const std::wstring& plugin, const std::string& line) const {
+    return ("\n" + Log(plugin)).find("\n" + line + "\n") != std::string::npos;
+  }
+
+ private:
+  std::wstring folder_;
+};
+
+// The started program and its main window.
+struct Shell {
+  App app;
+  HWND main = nullptr;
+  HWND Item(int id) const { return GetDlgItem(main, id); }
+
+  void Start(const Scratch& scratch) {
+    ASSERT_TRUE(app.Start(scratch.Exe(), scratch.Folder(), {L"VELMORA_TEST_SETUP_FILE=" + scratch.SetupFile()}));
+    main = app.MainWindow(L"Velmora Tools");
+    ASSERT_NE(main, nullptr) << "the main window did not appear";
+  }
+  void Setup(const Scratch& scratch, const std::string& answer) {
+    scratch.Answer(answer);
+    uiauto::Click(Item(IDC_SETUP_BUTTON));
+    uiauto::Settle(main);
+  }
+  void Click(int id) {
+    uiauto::Click(Item(id));
+    uiauto::Settle(main);
+  }
+  std::wstring Text(int id) const { return uiauto::Text(Item(id)); }
+};
+
+// Which controls are enabled: the enable table and the add/remove rule.
+struct Enables {
+  bool setup, connect, choices, fields, add, remove;
+};
+void ExpectEnables(const Shell& shell, const Enables& expected, const char* where) {
+  SCOPED_TRACE(where);
+  EXPECT_EQ(uiauto::Enabled(shell.Item(IDC_SETUP_BUTTON)), expected.setup);
+  EXPECT_EQ(uiauto::Enabled(shell.Item(IDC_CONNECT_BUTTON)), expected.connect);
+  EXPECT_EQ(uiauto::Enabled(shell.Item(IDC_CHOICES)), expected.choices);
+  for (int id = IDC_FIELD_0; id <= IDC_FIELD_3; ++id) EXPECT_EQ(uiauto::Enabled(shell.Item(id)), expected.fields) << id;
+  EXPECT_EQ(uiauto::Enabled(shell.Item(IDC_ADD_BUTTON)), expected.add);
+  EXPECT_EQ(uiauto::Enabled(shell.Item(IDC_REMOVE_BUTTON)), expected.remove);
+}
+
+std::vector<std::wstring> Tabs(const Shell& shell) { return uiauto::TabTitles(shell.Item(IDC_TABS)); }
+
+// State 0 at start-up, the screenshot, the start-up time, a setup dialog
+// that cannot be created, a cancelled setup, maximize and restore, the
+// minimum size, and a synthetic DPI change.
+TEST(MainWindow, InformationStateAndWindowFrame) {
+  Scratch scratch({});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(shell.main); }));
+  printf("start-up: %llu ms from process start to the main window visible\n",
+         static_cast<unsigned long long>(GetTickCount64() - shell.app.StartTick()));
+
+  wchar_t caption[64] = {};
+  GetWindowTextW(shell.main, caption, 64);
+  EXPECT_EQ(std::wstring(caption), L"Velmora Tools 0.7.1");
+  ExpectEnables(shell, {true, false, false, false, false, false}, "state 0");
+  for (int id : {IDC_TABLE, IDC_CHOICES, IDC_FIELD_LABEL_0, IDC_FIELD_3, IDC_TX_LINE, IDC_RX_LINE, IDC_TIP_LINE}) {
+    EXPECT_FALSE(uiauto::Visible(shell.Item(id))) << id;
+  }
+  EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_DOCUMENT)));
+  EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(Tabs(shell), (std::vector<std::wstring>{L"Readme", L"License"}));
+  EXPECT_EQ(uiauto::TabSelected(shell.Item(IDC_TABS)), 0);
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Begin with the connection setup.");
+
+  // Let the first paint finish, then keep what the screen shows.
+  uiauto::Settle(shell.main);
+  Sleep(300);
+  uiauto::Picture picture = uiauto::Capture(shell.main);
+  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  EXPECT_TRUE(uiauto::SavePng(picture, ExeFolder() + L"..\\artifacts\\main_window.png"));
+  EXPECT_GT(picture.DistinctColours(), 4) << "the window looks blank";
+
+  // The stand-in dialog fails: the error box, nothing else changes.
+  scratch.Answer("fail");
+  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
+  uiauto::BoxText box;
+  ASSERT_TRUE(uiauto::DismissMessageBox(shell.app, shell.main, &box));
+  EXPECT_EQ(box.caption, L"Velmora");
+  EXPECT_EQ(box.text, L"The connection setup dialog could not be created.");
+  shell.Setup(scratch, "cancel");
+  EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
+  ExpectEnables(shell, {true, false, false, false, false, false}, "after cancel");
+
+  // Maximize hides the size grip, restore shows it.
+  HWND grip = GetDlgItem(shell.main, 0xE81E);
+  ASSERT_NE(grip, nullptr);
+  EXPECT_TRUE(uiauto::Visible(grip));
+  PostMessageW(shell.main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return !uiauto::Visible(grip); }));
+  PostMessageW(shell.main, WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(grip); }));
+
+  // The window cannot be made smaller than its initial size.
+  RECT initial{};
+  GetWindowRect(shell.main, &initial);
+  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT shrunk{};
+  GetWindowRect(shell.main, &shrunk);
+  EXPECT_EQ(shrunk.right - shrunk.left, initial.right - initial.left);
+  EXPECT_EQ(shrunk.bottom - shrunk.top, initial.bottom - initial.top);
+
+  // A DPI change moves the window to the suggested rectangle and lays the
+  // controls out at the new scale: the Connect button's right margin grows
+  // by half.
+  RECT client{}, button{};
+  GetClientRect(shell.main, &client);
+  GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
+  POINT corner{button.right, button.bottom};
+  ScreenToClient(shell.main, &corner);
+  const int margin96 = client.right - corner.x;
+  RECT suggested{initial.left, initial.top, initial.left + (initial.right - initial.left) * 3 / 2,
+                 initial.top + (initial.bottom - initial.top) * 3 / 2};
+  uiauto::RemoteBuffer remote(shell.main, sizeof(RECT));
+  ASSERT_TRUE(remote.Valid());
+  remote.Write(0, &suggested, sizeof(suggested));
+  PostMessageW(shell.main, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote.Address()));
+  uiauto::Settle(shell.main);
+  RECT moved{};
+  GetWindowRect(shell.main, &moved);
+  EXPECT_EQ(moved.right - moved.left, suggested.right - suggested.left);
+  EXPECT_EQ(moved.bottom - moved.top, suggested.bottom - suggested.top);
+  GetClientRect(shell.main, &client);
+  GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
+  corner = {button.right, button.bottom};
+  ScreenToClient(shell.main, &corner);
+  EXPECT_NEAR(client.right - corner.x, margin96 * 3 / 2, 1);
+
+  PostMessageW(shell.main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(shell.app.WaitExit(), 0u);
+}
+
+const char kScriptA[] =
+    "protocol Proto A\n"
+    "connection Conn A\n"
+    "tip Tip A\n"
+    "nexttip Next A\n"
+    "cells 3\n"
+    "on attach send SetLabel 0 0 Unit:\n"
+    "on attach send SetLabel 7 0 Ignored\n"
+    "on attach send AddChoice 7 0 Coils\n"
+    "on attach send AddChoice 9 0 Registers\n"
+    "on attach send SelectChoice 9 0\n"
+    "on attach send SelectChoice 5 0\n"
+    "on attach send AddTab 0 101 Poll 1\n"
+    "on attach send AddTab 0 102 Poll 2\n"
+    "on attach post AddTab 0 103 Poll 3\n"
+    "on attach send SetTableShape 5 2\n"
+    "on attach send SetColumnTitle 0 0 Address\n"
+    "on attach send SetColumnTitle 1 0 Value\n"
+    "on attach send FitColumns 0 0\n"
+    "on attach send EnableAddRemove 65537 0\n"
+    "on attach send SetFieldFormat 3 40 1 1 10 60000 0  ms\n"
+    "on attach send SetFieldText 3 0 250\n"
+    "on attach send SetFieldFormat 2 39 3 0 0 0 4\n"
+    "on attach send SetFieldText 2 0 xyz\n"
+    "on attach send SetFieldText 0 0 17\n"
+    "on attach send ShowField 1 0\n";
+
+// Activation of a plug-in filling the view, every view event, Connect
+// refused and accepted, a hidden field across Connect and Disconnect, the
+// tips, tab removal, confirming the same plug-in, cancelling, a stale posted
+// command, activation of another plug-in, and closing while connected.
+TEST(MainWindow, PluginDrivesTheView) {
+  Scratch scratch({L"script_a", L"script_b"});
+  scratch.Script(L"script_a", kScriptA);
+  scratch.Script(L"script_b",
+                 "on attach send SetLabel 0 0 B label\n"
+                 "on attach send EnableAddRemove 1 0\n"
+                 "on attach send AddChoice 4 0 Only\n"
+                 "on AddRequested threadpost SetLabel 1 0 From thread\n"
+                 "on ChoiceSelected send ShowError 0 0 Boom|Failure\n");
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
+
+  shell.Setup(scratch, "0");
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
+  uiauto::Settle(shell.main);
+  const std::string log = scratch.Log(L"script_a");
+  EXPECT_EQ(log.find("applySettings\nattach"), 0u) << log;
+  ExpectEnables(shell, {true, true, true, true, true, true}, "attached");
+  EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_a");
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A");
+  EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"Conn A");
+  EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"Tip A");
+  EXPECT_EQ(shell.Text(IDC_FIELD_LABEL_0), L"Unit:");
+  EXPECT_EQ(Tabs(shell), (std::vector<std::wstring>{L"Poll 1", L"Poll 2", L"Poll 3"}));
+  EXPECT_EQ(uiauto::TabSelected(shell.Item(IDC_TABS)), 2);
+  for (const char* key : {"101", "102", "103"}) {
+    EXPECT_TRUE(scratch.LogHas(L"script_a", std::string("event TabSelected arg=0 key=") + key + " text=~")) << key;
+  }
+  HWND choices = shell.Item(IDC_CHOICES);
+  EXPECT_EQ(uiauto::ChoiceCount(choices), 2);
+  EXPECT_EQ(uiauto::ChoiceSelected(choices), 1);
+  EXPECT_EQ(uiauto::ChoiceText(choices, 0), L"Coils");
+  HWND table = shell.Item(IDC_TABLE);
+  EXPECT_EQ(uiauto::ListRowCount(table), 5);
+  EXPECT_EQ(uiauto::ListColumnCount(table), 2);
+  EXPECT_EQ(uiauto::CellText(table, 0, 1), L"R0C1");
+  EXPECT_EQ(uiauto::CellText(table, 2, 0), L"R2C0");
+  EXPECT_EQ(uiauto::CellText(table, 4, 1), L"") << "a row the plug-in does not know shows nothing";
+  EXPECT_GT(uiauto::ListColumnWidth(table, 0), 100);
+  EXPECT_EQ(uiauto::ListColumnWidth(table, 0), uiauto::ListColumnWidth(table, 1));
+  EXPECT_EQ(shell.Text(IDC_FIELD_3), L"250 ms");
+  EXPECT_EQ(shell.Text(IDC_FIELD_2), L"xyz") << "a 39-byte format is ignored";
+  EXPECT_EQ(shell.Text(IDC_FIELD_0), L"17");
+  EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_FIELD_LABEL_1)));
+  EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_FIELD_1)));
+  EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_FIELD_2)));
+  EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_TIP_LINE)));
+  EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_DOCUMENT)));
+
+  // The view events.
+  uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return shell.Text(IDC_TIP_LINE) == L"Next A 1"; }));
+  uiauto::PickChoice(choices, 0);
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "event ChoiceSelected arg=7 key=0 text=~"));
+  uiauto::LeaveField(shell.Item(IDC_FIELD_0));
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "event FieldEdited arg=0 key=0 text=17"));
+  shell.Click(IDC_ADD_BUTTON);
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "event AddRequested arg=0 key=0 text=~"));
+  shell.Click(IDC_REMOVE_BUTTON);
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "event RemoveRequested arg=0 key=103 text=~"));
+  uiauto::SelectTab(shell.Item(IDC_TABS), 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::TabSelected(shell.Item(IDC_TABS)) == 0; }));
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "event TabSelected arg=0 key=101 text=~"));
+
+  // Connect refused, then accepted; the hidden field stays hidden.
+  scratch.Script(L"script_a", std::string(kScriptA) + "connect 0\n");
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "event Connect arg=0 key=0 text=~"));
+  ExpectEnables(shell, {true, true, true, true, true, true}, "refused");
+  scratch.Script(L"script_a", kScriptA);
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "indicator 1"));
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+  ExpectEnables(shell, {false, true, false, false, false, false}, "connected");
+  EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_FIELD_1)));
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_TRUE(scratch.WaitLog(L"script_a", "indicator 0"));
+  EXPECT_TRUE(scratch.LogHas(L"script_a", "event Disconnect arg=0 key=0 text=~"));
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  ExpectEnables(shell, {true, true, true, true, true, true}, "disconnected");
+  EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_FIELD_1)));
+
+  // RemoveTab of a tab that is not selected, then of the selected first tab
+  // and of the last one.
+  scratch.Script(L"script_a", std::string(kScriptA) +
+                                  "on AddRequested send RemoveTab 0 102\n"
+                                  "on RemoveRequested send RemoveTab 0 101\n"
+                                  "on RemoveRequested send RemoveTab 0 103\n"
+                                  "on RemoveRequested send RemoveTab 0 999\n");
+  const size_t before = scratch.Log(L"script_a").size();
+  shell.Click(IDC_ADD_BUTTON);
+  EXPECT_EQ(Tabs(shell), (std::vector<std::wstring>{L"Poll 1", L"Poll 3"}));
+  EXPECT_EQ(uiauto::TabSelected(shell.Item(IDC_TABS)), 0);
+  shell.Click(IDC_REMOVE_BUTTON);
+  EXPECT_EQ(uiauto::TabCount(shell.Item(IDC_TABS)), 0);
+  EXPECT_EQ(scratch.Log(L"script_a").substr(before),
+            "event AddRequested arg=0 key=0 text=~\n"
+            "event TabSelected arg=0 key=101 text=~\n"
+            "event RemoveRequested arg=0 key=101 text=~\n"
+            "event TabSelected arg=0 key=103 text=~\n"
+            "event TabSelected arg=0 key=0 text=~\n");
+
+  // The same plug-in confirmed again: header lines re-read, nothing else.
+  scratch.Script(L"script_a", "protocol Proto A2\n");
+  shell.Setup(scratch, "0");
+  EXPECT_TRUE(uiauto::WaitFor([&] { return shell.Text(IDC_PROTOCOL_LINE) == L"Proto A2"; }));
+  EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"Conn A") << "a line the plug-in does not give stays";
+  EXPECT_FALSE(scratch.LogHas(L"script_a", "detach"));
+  EXPECT_EQ(uiauto::ListRowCount(table), 5);
+  // Cancelling changes nothing, not even the header lines.
+  scratch.Script(L"script_a", "protocol Proto A3\non ChoiceSelected post SetLabel 0 0 Stale\n");
+  shell.Setup(scratch, "cancel");
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A2");
+
+  // A command posted before the detach and handled after it has no effect;
+  // the view is reset for the new plug-in.
+  uiauto::PickChoice(choices, 1);
+  scratch.Answer("1");
+  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
+  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  uiauto::Settle(shell.main);
+  EXPECT_TRUE(scratch.LogHas(L"script_a", "detach"));
+  EXPECT_EQ(shell.Text(IDC_FIELD_LABEL_0), L"B label");
+  EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_b");
+  EXPECT_EQ(uiauto::TabCount(shell.Item(IDC_TABS)), 0);
+  EXPECT_EQ(uiauto::ChoiceCount(choices), 1);
+  EXPECT_EQ(uiauto::ListRowCount(table), 0);
+  EXPECT_EQ(uiauto::ListColumnCount(table), 0);
+  EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_FIELD_1))) << "activation shows every field again";
+  EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
+  ExpectEnables(shell, {true, true, true, true, true, false}, "second plug-in");
+
+  // A command posted from a worker thread; an error box from ShowError.
+  shell.Click(IDC_ADD_BUTTON);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return shell.Text(IDC_FIELD_LABEL_1) == L"From thread"; }));
+  uiauto::PickChoice(choices, 0);
+  uiauto::BoxText box;
+  ASSERT_TRUE(uiauto::DismissMessageBox(shell.app, shell.main, &box));
+  EXPECT_EQ(box.caption, L"Failure");
+  EXPECT_EQ(box.text, L"Boom");
+
+  // Closing while connected detaches without a Disconnect and exits with 0.
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_TRUE(scratch.WaitLog(L"script_b", "indicator 1"));
+  PostMessageW(shell.main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(shell.app.WaitExit(), 0u);
+  const std::string logB = scratch.Log(L"script_b");
+  EXPECT_NE(logB.find("indicator 0\ndetach\n"), std::string::npos) << logB;
+  EXPECT_EQ(logB.find("event Disconnect"), std::string::npos) << logB;
+}
+
+// Tables of size 88 and 64: the optional entries beyond the size are never
+// called, and header lines a plug-in does not give stay as they were.
+TEST(MainWindow, SmallOperationTables) {
+  Scratch scratch({L"script_88", L"script_64"});
+  const char script[] = "protocol Small\nconnection Line\ntip Tip\nnexttip Next\n";
+  scratch.Script(L"script_88", script);
+  scratch.Script(L"script_64", "protocol Never\n");
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
+  shell.Setup(scratch, "0");
+  ASSERT_TRUE(scratch.WaitLog(L"script_88", "connectionLine"));
+  uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_TRUE(scratch.WaitLog(L"script_88", "indicator 1"));
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
+  EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
+  EXPECT_EQ(scratch.Log(L"script_88"),
+            "applySettings\nattach size=32 version=11\nprotocolLine\nconnectionLine\n"
+            "event Connect arg=0 key=0 text=~\nindicator 1\nevent Disconnect arg=0 key=0 text=~\nindicator 0\n");
+
+  shell.Setup(scratch, "1");
+  ASSERT_TRUE(scratch.WaitLog(L"script_64", "attach size=32 version=11"));
+  shell.Click(IDC_CONNECT_BUTTON);
+  shell.Click(IDC_CONNECT_BUTTON);
+  uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
+  uiauto::Settle(shell.main);
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
+  EXPECT_EQ(scratch.Log(L"script_64"),
+            "applySettings\nattach size=32 version=11\n"
+            "event Connect arg=0 key=0 text=~\nevent Disconnect arg=0 key=0 text=~\n");
+  PostMessageW(shell.main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(shell.app.WaitExit(), 0u);
+}
+
+}  // namespace

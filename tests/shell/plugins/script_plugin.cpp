@@ -1,0 +1,364 @@
+// A scriptable plug-in for the tests of the main window and of everything
+// built on it. Compiled once per variant (see CMakeLists.txt: tag, order and
+// operations table size 104, 88 or 64).
+//
+// It records every call and event it receives, one line each, in the file
+// "<dll>.log" beside the library (appended and flushed at once, so a test
+// reads it while the shell runs). Before every call it reads "<dll>.script"
+// beside the library, so a test can change the script between steps. Script
+// lines (blank lines and lines starting with # are skipped):
+//
+//   connect N                 Connect answers N (default 1)
+//   begin N                   BeginCellEdit answers N (default 1)
+//   editor MODE TEXT          GetCellEditor answers MODE and writes TEXT
+//   cells N                   GetCellText writes "R<row>C<col>" for rows below N
+//                             and leaves the buffer untouched for the others
+//   protocol TEXT             getProtocolLine writes TEXT (absent: returns 0)
+//   connection TEXT           getConnectionLine writes TEXT
+//   tip TEXT                  getTip writes TEXT
+//   nexttip TEXT              getNextTip writes TEXT followed by a counter
+//   on TRIGGER HOW KIND INDEX VALUE [TEXT]
+//                             when TRIGGER happens, build a HostCommand of KIND
+//                             (its name, such as AddTab) and give it to the
+//                             shell: HOW is send, post or threadpost (posted
+//                             from a new thread, which the call waits for).
+//                             TEXT "~" is a null text. For ShowTxFrame and
+//                             ShowRxFrame INDEX is the frame's length (bytes
+//                             0, 1, 2 ...); for ShowError TEXT is "text|caption";
+//                             for SetFieldFormat VALUE is the record's length
+//                             and TEXT is "mode hasRange min max digits [suffix]".
+//
+// Triggers: attach, detach, and the view event names (Connect, Disconnect,
+// FieldEdited, ChoiceSelected, AddRequested, RemoveRequested, TabSelected,
+// GetCellText, BeginCellEdit, EndCellEdit, GetCellEditor, ColumnClicked).
+//
+// Log lines: "attach", "detach", "applySettings", "createSettingsPage",
+// "protocolLine", "connectionLine", "indicator C", "tip SEED", "nextTip",
+// "event NAME arg=A key=K text=T" (text in UTF-8, "~" when null).
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "common/plugin_interface.h"
+
+#define QUOTE_(x) #x
+#define QUOTE(x) QUOTE_(x)
+#define UTF16(x) u"" QUOTE(x)
+
+#ifndef ORDER
+#define ORDER 10
+#endif
+#ifndef OPS_SIZE
+#define OPS_SIZE 104
+#endif
+
+namespace {
+
+constexpr PluginDescriptor kDescriptor = {
+    40, 11, UTF16(PLUGIN_TAG), u"Script " UTF16(PLUGIN_TAG), u"View " UTF16(PLUGIN_TAG), ORDER, 0,
+};
+
+int g_instance = 0;
+const HostLink* g_link = nullptr;
+std::wstring g_base;  // the library's path without ".dll"
+unsigned g_nextTip = 0;
+
+const char* const kCommandNames[] = {
+    "SetLabel",    "SetFieldText", "ShowField",     "ClearChoices",  "AddChoice",    "SelectChoice",
+    "AddTab",      "RemoveTab",    "EnableAddRemove", "SetTableShape", "SetColumnTitle", "RefreshTable",
+    "FitColumns",  "ShowTxFrame",  "ShowRxFrame",   "ShowRxText",    "ShowError",    "SetFieldFormat",
+};
+const char* const kEventNames[] = {
+    "Connect",     "Disconnect",  "FieldEdited",   "ChoiceSelected", "AddRequested", "RemoveRequested",
+    "TabSelected", "GetCellText", "BeginCellEdit", "EndCellEdit",    "GetCellEditor", "ColumnClicked",
+};
+
+std::string Utf8(const Unit* text) {
+  if (!text) return "~";
+  int length = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(length > 0 ? length - 1 : 0, '\0');
+  if (length > 1) WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), -1, &out[0], length, nullptr, nullptr);
+  return out;
+}
+
+std::u16string Utf16(const std::string& text) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::u16string out(length > 0 ? length - 1 : 0, u'\0');
+  if (length > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, reinterpret_cast<wchar_t*>(&out[0]), length);
+  return out;
+}
+
+void Log(const std::string& line) {
+  HANDLE file = CreateFileW((g_base + L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::vector<std::string> ScriptLines() {
+  std::vector<std::string> lines;
+  HANDLE file = CreateFileW((g_base + L".script").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return lines;
+  std::string content;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) content.append(chunk, read);
+  CloseHandle(file);
+  size_t start = 0;
+  while (start <= content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The first word and the rest of a line.
+std::string Word(std::string& rest) {
+  size_t space = rest.find(' ');
+  std::string word = rest.substr(0, space);
+  rest = space == std::string::npos ? std::string() : rest.substr(space + 1);
+  return word;
+}
+
+// The value of "KEY TEXT" in the script, or false.
+bool Setting(const char* key, std::string& value) {
+  for (std::string line : ScriptLines()) {
+    if (Word(line) == key) {
+      value = line;
+      return true;
+    }
+  }
+  return false;
+}
+
+int64_t Number(const std::string& text) { return _strtoi64(text.c_str(), nullptr, 0); }
+
+// Storage that outlives a posted command: the suffix of a posted
+// SetFieldFormat must stay valid until the shell handles the copy.
+std::vector<std::u16string*> g_keep;
+
+struct Built {
+  HostCommand command = {};
+  std::u16string text, caption;
+  std::vector<uint8_t> data;
+  FieldFormat format = {};
+  bool nullText = false;
+};
+
+bool Build(const std::string& kindName, std::string rest, Built& built) {
+  int kind = -1;
+  for (int i = 0; i < 18; ++i) {
+    if (kindName == kCommandNames[i]) kind = i;
+  }
+  if (kind < 0) return false;
+  HostCommand& command = built.command;
+  command.kind = static_cast<HostCommandKind>(kind);
+  command.index = static_cast<uint64_t>(Number(Word(rest)));
+  command.value = static_cast<uint64_t>(Number(Word(rest)));
+  if (rest == "~") {
+    built.nullText = true;
+  } else if (command.kind == HostCommandKind::ShowError) {
+    size_t bar = rest.find('|');
+    built.text = Utf16(rest.substr(0, bar));
+    if (bar != std::string::npos) built.caption = Utf16(rest.substr(bar + 1));
+  } else if (command.kind == HostCommandKind::SetFieldFormat) {
+    built.format.mode = static_cast<uint8_t>(Number(Word(rest)));
+    built.format.hasRange = static_cast<uint32_t>(Number(Word(rest)));
+    built.format.min = Number(Word(rest));
+    built.format.max = Number(Word(rest));
+    built.format.digits = static_cast<int32_t>(Number(Word(rest)));
+    if (!rest.empty()) {
+      std::u16string* suffix = new std::u16string(Utf16(rest));
+      g_keep.push_back(suffix);
+      built.format.suffix = suffix->c_str();
+    }
+  } else {
+    built.text = Utf16(rest);
+  }
+  command.text = built.nullText ? nullptr : built.text.c_str();
+  if (!built.caption.empty()) command.caption = built.caption.c_str();
+  if (command.kind == HostCommandKind::ShowTxFrame || command.kind == HostCommandKind::ShowRxFrame) {
+    for (uint64_t i = 0; i < command.index; ++i) built.data.push_back(static_cast<uint8_t>(i));
+    command.data = built.data.empty() ? nullptr : built.data.data();
+    command.length = static_cast<uint32_t>(built.data.size());
+    command.index = 0;
+  }
+  if (command.kind == HostCommandKind::SetFieldFormat) {
+    command.data = &built.format;
+    command.length = static_cast<uint32_t>(command.value);
+    command.value = 0;
+  }
+  return true;
+}
+
+DWORD WINAPI PostFromThread(void* parameter) {
+  const HostCommand* command = static_cast<const HostCommand*>(parameter);
+  g_link->post(g_link->host, command);
+  return 0;
+}
+
+// Runs the script's rules for a trigger.
+void Fire(const char* trigger) {
+  if (!g_link) return;
+  for (std::string line : ScriptLines()) {
+    if (Word(line) != "on" || Word(line) != trigger) continue;
+    std::string how = Word(line);
+    std::string kind = Word(line);
+    Built built;
+    if (!Build(kind, line, built)) continue;
+    if (how == "send") {
+      g_link->send(g_link->host, &built.command);
+    } else if (how == "post") {
+      g_link->post(g_link->host, &built.command);
+    } else if (how == "threadpost") {
+      HANDLE thread = CreateThread(nullptr, 0, PostFromThread, &built.command, 0, nullptr);
+      if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
+    }
+  }
+}
+
+int32_t WriteSetting(const char* key, Unit* buffer, uint32_t capacity, const std::string& extra = "") {
+  std::string value;
+  if (!Setting(key, value)) return 0;
+  std::u16string text = Utf16(value + extra);
+  uint32_t count = 0;
+  for (; count + 1 < capacity && count < text.size(); ++count) buffer[count] = text[count];
+  buffer[count] = 0;
+  return 1;
+}
+
+int32_t Attach(void*, const HostLink* link) {
+  g_link = link;
+  Log("attach size=" + std::to_string(link->size) + " version=" + std::to_string(link->version));
+  Fire("attach");
+  return 1;
+}
+
+void Detach(void*) {
+  Log("detach");
+  Fire("detach");
+  g_link = nullptr;
+}
+
+PluginWindow CreateSettingsPage(void*, PluginWindow) {
+  Log("createSettingsPage");
+  return nullptr;
+}
+
+int32_t ApplySettings(void*) {
+  Log("applySettings");
+  return 1;
+}
+
+int64_t HandleEvent(void*, const ViewEvent* event) {
+  const uint32_t kind = static_cast<uint32_t>(event->kind);
+  const char* name = kind < 12 ? kEventNames[kind] : "unknown";
+  if (event->kind != ViewEventKind::GetCellText) {
+    Log(std::string("event ") + name + " arg=" + std::to_string(event->arg) + " key=" + std::to_string(event->tabKey) +
+        " text=" + Utf8(event->text));
+  }
+  std::string value;
+  int64_t result = 0;
+  switch (event->kind) {
+    case ViewEventKind::Connect:
+      result = Setting("connect", value) ? Number(value) : 1;
+      break;
+    case ViewEventKind::BeginCellEdit:
+      result = Setting("begin", value) ? Number(value) : 1;
+      break;
+    case ViewEventKind::GetCellEditor:
+      if (Setting("editor", value)) {
+        result = Number(Word(value));
+        std::u16string text = Utf16(value);
+        uint64_t i = 0;
+        for (; i + 1 < event->capacity && i < text.size(); ++i) event->buffer[i] = text[i];
+        if (event->capacity) event->buffer[i] = 0;
+      }
+      break;
+    case ViewEventKind::GetCellText: {
+      const uint32_t row = CellRow(event->arg);
+      if (Setting("cells", value) && row < static_cast<uint64_t>(Number(value))) {
+        std::string text = "R" + std::to_string(row) + "C" + std::to_string(CellColumn(event->arg));
+        uint64_t i = 0;
+        for (; i + 1 < event->capacity && i < text.size(); ++i) event->buffer[i] = static_cast<Unit>(text[i]);
+        if (event->capacity) event->buffer[i] = 0;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  Fire(name);
+  return result;
+}
+
+void Destroy(void*) { Log("destroy"); }
+
+int32_t GetProtocolLine(void*, Unit* buffer, uint32_t capacity) {
+  Log("protocolLine");
+  return WriteSetting("protocol", buffer, capacity);
+}
+int32_t GetConnectionLine(void*, Unit* buffer, uint32_t capacity) {
+  Log("connectionLine");
+  return WriteSetting("connection", buffer, capacity);
+}
+void ShowConnectionIndicator(void*, PluginWindow, int32_t connected) { Log("indicator " + std::to_string(connected)); }
+int32_t GetTip(void*, uint32_t seed, Unit* buffer, uint32_t capacity) {
+  Log("tip " + std::to_string(seed));
+  return WriteSetting("tip", buffer, capacity);
+}
+int32_t GetNextTip(void*, Unit* buffer, uint32_t capacity) {
+  Log("nextTip");
+  return WriteSetting("nexttip", buffer, capacity, " " + std::to_string(++g_nextTip));
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
+    g_base.assign(path, length);
+    if (g_base.size() > 4) g_base.resize(g_base.size() - 4);
+  }
+  return TRUE;
+}
+
+VELMORA_PLUGIN_EXPORT const PluginDescriptor* GetPluginDescriptor() { return &kDescriptor; }
+
+VELMORA_PLUGIN_EXPORT int32_t CreatePlugin(uint32_t version, PluginOps* table) {
+  if (version != kPluginInterfaceVersion || !table) return 0;
+  table->size = OPS_SIZE;
+  table->version = kPluginInterfaceVersion;
+  table->instance = &g_instance;
+  table->attach = Attach;
+  table->detach = Detach;
+  table->createSettingsPage = CreateSettingsPage;
+  table->applySettings = ApplySettings;
+  table->handleEvent = HandleEvent;
+  table->destroy = Destroy;
+  // Every entry is filled whatever the declared size, so a test sees
+  // whether the shell honours the size.
+  table->getProtocolLine = GetProtocolLine;
+  table->getConnectionLine = GetConnectionLine;
+  table->showConnectionIndicator = ShowConnectionIndicator;
+  table->getTip = GetTip;
+  table->getNextTip = GetNextTip;
+  return 1;
+}
