@@ -11,98 +11,15 @@
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
+#include "support/shell_session.h"
 #include "support/ui_automation.h"
 
 namespace {
 
+using shelltest::ExeFolder;
+using shelltest::Scratch;
+using shelltest::Shell;
 using uiauto::App;
-
-std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
-// A scratch folder with velmora.exe, plugins\ holding the chosen script
-// plug-ins, and the stand-in setup dialog's answer file.
-class Scratch {
- public:
-  explicit Scratch(const std::vector<std::wstring>& plugins) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int counter = 0;
-    folder_ = std::wstring(temp) + L"velmora_main_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(++counter) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    CreateDirectoryW((folder_ + L"plugins").c_str(), nullptr);
-    CopyFileW((ExeFolder() + L"..\\dist\\velmora.exe").c_str(), Exe().c_str(), FALSE);
-    for (const std::wstring& name : plugins) {
-      CopyFileW((ExeFolder() + L"test_plugins\\" + name + L".dll").c_str(), (folder_ + L"plugins\\" + name + L".dll").c_str(),
-                FALSE);
-    }
-  }
-  std::wstring Exe() const { return folder_ + L"velmora.exe"; }
-  std::wstring Folder() const { return folder_; }
-  std::wstring SetupFile() const { return folder_ + L"setup.txt"; }
-
-  void Write(const std::wstring& path, const std::string& content) const {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  void Answer(const std::string& answer) const { Write(SetupFile(), answer); }
-  void Script(const std::wstring& plugin, const std::string& script) const {
-    Write(folder_ + L"plugins\\" + plugin + L".script", script);
-  }
-  std::string Log(const std::wstring& plugin) const {
-    std::string content;
-    HANDLE file = CreateFileW((folder_ + L"plugins\\" + plugin + L".log").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) content.append(chunk, read);
-    CloseHandle(file);
-    return content;
-  }
-  // Waits until the plug-in's log holds line (a whole line).
-  bool WaitLog(const std::wstring& plugin, const std::string& line) const {
-    return uiauto::WaitFor([&] { return ("\n" + Log(plugin)).find("\n" + line + "\n") != std::string::npos; });
-  }
-  bool LogHas(const std::wstring& plugin, const std::string& line) const {
-    return ("\n" + Log(plugin)).find("\n" + line + "\n") != std::string::npos;
-  }
-
- private:
-  std::wstring folder_;
-};
-
-// The started program and its main window.
-struct Shell {
-  App app;
-  HWND main = nullptr;
-  HWND Item(int id) const { return GetDlgItem(main, id); }
-
-  void Start(const Scratch& scratch) {
-    ASSERT_TRUE(app.Start(scratch.Exe(), scratch.Folder(), {L"VELMORA_TEST_SETUP_FILE=" + scratch.SetupFile()}));
-    main = app.MainWindow(L"Velmora Tools");
-    ASSERT_NE(main, nullptr) << "the main window did not appear";
-  }
-  void Setup(const Scratch& scratch, const std::string& answer) {
-    scratch.Answer(answer);
-    uiauto::Click(Item(IDC_SETUP_BUTTON));
-    uiauto::Settle(main);
-  }
-  void Click(int id) {
-    uiauto::Click(Item(id));
-    uiauto::Settle(main);
-  }
-  std::wstring Text(int id) const { return uiauto::Text(Item(id)); }
-};
 
 // Which controls are enabled: the enable table and the add/remove rule.
 struct Enables {
