@@ -36,6 +36,10 @@ class Scratch {
     CreateDirectoryW((folder_ + L"plugins").c_str(), nullptr);
     CopyFileW((ExeFolder() + L"..\\dist\\velmora.exe").c_str(), Exe().c_str(), FALSE);
     for (const std::wstring& name : plugins) {
+      // A folder left by an earlier run under the same process number keeps
+      // its logs: they start empty here.
+      DeleteFileW((folder_ + L"plugins\\" + name + L".log").c_str());
+      DeleteFileW((folder_ + L"plugins\\" + name + L".script").c_str());
       CopyFileW((ExeFolder() + L"test_plugins\\" + name + L".dll").c_str(), (folder_ + L"plugins\\" + name + L".dll").c_str(),
                 FALSE);
     }
