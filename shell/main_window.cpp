@@ -1,7 +1,6 @@
 #include "shell/main_window.h"
 
 #include <commctrl.h>
-#include <uxtheme.h>
 
 #include "common/app_context.h"
 #include "common/memory.h"

@@ -25,9 +25,9 @@ void NetTransport::ResetStop() {
 int32_t NetTransport::WaitSliced(sock::Handle handle, NetWait what, uint32_t deadline) {
   for (;;) {
     if (Stopping()) return TransportCancelled;
-    int32_t left = TickDiff(deadline, plat::Tick());
-    if (left <= 0) return 0;
-    uint32_t slice = static_cast<uint32_t>(left) < kNetSliceMs ? static_cast<uint32_t>(left) : kNetSliceMs;
+    uint32_t left = RemainingMs(deadline);
+    if (left == 0) return 0;
+    uint32_t slice = left < kNetSliceMs ? left : kNetSliceMs;
     int ready = what == NetWait::Readable   ? sock::WaitReadable(handle, slice)
                 : what == NetWait::Writable ? sock::WaitWritable(handle, slice)
                                             : sock::WaitConnected(handle, slice);
@@ -48,6 +48,12 @@ void NetTransport::EndNetwork() {
   if (!networkStarted_) return;
   sock::NetworkStop();
   networkStarted_ = false;
+}
+
+void CopyBoundedText(char* destination, uint32_t capacity, const char* text) {
+  uint32_t i = 0;
+  for (; text && text[i] && i + 1 < capacity; ++i) destination[i] = text[i];
+  destination[i] = '\0';
 }
 
 void FormatIpv4(uint32_t address, char* text) {

@@ -49,6 +49,10 @@ class NetTransport : public Transport {
   bool networkStarted_ = false;
 };
 
+// Copies text into a buffer of capacity chars, cut to fit and always
+// terminated; null copies as empty.
+void CopyBoundedText(char* destination, uint32_t capacity, const char* text);
+
 // The dotted text of an IPv4 address held most significant byte first
 // (127.0.0.1 is 0x7F000001), as the settings keep it. text holds 16 chars.
 void FormatIpv4(uint32_t address, char* text);

@@ -10,14 +10,19 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
+#include <mswsock.h>
 #else
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/ip.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -32,6 +37,33 @@ struct Address {
   int length;
 };
 
+// The error-injection seam for tests. When a hook is set, the calls named
+// here ask it first; a nonzero answer is the error the call fails with
+// (LastError reports it), without reaching the system. The product never
+// sets it. Conditions that loopback cannot produce (a connection that died
+// after its retransmissions, accept failing at once) are made this way.
+enum class Call { Wait, Accept, Receive, Send, ReceiveDatagram };
+using FaultHook = int (*)(Call call, intptr_t handle);
+inline std::atomic<FaultHook> faultHook{nullptr};
+
+namespace detail {
+inline void SetError(int error) {
+#if defined(_WIN32)
+  ::WSASetLastError(error);
+#else
+  errno = error;
+#endif
+}
+inline bool Injected(Call call, intptr_t handle) {
+  FaultHook hook = faultHook.load(std::memory_order_acquire);
+  if (!hook) return false;
+  int error = hook(call, handle);
+  if (error == 0) return false;
+  SetError(error);
+  return true;
+}
+}  // namespace detail
+
 #if defined(_WIN32)
 
 using Handle = SOCKET;
@@ -39,6 +71,10 @@ constexpr Handle kInvalid = INVALID_SOCKET;
 constexpr int kErrWouldBlock = WSAEWOULDBLOCK;
 constexpr int kErrTimedOut = WSAETIMEDOUT;
 constexpr int kErrMessageSize = WSAEMSGSIZE;
+constexpr int kErrConnReset = WSAECONNRESET;
+constexpr int kErrNetReset = WSAENETRESET;
+constexpr int kErrConnRefused = WSAECONNREFUSED;
+constexpr int kErrNoDescriptors = WSAEMFILE;
 
 // Winsock counts start-ups: every successful NetworkStart is matched by one
 // NetworkStop.
@@ -72,6 +108,36 @@ inline bool SetExclusiveAddress(Handle handle) {
                       reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
+// Keep-alive probes on a connection: the first after idleMs without
+// traffic, then every intervalMs; Windows gives up after ten unanswered
+// probes and fails the connection.
+inline bool SetKeepAlive(Handle handle, uint32_t idleMs, uint32_t intervalMs) {
+  tcp_keepalive values;
+  values.onoff = 1;
+  values.keepalivetime = idleMs;
+  values.keepaliveinterval = intervalMs;
+  DWORD returned = 0;
+  return ::WSAIoctl(handle, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                    nullptr) == 0;
+}
+
+// Closing sends a reset instead of a FIN and leaves nothing behind that
+// holds the port.
+inline bool SetAbortiveClose(Handle handle) {
+  linger value;
+  value.l_onoff = 1;
+  value.l_linger = 0;
+  return ::setsockopt(handle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
+                      sizeof value) == 0;
+}
+
+// Datagrams received from now on tell which local address they were sent
+// to (see ReceiveDatagram).
+inline bool EnablePacketInfo(Handle handle) {
+  DWORD on = 1;
+  return ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
 // The error a non-blocking connect ended with (0 when it succeeded).
 inline int PendingError(Handle handle) {
   int error = 0;
@@ -91,7 +157,10 @@ inline int Bind(Handle handle, const sockaddr_in& address) {
   return ::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 inline int Listen(Handle handle, int backlog) { return ::listen(handle, backlog); }
-inline Handle Accept(Handle handle) { return ::accept(handle, nullptr, nullptr); }
+inline Handle Accept(Handle handle) {
+  if (detail::Injected(Call::Accept, static_cast<intptr_t>(handle))) return kInvalid;
+  return ::accept(handle, nullptr, nullptr);
+}
 
 inline int BoundPort(Handle handle) {
   sockaddr_in address = {};
@@ -101,29 +170,101 @@ inline int BoundPort(Handle handle) {
 }
 
 inline int Receive(Handle handle, uint8_t* buffer, uint32_t capacity) {
+  if (detail::Injected(Call::Receive, static_cast<intptr_t>(handle))) return -1;
   return ::recv(handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0);
 }
 
+namespace detail {
+// WSARecvMsg is reached through the provider's extension table.
+inline LPFN_WSARECVMSG ReceiveMessageFunction(Handle handle) {
+  static LPFN_WSARECVMSG function = [handle] {
+    GUID id = WSAID_WSARECVMSG;
+    LPFN_WSARECVMSG found = nullptr;
+    DWORD returned = 0;
+    if (::WSAIoctl(handle, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &found, sizeof found,
+                   &returned, nullptr, nullptr) != 0)
+      return static_cast<LPFN_WSARECVMSG>(nullptr);
+    return found;
+  }();
+  return function;
+}
+}  // namespace detail
+
 // One datagram; a datagram longer than capacity fails with kErrMessageSize
-// (and is gone).
-inline int ReceiveDatagram(Handle handle, uint8_t* buffer, uint32_t capacity, Address* from) {
+// (and is gone). With local (after EnablePacketInfo), also the address the
+// datagram was sent to; INADDR_ANY when the system did not say.
+inline int ReceiveDatagram(Handle handle, uint8_t* buffer, uint32_t capacity, Address* from,
+                           in_addr* local = nullptr) {
+  if (detail::Injected(Call::ReceiveDatagram, static_cast<intptr_t>(handle))) return -1;
   if (!from) return ::recv(handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0);
   from->length = sizeof from->in;
-  return ::recvfrom(handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
-                    reinterpret_cast<sockaddr*>(&from->in), &from->length);
+  LPFN_WSARECVMSG receiveMessage = local ? detail::ReceiveMessageFunction(handle) : nullptr;
+  if (!receiveMessage) {
+    if (local) local->s_addr = htonl(INADDR_ANY);
+    return ::recvfrom(handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                      reinterpret_cast<sockaddr*>(&from->in), &from->length);
+  }
+  WSABUF data;
+  data.buf = reinterpret_cast<char*>(buffer);
+  data.len = capacity;
+  alignas(8) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
+  WSAMSG message = {};
+  message.name = reinterpret_cast<sockaddr*>(&from->in);
+  message.namelen = from->length;
+  message.lpBuffers = &data;
+  message.dwBufferCount = 1;
+  message.Control.buf = control;
+  message.Control.len = sizeof control;
+  DWORD received = 0;
+  if (receiveMessage(handle, &message, &received, nullptr, nullptr) != 0) return -1;
+  from->length = message.namelen;
+  local->s_addr = htonl(INADDR_ANY);
+  for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header; header = WSA_CMSG_NXTHDR(&message, header)) {
+    if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO)
+      *local = reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(header))->ipi_addr;
+  }
+  return static_cast<int>(received);
 }
 
 inline int Send(Handle handle, const uint8_t* bytes, uint32_t length) {
+  if (detail::Injected(Call::Send, static_cast<intptr_t>(handle))) return -1;
   return ::send(handle, reinterpret_cast<const char*>(bytes), static_cast<int>(length), 0);
 }
 
-inline int SendTo(Handle handle, const uint8_t* bytes, uint32_t length, const Address& to) {
-  return ::sendto(handle, reinterpret_cast<const char*>(bytes), static_cast<int>(length), 0,
-                  reinterpret_cast<const sockaddr*>(&to.in), to.length);
+// One datagram to to; from a local address of our choice when local is not
+// INADDR_ANY (the one a request was sent to, so that the answer comes back
+// from it).
+inline int SendTo(Handle handle, const uint8_t* bytes, uint32_t length, const Address& to,
+                  const in_addr* local = nullptr) {
+  if (!local || local->s_addr == htonl(INADDR_ANY))
+    return ::sendto(handle, reinterpret_cast<const char*>(bytes), static_cast<int>(length), 0,
+                    reinterpret_cast<const sockaddr*>(&to.in), to.length);
+  WSABUF data;
+  data.buf = reinterpret_cast<char*>(const_cast<uint8_t*>(bytes));
+  data.len = length;
+  alignas(8) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+  WSAMSG message = {};
+  message.name = reinterpret_cast<sockaddr*>(const_cast<sockaddr_in*>(&to.in));
+  message.namelen = to.length;
+  message.lpBuffers = &data;
+  message.dwBufferCount = 1;
+  message.Control.buf = control;
+  message.Control.len = sizeof control;
+  WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message);
+  header->cmsg_level = IPPROTO_IP;
+  header->cmsg_type = IP_PKTINFO;
+  header->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
+  IN_PKTINFO* info = reinterpret_cast<IN_PKTINFO*>(WSA_CMSG_DATA(header));
+  info->ipi_addr = *local;
+  info->ipi_ifindex = 0;
+  DWORD sent = 0;
+  if (::WSASendMsg(handle, &message, 0, &sent, nullptr, nullptr) != 0) return -1;
+  return static_cast<int>(sent);
 }
 
 namespace detail {
 inline int Select(Handle handle, bool read, bool write, bool except, uint32_t timeoutMs) {
+  if (Injected(Call::Wait, static_cast<intptr_t>(handle))) return -1;
   fd_set readSet;
   fd_set writeSet;
   fd_set exceptSet;
@@ -162,6 +303,10 @@ constexpr Handle kInvalid = -1;
 constexpr int kErrWouldBlock = EWOULDBLOCK;
 constexpr int kErrTimedOut = ETIMEDOUT;
 constexpr int kErrMessageSize = EMSGSIZE;
+constexpr int kErrConnReset = ECONNRESET;
+constexpr int kErrNetReset = ENETRESET;
+constexpr int kErrConnRefused = ECONNREFUSED;
+constexpr int kErrNoDescriptors = EMFILE;
 
 inline bool NetworkStart() { return true; }
 inline void NetworkStop() {}
@@ -186,6 +331,34 @@ inline bool SetNoDelay(Handle handle) {
 // long as nobody asks for SO_REUSEADDR, which the transports never do.
 inline bool SetExclusiveAddress(Handle) { return true; }
 
+// Keep-alive probes on a connection: the first after idleMs without
+// traffic, then every intervalMs; after ten unanswered probes the
+// connection fails (as on Windows).
+inline bool SetKeepAlive(Handle handle, uint32_t idleMs, uint32_t intervalMs) {
+  int on = 1;
+  int idle = static_cast<int>(idleMs < 1000 ? 1 : idleMs / 1000);
+  int interval = static_cast<int>(intervalMs < 1000 ? 1 : intervalMs / 1000);
+  int count = 10;
+  return ::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+         ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 &&
+         ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+         ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0;
+}
+
+// Closing sends a reset instead of a FIN and leaves no TIME_WAIT behind
+// that holds the port.
+inline bool SetAbortiveClose(Handle handle) {
+  linger value = {};
+  value.l_onoff = 1;
+  value.l_linger = 0;
+  return ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0;
+}
+
+inline bool EnablePacketInfo(Handle handle) {
+  int on = 1;
+  return ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+}
+
 inline int PendingError(Handle handle) {
   int error = 0;
   socklen_t length = sizeof error;
@@ -202,7 +375,10 @@ inline int Bind(Handle handle, const sockaddr_in& address) {
   return ::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 inline int Listen(Handle handle, int backlog) { return ::listen(handle, backlog); }
-inline Handle Accept(Handle handle) { return ::accept4(handle, nullptr, nullptr, SOCK_CLOEXEC); }
+inline Handle Accept(Handle handle) {
+  if (detail::Injected(Call::Accept, handle)) return kInvalid;
+  return ::accept4(handle, nullptr, nullptr, SOCK_CLOEXEC);
+}
 
 inline int BoundPort(Handle handle) {
   sockaddr_in address = {};
@@ -212,37 +388,85 @@ inline int BoundPort(Handle handle) {
 }
 
 inline int Receive(Handle handle, uint8_t* buffer, uint32_t capacity) {
+  if (detail::Injected(Call::Receive, handle)) return -1;
   return static_cast<int>(::recv(handle, buffer, capacity, 0));
 }
 
 // MSG_TRUNC makes the kernel report the datagram's real length, so a
-// datagram that did not fit fails as it does on Winsock.
-inline int ReceiveDatagram(Handle handle, uint8_t* buffer, uint32_t capacity, Address* from) {
-  socklen_t length = sizeof from->in;
-  ssize_t received = from ? ::recvfrom(handle, buffer, capacity, MSG_TRUNC,
-                                       reinterpret_cast<sockaddr*>(&from->in), &length)
-                          : ::recv(handle, buffer, capacity, MSG_TRUNC);
-  if (from) from->length = static_cast<int>(length);
-  if (received > static_cast<ssize_t>(capacity)) {
+// datagram that did not fit fails as it does on Winsock. With local (after
+// EnablePacketInfo), also the address the datagram was sent to; INADDR_ANY
+// when the system did not say.
+inline int ReceiveDatagram(Handle handle, uint8_t* buffer, uint32_t capacity, Address* from,
+                           in_addr* local = nullptr) {
+  if (detail::Injected(Call::ReceiveDatagram, handle)) return -1;
+  if (!from) {
+    ssize_t received = ::recv(handle, buffer, capacity, MSG_TRUNC);
+    if (received > static_cast<ssize_t>(capacity)) {
+      errno = EMSGSIZE;
+      return -1;
+    }
+    return static_cast<int>(received);
+  }
+  iovec data = {buffer, capacity};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  msghdr message = {};
+  message.msg_name = &from->in;
+  message.msg_namelen = sizeof from->in;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = local ? control : nullptr;
+  message.msg_controllen = local ? sizeof control : 0;
+  ssize_t received = ::recvmsg(handle, &message, 0);
+  from->length = static_cast<int>(message.msg_namelen);
+  if (received < 0) return -1;
+  if (message.msg_flags & MSG_TRUNC) {
     errno = EMSGSIZE;
     return -1;
+  }
+  if (local) {
+    local->s_addr = htonl(INADDR_ANY);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+      if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO)
+        *local = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(header))->ipi_addr;
+    }
   }
   return static_cast<int>(received);
 }
 
 // A peer that has gone must give an error, not SIGPIPE.
 inline int Send(Handle handle, const uint8_t* bytes, uint32_t length) {
+  if (detail::Injected(Call::Send, handle)) return -1;
   return static_cast<int>(::send(handle, bytes, length, MSG_NOSIGNAL));
 }
 
-inline int SendTo(Handle handle, const uint8_t* bytes, uint32_t length, const Address& to) {
-  return static_cast<int>(::sendto(handle, bytes, length, MSG_NOSIGNAL,
-                                   reinterpret_cast<const sockaddr*>(&to.in),
-                                   static_cast<socklen_t>(to.length)));
+// One datagram to to; from a local address of our choice when local is not
+// INADDR_ANY (the one a request was sent to, so that the answer comes back
+// from it).
+inline int SendTo(Handle handle, const uint8_t* bytes, uint32_t length, const Address& to,
+                  const in_addr* local = nullptr) {
+  iovec data = {const_cast<uint8_t*>(bytes), length};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  msghdr message = {};
+  message.msg_name = const_cast<sockaddr_in*>(&to.in);
+  message.msg_namelen = static_cast<socklen_t>(to.length);
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  if (local && local->s_addr != htonl(INADDR_ANY)) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo* info = reinterpret_cast<in_pktinfo*>(CMSG_DATA(header));
+    info->ipi_spec_dst = *local;
+  }
+  return static_cast<int>(::sendmsg(handle, &message, MSG_NOSIGNAL));
 }
 
 namespace detail {
 inline int Poll(Handle handle, short events, uint32_t timeoutMs) {
+  if (Injected(Call::Wait, handle)) return -1;
   pollfd entry = {};
   entry.fd = handle;
   entry.events = events;
@@ -265,6 +489,13 @@ inline int WaitConnected(Handle handle, uint32_t timeoutMs) {
 }
 
 #endif
+
+// What a datagram socket reports when an earlier datagram of ours met a
+// closed port (an ICMP "port unreachable"): nothing to read, the peer has
+// simply gone.
+inline bool PeerUnreachable(int error) {
+  return error == kErrConnReset || error == kErrNetReset || error == kErrConnRefused;
+}
 
 // Resolves a dotted IPv4 address (or host name) and a port for one socket
 // type. Returns null when it cannot; release the list with FreeResolved.

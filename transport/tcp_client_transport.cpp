@@ -3,11 +3,10 @@
 #include "common/deadline.h"
 #include "transport/stream_pending.h"
 
-TcpClientTransport::TcpClientTransport(const char* host, uint16_t port, uint32_t connectTimeoutMs)
-    : port_(port), connectTimeoutMs_(connectTimeoutMs) {
-  uint32_t i = 0;
-  for (; host && host[i] && i < sizeof host_ - 1; ++i) host_[i] = host[i];
-  host_[i] = '\0';
+TcpClientTransport::TcpClientTransport(const char* host, uint16_t port, uint32_t connectTimeoutMs,
+                                       LateAnswers lateAnswers)
+    : port_(port), connectTimeoutMs_(connectTimeoutMs), lateAnswers_(lateAnswers) {
+  CopyBoundedText(host_, sizeof host_, host);
 }
 
 TcpClientTransport::~TcpClientTransport() { Close(); }
@@ -74,7 +73,10 @@ int32_t TcpClientTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t ti
   uint32_t deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     int32_t ready = WaitSliced(socket_, NetWait::Readable, deadline);
-    if (ready == 0) gaveUpWaiting_ = true;
+    if (ready == 0) {
+      gaveUpWaiting_ = true;
+      if (lateAnswers_ == LateAnswers::Ambiguous) Close();
+    }
     if (ready == 0 || ready == TransportCancelled) return ready;
     if (ready < 0) break;
     int received = sock::Receive(socket_, pending_, sizeof pending_);
@@ -85,7 +87,9 @@ int32_t TcpClientTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t ti
     }
     if (received == 0) break;  // the server closed the connection
     int error = sock::LastError();
-    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+    // Only would-block means "try again"; a time-out error is a connection
+    // that died after its retransmissions and stays readable for ever.
+    if (error != sock::kErrWouldBlock) break;
   }
   Close();
   return TransportIoError;
@@ -100,7 +104,7 @@ int32_t TcpClientTransport::Write(const uint8_t* bytes, uint32_t length, uint32_
     int sent = sock::Send(socket_, bytes, length);
     if (sent >= 0) return sent;
     int error = sock::LastError();
-    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+    if (error != sock::kErrWouldBlock) break;  // a time-out error too: the connection died
     int32_t ready = WaitSliced(socket_, NetWait::Writable, deadline);
     if (ready == 0 || ready == TransportCancelled) return ready;
     if (ready < 0) break;

@@ -4,9 +4,7 @@
 #include "transport/stream_pending.h"
 
 TcpServerTransport::TcpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
-  uint32_t i = 0;
-  for (; bindAddress && bindAddress[i] && i < sizeof bindAddress_ - 1; ++i) bindAddress_[i] = bindAddress[i];
-  bindAddress_[i] = '\0';
+  CopyBoundedText(bindAddress_, sizeof bindAddress_, bindAddress);
 }
 
 TcpServerTransport::~TcpServerTransport() { Close(); }
@@ -58,6 +56,13 @@ void TcpServerTransport::DropClient() {
 
 void TcpServerTransport::Close() {
   SetStop();
+  // A reset instead of a FIN: the closing connection would otherwise hold
+  // the port, and Windows refuses to listen on it again until it is gone.
+  if (client_ != sock::kInvalid) {
+    sock::SetAbortiveClose(client_);
+    sock::Destroy(client_);
+    client_ = sock::kInvalid;
+  }
   DropClient();
   if (listener_ != sock::kInvalid) {
     sock::Destroy(listener_);
@@ -72,26 +77,44 @@ int32_t TcpServerTransport::BoundPort() const {
 }
 
 int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
-  int32_t ready = WaitSliced(listener_, NetWait::Readable, deadline);
-  if (ready <= 0) return ready;
-  DropClient();
-  sock::Handle handle = sock::Accept(listener_);
-  if (handle == sock::kInvalid) return TransportIoError;
-  if (!sock::SetNonBlocking(handle) || !sock::SetNoDelay(handle)) {
-    sock::Destroy(handle);
-    return TransportIoError;
+  for (;;) {
+    int32_t ready = WaitSliced(listener_, NetWait::Readable, deadline);
+    if (ready <= 0) return ready;
+    DropClient();
+    sock::Handle handle = sock::Accept(listener_);
+    if (handle == sock::kInvalid) {
+      // A queued peer that reset before we took it, or one that another
+      // wake-up took: no connection yet.
+      int error = sock::LastError();
+      if (error == sock::kErrConnReset || error == sock::kErrWouldBlock) continue;
+      return TransportIoError;
+    }
+    if (!sock::SetNonBlocking(handle) || !sock::SetNoDelay(handle)) {
+      sock::Destroy(handle);
+      return TransportIoError;
+    }
+    // The client is only ever sent answers, so without probes a master that
+    // lost power or cable would hold the one connection for good. A stack
+    // that refuses the probe times still serves the master.
+    sock::SetKeepAlive(handle, kKeepAliveIdleMs, kKeepAliveIntervalMs);
+    client_ = handle;
+    clientConnected_ = true;
+    return 1;
   }
-  client_ = handle;
-  clientConnected_ = true;
-  return 1;
 }
 
 int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
   if (!listening_ && Open() == 0) return TransportIoError;
-  uint32_t start = plat::Tick();
-  uint32_t deadline = start + timeoutMs;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
   if (!clientConnected_) {
     int32_t accepted = AcceptClient(deadline);
+    if (accepted == TransportIoError) {
+      // A failure that repeats at once (no descriptors left, a failing
+      // select) must not make the serving loop spin: the rest of the time
+      // passes on the stop event.
+      if (plat::EventWait(StopEvent(), RemainingMs(deadline))) return TransportCancelled;
+      return TransportIoError;
+    }
     if (accepted <= 0) return accepted;
     // The data wait gets what the connection wait left, at least 1 ms.
     if (DeadlinePassed(deadline)) deadline = DeadlineAfter(1);
@@ -111,7 +134,9 @@ int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t ti
     }
     if (received == 0) break;  // the client closed its connection
     int error = sock::LastError();
-    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+    // Only would-block means "try again"; a time-out error is a connection
+    // that died after its retransmissions and stays readable for ever.
+    if (error != sock::kErrWouldBlock) break;
   }
   DropClient();
   return TransportIoError;
@@ -125,7 +150,7 @@ int32_t TcpServerTransport::Write(const uint8_t* bytes, uint32_t length, uint32_
     int sent = sock::Send(client_, bytes, length);
     if (sent >= 0) return sent;
     int error = sock::LastError();
-    if (error != sock::kErrWouldBlock && error != sock::kErrTimedOut) break;
+    if (error != sock::kErrWouldBlock) break;  // a time-out error too: the connection died
     int32_t ready = WaitSliced(client_, NetWait::Writable, deadline);
     if (ready == 0 || ready == TransportCancelled) return ready;
     if (ready < 0) break;

@@ -9,6 +9,12 @@
 
 #include "transport/net_transport.h"
 
+// Keep-alive on the accepted connection: a peer that has gone silently is
+// probed after 10 s without traffic, then every second, and dropped after
+// ten unanswered probes, about 20 s in all.
+constexpr uint32_t kKeepAliveIdleMs = 10000;
+constexpr uint32_t kKeepAliveIntervalMs = 1000;
+
 class TcpServerTransport final : public NetTransport {
  public:
   // bindAddress: dotted IPv4 text, empty or null for every interface.

@@ -3,9 +3,7 @@
 #include "common/deadline.h"
 
 UdpClientTransport::UdpClientTransport(const char* host, uint16_t port) : port_(port) {
-  uint32_t i = 0;
-  for (; host && host[i] && i < sizeof host_ - 1; ++i) host_[i] = host[i];
-  host_[i] = '\0';
+  CopyBoundedText(host_, sizeof host_, host);
 }
 
 UdpClientTransport::~UdpClientTransport() { Close(); }
@@ -93,7 +91,10 @@ int32_t DrainDatagrams(sock::Handle handle) {
     if (received >= 0) continue;
     int error = sock::LastError();
     if (error == sock::kErrWouldBlock) return 1;
-    if (error != sock::kErrMessageSize) return 0;
+    // An earlier datagram met a closed port: that is news about the past,
+    // not a fault of this socket.
+    if (error == sock::kErrMessageSize || sock::PeerUnreachable(error)) continue;
+    return 0;
   }
   return 1;
 }

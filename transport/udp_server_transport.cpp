@@ -5,9 +5,7 @@
 #include "transport/udp_client_transport.h"
 
 UdpServerTransport::UdpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
-  uint32_t i = 0;
-  for (; bindAddress && bindAddress[i] && i < sizeof bindAddress_ - 1; ++i) bindAddress_[i] = bindAddress[i];
-  bindAddress_[i] = '\0';
+  CopyBoundedText(bindAddress_, sizeof bindAddress_, bindAddress);
 }
 
 UdpServerTransport::~UdpServerTransport() { Close(); }
@@ -18,6 +16,10 @@ int32_t UdpServerTransport::Open() {
     socket_ = sock::Create(SOCK_DGRAM, IPPROTO_UDP);
     if (socket_ != sock::kInvalid && sock::SetExclusiveAddress(socket_) &&
         BindIpv4(socket_, bindAddress_, port_) == 0 && sock::SetNonBlocking(socket_)) {
+      // Bound to every interface, the answer must leave from the address the
+      // request was sent to, or a connected master drops it; without packet
+      // information the route chooses.
+      packetInfo_ = sock::EnablePacketInfo(socket_);
       ResetStop();
       open_ = true;
       return 1;
@@ -48,7 +50,8 @@ int32_t UdpServerTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32
   for (;;) {
     int32_t ready = WaitSliced(socket_, NetWait::Readable, deadline);
     if (ready <= 0) return ready;
-    int received = sock::ReceiveDatagram(socket_, buffer, capacity, &replyPeer_);
+    int received = sock::ReceiveDatagram(socket_, buffer, capacity, &replyPeer_,
+                                         packetInfo_ ? &replyFrom_ : nullptr);
     if (received > 0) {
       replyPending_ = true;
       return received;
@@ -56,7 +59,9 @@ int32_t UdpServerTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32
     replyPending_ = false;
     if (received == 0) return TransportInvalidFrame;
     int error = sock::LastError();
-    if (error == sock::kErrWouldBlock) continue;
+    // A reply of ours met a closed port (an ICMP "port unreachable"): that
+    // master has simply gone, nothing to read.
+    if (error == sock::kErrWouldBlock || sock::PeerUnreachable(error)) continue;
     if (error == sock::kErrMessageSize) return TransportFrameTooLarge;
     return TransportIoError;
   }
@@ -67,7 +72,7 @@ int32_t UdpServerTransport::Write(const uint8_t* bytes, uint32_t length, uint32_
   uint32_t deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     if (Stopping()) return TransportCancelled;
-    int sent = sock::SendTo(socket_, bytes, length, replyPeer_);
+    int sent = sock::SendTo(socket_, bytes, length, replyPeer_, packetInfo_ ? &replyFrom_ : nullptr);
     if (sent == static_cast<int>(length)) {
       replyPending_ = false;
       return sent;

@@ -35,5 +35,9 @@ class UdpServerTransport final : public NetTransport {
   sock::Handle socket_ = sock::kInvalid;
   bool open_ = false;
   sock::Address replyPeer_ = {};
+  // The local address the last datagram was sent to, where its answer
+  // leaves from (INADDR_ANY: let the route choose).
+  in_addr replyFrom_ = {};
+  bool packetInfo_ = false;
   bool replyPending_ = false;
 };

@@ -29,8 +29,9 @@ Framer* NetFramer(const Options& options, bool stream) {
 uint16_t Port(const Options& options) { return static_cast<uint16_t>(options.Number("port", 502)); }
 
 Transport* TcpClient(const Options& options) {
+  LateAnswers late = options.Text("framing", "mbap") == "rtu" ? LateAnswers::Ambiguous : LateAnswers::Recognised;
   return new TcpClientTransport(options.Text("host", "127.0.0.1").c_str(), Port(options),
-                                static_cast<uint32_t>(options.Number("connect-timeout-ms", 1500)));
+                                static_cast<uint32_t>(options.Number("connect-timeout-ms", 1500)), late);
 }
 Transport* TcpServer(const Options& options) {
   return new TcpServerTransport(options.Text("bind").c_str(), Port(options));

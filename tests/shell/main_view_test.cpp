@@ -129,7 +129,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
 
   RunOnAdd(scratch, shell, "on AddRequested send ShowRxText 1 0 RX: Timeout\n");
   ASSERT_TRUE(shows(rx, L"RX: Timeout"));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   uiauto::Picture error;
   ASSERT_TRUE(uiauto::WaitFor([&] { return ErrorPixels(error = uiauto::Capture(rx)) > 0; }, 5000))
       << "the RX line does not show the error colour";
@@ -145,7 +145,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   RunOnAdd(scratch, shell, "on AddRequested send ShowRxFrame 5 0\non AddRequested send ShowRxFrame 6 0\n");
   PostMessageW(rx, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
   PostMessageW(rx, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: 00 01 02 03 04 05"; }, 5000)) << ClipboardText().c_str();
 
   // The menu key over the TX line copies that line.
@@ -153,7 +153,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   GetWindowRect(tx, &txRect);
   SetCursorPos(txRect.left + 4, (txRect.top + txRect.bottom) / 2);
   PostMessageW(shell.main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(shell.main), -1);
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, 5000));
 }
 
@@ -169,13 +169,13 @@ TEST(MainView, TabRenameEditor) {
     RECT item = RemoteRect(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(index), RECT{});
     PostMessageW(tabs, WM_RBUTTONDOWN, MK_RBUTTON, Centre(item));
     PostMessageW(tabs, WM_RBUTTONUP, 0, Centre(item));
-    uiauto::Settle(shell.main);
+    shell.Settle();
     HWND edit = nullptr;
     uiauto::WaitFor([&] { return (edit = FindWindowExW(tabs, nullptr, L"Edit", nullptr)) != nullptr; }, 5000);
     return std::make_pair(edit, item);
   };
   auto closed = [&] {
-    uiauto::Settle(shell.main);
+    shell.Settle();
     return uiauto::WaitFor([&] { return !FindWindowExW(tabs, nullptr, L"Edit", nullptr); }, 5000);
   };
 
@@ -232,14 +232,14 @@ TEST(MainView, TableEditingPaths) {
   RECT cell0 = CellRect(table, 1, 0);
   PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell0));
   PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell0));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_EQ(scratch.Log(L"script_a").find("event GetCellEditor"), std::string::npos);
   if (HWND stray = editControl()) uiauto::Key(stray, VK_ESCAPE);
 
   RECT cell1 = CellRect(table, 2, 1);
   PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell1));
   PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell1));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   HWND edit = nullptr;
   ASSERT_TRUE(uiauto::WaitFor([&] { return (edit = editControl()) != nullptr; }, 5000));
   std::string log = scratch.Log(L"script_a");
@@ -266,7 +266,7 @@ TEST(MainView, TableEditingPaths) {
   uiauto::Type(edit, L"f");
   PostMessageW(edit, WM_KEYDOWN, VK_RIGHT, 1);
   uiauto::Type(edit, L"0");
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Text(edit) == L"0x1FA0"; }, 5000));
   uiauto::Key(edit, VK_RETURN);
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "event EndCellEdit arg=65538 key=102 text=0x1FA0"));
@@ -274,7 +274,7 @@ TEST(MainView, TableEditingPaths) {
 
   // The list view's own label edit of column 0: unfiltered, bit 16 clear.
   PostMessageW(table, LVM_EDITLABELW, 3, 0);
-  uiauto::Settle(shell.main);
+  shell.Settle();
   ASSERT_TRUE(uiauto::WaitFor([&] { return (edit = editControl()) != nullptr; }, 5000));
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "event BeginCellEdit arg=3 key=102 text=~"));
   PostMessageW(edit, EM_SETSEL, 0, -1);

@@ -37,6 +37,10 @@ void ExpectEnables(const Shell& shell, const Enables& expected, const char* wher
 
 std::vector<std::wstring> Tabs(const Shell& shell) { return uiauto::TabTitles(shell.Item(IDC_TABS)); }
 
+// The window's size at start-up in the prefix's own DPI (96), kept by the
+// first case for the 144-DPI case.
+SIZE g_initialAt96 = {0, 0};
+
 // State 0 at start-up, the screenshot, the start-up time, a setup dialog
 // that cannot be created, a cancelled setup, maximize and restore, the
 // minimum size, and a synthetic DPI change.
@@ -63,7 +67,7 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Begin with the connection setup.");
 
   // Let the first paint finish, then keep what the screen shows.
-  uiauto::Settle(shell.main);
+  shell.Settle();
   Sleep(300);
   uiauto::Picture picture = uiauto::Capture(shell.main);
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
@@ -81,27 +85,12 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
   ExpectEnables(shell, {true, false, false, false, false, false}, "after cancel");
 
-  // Maximize hides the size grip, restore shows it.
-  HWND grip = GetDlgItem(shell.main, 0xE81E);
-  ASSERT_NE(grip, nullptr);
-  EXPECT_TRUE(uiauto::Visible(grip));
-  PostMessageW(shell.main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
-  EXPECT_TRUE(uiauto::WaitFor([&] { return !uiauto::Visible(grip); }));
-  PostMessageW(shell.main, WM_SYSCOMMAND, SC_RESTORE, 0);
-  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(grip); }));
-
-  // The window cannot be made smaller than its initial size.
-  RECT initial{};
-  GetWindowRect(shell.main, &initial);
-  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  RECT shrunk{};
-  GetWindowRect(shell.main, &shrunk);
-  EXPECT_EQ(shrunk.right - shrunk.left, initial.right - initial.left);
-  EXPECT_EQ(shrunk.bottom - shrunk.top, initial.bottom - initial.top);
-
   // A DPI change moves the window to the suggested rectangle and lays the
   // controls out at the new scale: the Connect button's right margin grows
   // by half.
+  RECT initial{};
+  GetWindowRect(shell.main, &initial);
+  g_initialAt96 = {initial.right - initial.left, initial.bottom - initial.top};
   RECT client{}, button{};
   GetClientRect(shell.main, &client);
   GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
@@ -114,17 +103,84 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   ASSERT_TRUE(remote.Valid());
   remote.Write(0, &suggested, sizeof(suggested));
   PostMessageW(shell.main, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(remote.Address()));
-  uiauto::Settle(shell.main);
+  // The size arrives through the X server: wait for it.
   RECT moved{};
-  GetWindowRect(shell.main, &moved);
-  EXPECT_EQ(moved.right - moved.left, suggested.right - suggested.left);
-  EXPECT_EQ(moved.bottom - moved.top, suggested.bottom - suggested.top);
+  EXPECT_TRUE(uiauto::WaitFor([&] {
+    GetWindowRect(shell.main, &moved);
+    return moved.right - moved.left == suggested.right - suggested.left &&
+           moved.bottom - moved.top == suggested.bottom - suggested.top;
+  }, 5000)) << moved.right - moved.left << " x " << moved.bottom - moved.top;
+  shell.Settle();
   GetClientRect(shell.main, &client);
   GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
   corner = {button.right, button.bottom};
   ScreenToClient(shell.main, &corner);
   EXPECT_NEAR(client.right - corner.x, margin96 * 3 / 2, 1);
 
+  // At 144 DPI the window cannot be made smaller than 1.5 times its
+  // initial size.
+  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT shrunk{};
+  GetWindowRect(shell.main, &shrunk);
+  EXPECT_EQ(shrunk.right - shrunk.left, MulDiv(initial.right - initial.left, 144, 96));
+  EXPECT_EQ(shrunk.bottom - shrunk.top, MulDiv(initial.bottom - initial.top, 144, 96));
+
+  // Maximize hides the size grip, restore shows it.
+  HWND grip = GetDlgItem(shell.main, 0xE81E);
+  ASSERT_NE(grip, nullptr);
+  EXPECT_TRUE(uiauto::Visible(grip));
+  PostMessageW(shell.main, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return !uiauto::Visible(grip); }));
+  PostMessageW(shell.main, WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(grip); }));
+
+  PostMessageW(shell.main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(shell.app.WaitExit(), 0u);
+}
+
+// A prefix whose display runs at 144 DPI: the program reads LogPixels when
+// it starts, so the value is set for that start only and restored at once
+// (CTest runs this program alone). The window starts 1.5 times its 96-DPI
+// size and cannot be made smaller than that. This thread is made
+// per-monitor aware so that it reads the window's real pixels.
+TEST(MainWindow, MinimumSizeAt144Dpi) {
+  Scratch scratch({});
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD previous = 0, size = sizeof(previous), type = 0;
+  const bool hadValue = RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous), &size) ==
+                        ERROR_SUCCESS;
+  const DWORD dpi = 144;
+  RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+  Shell shell;
+  shell.Start(scratch);
+  if (hadValue) {
+    RegSetValueExW(key, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&previous), sizeof(previous));
+  } else {
+    RegDeleteValueW(key, L"LogPixels");
+  }
+  RegCloseKey(key);
+  ASSERT_NE(shell.main, nullptr);
+  DPI_AWARENESS_CONTEXT old = SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  RECT initial{};
+  GetWindowRect(shell.main, &initial);
+  printf("window at 96 DPI %ld x %ld, at 144 DPI %ld x %ld\n", g_initialAt96.cx, g_initialAt96.cy,
+         initial.right - initial.left, initial.bottom - initial.top);
+  if (g_initialAt96.cx > 0) {
+    // The template scales with its font, whose metrics do not scale exactly
+    // (Wine substitutes Segoe UI): about 1.5 times, not to the pixel.
+    EXPECT_GT((initial.right - initial.left) * 10, g_initialAt96.cx * 14);
+    EXPECT_GT((initial.bottom - initial.top) * 10, g_initialAt96.cy * 14);
+  }
+  SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT shrunk{};
+  GetWindowRect(shell.main, &shrunk);
+  // The minimum is kept in 96-DPI units: one pixel of rounding.
+  EXPECT_NEAR(shrunk.right - shrunk.left, initial.right - initial.left, 1);
+  EXPECT_NEAR(shrunk.bottom - shrunk.top, initial.bottom - initial.top, 1);
+  SetThreadDpiAwarenessContext(old);
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
   EXPECT_EQ(shell.app.WaitExit(), 0u);
 }
@@ -167,6 +223,10 @@ TEST(MainWindow, PluginDrivesTheView) {
                  "on attach send SetLabel 0 0 B label\n"
                  "on attach send EnableAddRemove 1 0\n"
                  "on attach send AddChoice 4 0 Only\n"
+                 "on attach send SetFieldFormat 3 40 7 0 0 0 0\n"
+                 "on attach send SetFieldText 3 0 abc\n"
+                 "on attach send SetTableShape 0 2\n"
+                 "on attach send FitColumns 0 0\n"
                  "on AddRequested threadpost SetLabel 1 0 From thread\n"
                  "on ChoiceSelected send ShowError 0 0 Boom|Failure\n");
   Shell shell;
@@ -174,7 +234,7 @@ TEST(MainWindow, PluginDrivesTheView) {
 
   shell.Setup(scratch, "0");
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   const std::string log = scratch.Log(L"script_a");
   EXPECT_EQ(log.find("applySettings\nattach"), 0u) << log;
   ExpectEnables(shell, {true, true, true, true, true, true}, "attached");
@@ -280,14 +340,19 @@ TEST(MainWindow, PluginDrivesTheView) {
   scratch.Answer("1");
   uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_TRUE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(shell.Text(IDC_FIELD_LABEL_0), L"B label");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_b");
   EXPECT_EQ(uiauto::TabCount(shell.Item(IDC_TABS)), 0);
   EXPECT_EQ(uiauto::ChoiceCount(choices), 1);
   EXPECT_EQ(uiauto::ListRowCount(table), 0);
-  EXPECT_EQ(uiauto::ListColumnCount(table), 0);
+  // The reset's empty shape re-armed FitColumns: the new columns are fitted,
+  // not left at 100 pixels.
+  EXPECT_EQ(uiauto::ListColumnCount(table), 2);
+  EXPECT_GT(uiauto::ListColumnWidth(table, 0), 100);
+  // A mode outside 1 to 4 takes the earlier plug-in's format off the field.
+  EXPECT_EQ(shell.Text(IDC_FIELD_3), L"abc");
   EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_FIELD_1))) << "activation shows every field again";
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   ExpectEnables(shell, {true, true, true, true, true, false}, "second plug-in");
@@ -337,7 +402,7 @@ TEST(MainWindow, SmallOperationTables) {
   shell.Click(IDC_CONNECT_BUTTON);
   shell.Click(IDC_CONNECT_BUTTON);
   uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
-  uiauto::Settle(shell.main);
+  shell.Settle();
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(scratch.Log(L"script_64"),
             "applySettings\nattach size=32 version=11\n"

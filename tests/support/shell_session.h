@@ -30,20 +30,21 @@ class Scratch {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     static int counter = 0;
+    // Process ids come back under Wine: the tick count keeps runs apart.
     folder_ = std::wstring(temp) + L"velmora_main_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(++counter) + L"\\";
+              std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(++counter) + L"\\";
     CreateDirectoryW(folder_.c_str(), nullptr);
     CreateDirectoryW((folder_ + L"plugins").c_str(), nullptr);
     CopyFileW((ExeFolder() + L"..\\dist\\velmora.exe").c_str(), Exe().c_str(), FALSE);
     for (const std::wstring& name : plugins) {
-      // A folder left by an earlier run under the same process number keeps
-      // its logs: they start empty here.
-      DeleteFileW((folder_ + L"plugins\\" + name + L".log").c_str());
-      DeleteFileW((folder_ + L"plugins\\" + name + L".script").c_str());
       CopyFileW((ExeFolder() + L"test_plugins\\" + name + L".dll").c_str(), (folder_ + L"plugins\\" + name + L".dll").c_str(),
                 FALSE);
     }
   }
+  ~Scratch() { Remove(folder_); }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
   std::wstring Exe() const { return folder_ + L"velmora.exe"; }
   std::wstring Folder() const { return folder_; }
   std::wstring SetupFile() const { return folder_ + L"setup.txt"; }
@@ -80,6 +81,24 @@ class Scratch {
   }
 
  private:
+  static void Remove(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          Remove(folder + name + L"\\");
+        } else {
+          DeleteFileW((folder + name).c_str());
+        }
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+
   std::wstring folder_;
 };
 
@@ -97,12 +116,14 @@ struct Shell {
   void Setup(const Scratch& scratch, const std::string& answer) {
     scratch.Answer(answer);
     uiauto::Click(Item(IDC_SETUP_BUTTON));
-    uiauto::Settle(main);
+    Settle();
   }
   void Click(int id) {
     uiauto::Click(Item(id));
-    uiauto::Settle(main);
+    Settle();
   }
+  // Every input posted so far has been handled.
+  void Settle() const { ASSERT_TRUE(uiauto::Settle(Item(IDC_DOCUMENT))); }
   std::wstring Text(int id) const { return uiauto::Text(Item(id)); }
 };
 

@@ -170,11 +170,23 @@ inline void LeaveField(HWND edit) { PostMessageW(edit, WM_KILLFOCUS, 0, 0); }
 // notifications in the owner's process.
 inline void SelectTab(HWND tabs, int index) { PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(index), 0); }
 
-// Waits until every message posted so far to window's thread has been
-// handled: a sent message is handled only after the posted ones before it.
-inline bool Settle(HWND window, DWORD timeoutMs = kDefaultTimeoutMs) {
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+// Waits until every message posted so far to the target thread has been
+// handled. A sent message would not do: a thread handles sent messages
+// before posted ones. So a marker is posted behind them: the modify flag of
+// an edit control of that thread whose flag means nothing to the program
+// (such as a read-only box), read back until it is set, then cleared.
+inline bool Settle(HWND markerEdit, DWORD timeoutMs = kDefaultTimeoutMs) {
+  DWORD_PTR flag = 0;
+  SendMessageTimeoutW(markerEdit, EM_SETMODIFY, FALSE, 0, SMTO_NORMAL, timeoutMs, &flag);
+  if (!PostMessageW(markerEdit, EM_SETMODIFY, TRUE, 0)) return false;
+  bool done = WaitFor(
+      [&] {
+        flag = 0;
+        return SendMessageTimeoutW(markerEdit, EM_GETMODIFY, 0, 0, SMTO_NORMAL, timeoutMs, &flag) && flag != 0;
+      },
+      timeoutMs);
+  SendMessageTimeoutW(markerEdit, EM_SETMODIFY, FALSE, 0, SMTO_NORMAL, timeoutMs, &flag);
+  return done;
 }
 
 // --- reading back -----------------------------------------------------------
@@ -245,21 +257,33 @@ class RemoteBuffer {
 inline int TabCount(HWND tabs) { return SendInt(tabs, TCM_GETITEMCOUNT); }
 inline int TabSelected(HWND tabs) { return SendInt(tabs, TCM_GETCURSEL); }
 
-inline std::wstring TabTitle(HWND tabs, int index) {
-  constexpr int kUnits = 256;
-  RemoteBuffer remote(tabs, sizeof(TCITEMW) + kUnits * sizeof(wchar_t));
+// Sends a message whose record (item, with its pszText and cchTextMax) and
+// text buffer must live in the target's memory; the text the target wrote,
+// or "<no answer>" when the message returned 0 and requireResult is set.
+// The buffer is first filled with '#', so a text the target left untouched
+// shows.
+template <typename Item>
+std::wstring RemoteItemText(HWND window, UINT message, WPARAM wParam, Item item, bool requireResult) {
+  constexpr int kUnits = 512;
+  RemoteBuffer remote(window, sizeof(Item) + kUnits * sizeof(wchar_t));
   if (!remote.Valid()) return L"<no memory>";
-  TCITEMW item{};
-  item.mask = TCIF_TEXT;
-  item.pszText = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(TCITEMW));
+  item.pszText = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(Item));
   item.cchTextMax = kUnits;
   remote.Write(0, &item, sizeof(item));
-  if (!SendInt(tabs, TCM_GETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote.Address()))) {
-    return L"<no tab>";
+  std::vector<wchar_t> text(kUnits + 1, L'#');
+  remote.Write(sizeof(Item), text.data(), kUnits * sizeof(wchar_t));
+  if (!SendInt(window, message, wParam, reinterpret_cast<LPARAM>(remote.Address())) && requireResult) {
+    return L"<no answer>";
   }
-  wchar_t text[kUnits] = {};
-  remote.Read(sizeof(TCITEMW), text, sizeof(text) - sizeof(wchar_t));
-  return text;
+  remote.Read(sizeof(Item), text.data(), kUnits * sizeof(wchar_t));
+  text[kUnits] = L'\0';
+  return std::wstring(text.data());
+}
+
+inline std::wstring TabTitle(HWND tabs, int index) {
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  return RemoteItemText(tabs, TCM_GETITEMW, static_cast<WPARAM>(index), item, true);
 }
 
 inline std::vector<std::wstring> TabTitles(HWND tabs) {
@@ -279,22 +303,9 @@ inline int ListColumnWidth(HWND list, int column) { return SendInt(list, LVM_GET
 // The text a list view shows in a cell (an owner-data list view asks its
 // owner, so this proves what the owner answers).
 inline std::wstring CellText(HWND list, int row, int column) {
-  constexpr int kUnits = 512;
-  RemoteBuffer remote(list, sizeof(LVITEMW) + kUnits * sizeof(wchar_t));
-  if (!remote.Valid()) return L"<no memory>";
   LVITEMW item{};
   item.iSubItem = column;
-  item.pszText = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(LVITEMW));
-  item.cchTextMax = kUnits;
-  remote.Write(0, &item, sizeof(item));
-  // Fill the target buffer with a marker, so an untouched buffer shows.
-  std::vector<wchar_t> marker(kUnits, L'#');
-  remote.Write(sizeof(LVITEMW), marker.data(), marker.size() * sizeof(wchar_t));
-  const int length = SendInt(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.Address()));
-  std::vector<wchar_t> text(kUnits + 1, L'\0');
-  remote.Read(sizeof(LVITEMW), text.data(), kUnits * sizeof(wchar_t));
-  (void)length;
-  return std::wstring(text.data());
+  return RemoteItemText(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), item, false);
 }
 
 // --- message boxes -----------------------------------------------------------

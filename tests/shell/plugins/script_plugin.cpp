@@ -17,6 +17,8 @@
 //   connection TEXT           getConnectionLine writes TEXT
 //   tip TEXT                  getTip writes TEXT
 //   nexttip TEXT              getNextTip writes TEXT followed by a counter
+//   page TEXT                 createSettingsPage makes a child static window
+//                             (control id 1001) showing TEXT; absent: null
 //   on TRIGGER HOW KIND INDEX VALUE [TEXT]
 //                             when TRIGGER happens, build a HostCommand of KIND
 //                             (its name, such as AddTab) and give it to the
@@ -256,9 +258,13 @@ void Detach(void*) {
   g_link = nullptr;
 }
 
-PluginWindow CreateSettingsPage(void*, PluginWindow) {
+PluginWindow CreateSettingsPage(void*, PluginWindow parent) {
   Log("createSettingsPage");
-  return nullptr;
+  std::string text;
+  if (!Setting("page", text)) return nullptr;
+  std::u16string title = Utf16(text);
+  return CreateWindowExW(0, L"STATIC", reinterpret_cast<const wchar_t*>(title.c_str()), WS_CHILD | WS_VISIBLE, 0, 0, 200,
+                         100, parent, reinterpret_cast<HMENU>(static_cast<intptr_t>(1001)), nullptr, nullptr);
 }
 
 int32_t ApplySettings(void*) {

@@ -23,11 +23,6 @@
 
 namespace {
 
-class NetworkEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
-  void TearDown() override { sock::NetworkStop(); }
-};
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
 
 struct Combination {
@@ -110,7 +105,9 @@ class Server {
 class Client {
  public:
   Client(const Combination& c, uint16_t port) {
-    if (c.tcp) transport_.reset(new TcpClientTransport("127.0.0.1", port, 1000));
+    if (c.tcp)
+      transport_.reset(new TcpClientTransport("127.0.0.1", port, 1000,
+                                              c.mbap ? LateAnswers::Recognised : LateAnswers::Ambiguous));
     else transport_.reset(new UdpClientTransport("127.0.0.1", port));
     framer_.reset(c.mbap ? static_cast<Framer*>(new MbapFramer()) : new RtuFramer(c.tcp));
     link_ = LinkCreate(transport_.get(), framer_.get(), kLinkRoleClient, nullptr, nullptr, nullptr);

@@ -23,12 +23,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
-// Winsock needs a start-up for the raw sockets of the tests themselves.
-class NetworkEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
-  void TearDown() override { sock::NetworkStop(); }
-};
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
 
 // A stop must end every wait within a few slices; Wine adds its own latency.

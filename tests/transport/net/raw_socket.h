@@ -2,6 +2,7 @@
 // Plain loopback sockets for the transport tests, through the same shim as
 // the transports: the other end of every exchange.
 
+#include <gtest/gtest.h>
 #include <stdint.h>
 
 #include <chrono>
@@ -9,6 +10,14 @@
 #include <vector>
 
 #include "transport/socket_shim.h"
+
+// Winsock needs a start-up for the raw sockets of the tests themselves;
+// each test program registers this once.
+class NetworkEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_TRUE(sock::NetworkStart()); }
+  void TearDown() override { sock::NetworkStop(); }
+};
 
 class RawSocket {
  public:

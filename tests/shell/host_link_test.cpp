@@ -1,0 +1,134 @@
+// The host link on a real message queue: what post copies, the stamp that
+// drops commands of an earlier attachment, and the purge at detach.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "shell/host_link.h"
+
+namespace {
+
+struct Seen {
+  HostCommandKind kind;
+  std::u16string text, caption;
+  std::vector<uint8_t> data;
+  bool hasData;
+  uintptr_t stamp;
+};
+
+std::vector<Seen> g_seen;
+
+void Record(void*, const HostCommand& command) {
+  Seen seen{command.kind, command.text ? command.text : u"~", command.caption ? command.caption : u"~", {},
+            command.data != nullptr, command.stamp};
+  if (command.data) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(command.data);
+    seen.data.assign(bytes, bytes + command.length);
+  }
+  g_seen.push_back(seen);
+}
+
+// Hands every queued posted copy to the host, as the main window does.
+void Pump(HWND window, HostLinkHost& host) {
+  MSG message;
+  while (PeekMessageW(&message, window, kPostedCommandMessage, kPostedCommandMessage, PM_REMOVE)) {
+    host.HandlePosted(message.lParam);
+  }
+}
+
+class HostLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_seen.clear();
+    window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window_, nullptr);
+    host_.Bind(window_, Record, nullptr);
+  }
+  void TearDown() override { DestroyWindow(window_); }
+  HWND window_ = nullptr;
+  HostLinkHost host_;
+};
+
+TEST_F(HostLinkTest, PostCopiesTextsAndBytesAndKeepsTheOrder) {
+  const HostLink* link = host_.Link();
+  EXPECT_EQ(link->size, 32u);
+  EXPECT_EQ(link->version, 11u);
+  std::u16string text = u"title", caption = u"caption";
+  uint8_t frame[] = {1, 2, 3};
+  HostCommand command = {};
+  command.kind = HostCommandKind::ShowError;
+  command.text = text.c_str();
+  command.caption = caption.c_str();
+  command.data = frame;
+  command.length = 3;
+  link->post(link->host, &command);
+  // The plug-in's own storage may change at once: the copy is the shell's.
+  text[0] = u'X';
+  frame[0] = 9;
+  command.kind = HostCommandKind::ShowTxFrame;
+  command.text = nullptr;
+  command.caption = nullptr;
+  command.length = 0;  // data without a length: no data in the copy
+  link->post(link->host, &command);
+  EXPECT_EQ(host_.Outstanding(), 2);
+  Pump(window_, host_);
+  EXPECT_EQ(host_.Outstanding(), 0);
+  ASSERT_EQ(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen[0].text, u"title");
+  EXPECT_EQ(g_seen[0].caption, u"caption");
+  EXPECT_EQ(g_seen[0].data, (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(g_seen[1].kind, HostCommandKind::ShowTxFrame);
+  EXPECT_EQ(g_seen[1].text, u"~");
+  EXPECT_FALSE(g_seen[1].hasData);
+}
+
+TEST_F(HostLinkTest, StampDropsCommandsOfAnEarlierAttachment) {
+  const HostLink* link = host_.Link();
+  HostCommand command = {};
+  command.kind = HostCommandKind::RefreshTable;
+  // Posted from worker threads while the user-interface thread raises the
+  // stamp: every copy taken before the raise is dropped.
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 4; ++i) {
+    workers.emplace_back([&] {
+      for (int k = 0; k < 50; ++k) link->post(link->host, &command);
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  const uintptr_t before = host_.Stamp();
+  host_.RaiseStamp();
+  EXPECT_NE(host_.Stamp(), before);
+  Pump(window_, host_);
+  EXPECT_TRUE(g_seen.empty());
+  EXPECT_EQ(host_.Outstanding(), 0);
+
+  // A sent command carries the current stamp and runs at once; a command
+  // stamped 0 (built by hand) runs too.
+  link->send(link->host, &command);
+  ASSERT_EQ(g_seen.size(), 1u);
+  EXPECT_EQ(g_seen[0].stamp, host_.Stamp());
+  host_.Handle(command);
+  EXPECT_EQ(g_seen.size(), 2u);
+}
+
+TEST_F(HostLinkTest, PurgeFreesQueuedCopiesAndAClosedQueueLosesTheCommand) {
+  const HostLink* link = host_.Link();
+  HostCommand command = {};
+  command.kind = HostCommandKind::FitColumns;
+  link->post(link->host, &command);
+  link->post(link->host, &command);
+  host_.PurgeQueued();
+  EXPECT_EQ(host_.Outstanding(), 0);
+  Pump(window_, host_);
+  EXPECT_TRUE(g_seen.empty());
+  // The window is gone: the queue refuses and the copy is freed at once.
+  DestroyWindow(window_);
+  link->post(link->host, &command);
+  EXPECT_EQ(host_.Outstanding(), 0);
+  window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
