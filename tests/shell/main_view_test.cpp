@@ -79,7 +79,11 @@ void ClearClipboard() {
   CloseClipboard();
 }
 
-std::wstring ArtefactPath(const wchar_t* name) { return shelltest::ExeFolder() + name; }
+// Pictures a person would want to look at go to build/win/artifacts.
+std::wstring ArtefactPath(const wchar_t* name) {
+  CreateDirectoryW((shelltest::ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  return shelltest::ExeFolder() + L"..\\artifacts\\" + name;
+}
 
 // A rectangle of another process's control, read through its memory.
 RECT RemoteRect(HWND window, UINT message, WPARAM wParam, const RECT& in) {
