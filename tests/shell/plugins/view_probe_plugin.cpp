@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/plugin_interface.h"
+#include "plugin_log.h"
 
 namespace {
 
@@ -34,15 +35,7 @@ HHOOK g_hook = nullptr;
 uint64_t g_cellCalls = 0;
 LARGE_INTEGER g_frequency;
 
-void Log(const std::string& line) {
-  HANDLE file = CreateFileW(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
+void Log(const std::string& line) { pluginlog::Append(g_log, line); }
 
 uint64_t Microseconds() {
   LARGE_INTEGER now;
@@ -189,11 +182,7 @@ int64_t HandleEvent(void*, const ViewEvent* event) {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
-    g_log.assign(path, length);
-    if (g_log.size() > 4) g_log.resize(g_log.size() - 4);
-    g_log += L".log";
+    g_log = pluginlog::ModuleBase(instance) + L".log";
   }
   return TRUE;
 }
