@@ -136,7 +136,7 @@ void FrameLines::ShowLineText(int line, const Unit* text) {
 
 void FrameLines::ShowRxError(bool) { InvalidateRect(lines_[kRxLine], nullptr, FALSE); }
 
-void FrameLines::StartThrottle(uint32_t periodMs) { timer_.Start(owner_, periodMs, this); }
+int FrameLines::StartThrottle(uint32_t periodMs) { return timer_.Start(owner_, periodMs, this); }
 
 void FrameLines::StopThrottle() { timer_.Stop(); }
 

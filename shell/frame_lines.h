@@ -47,7 +47,7 @@ class FrameLines : public FrameLineOutput, public ui::TimerTarget {
  protected:
   void ShowLineText(int line, const Unit* text) override;
   void ShowRxError(bool error) override;
-  void StartThrottle(uint32_t periodMs) override;
+  int StartThrottle(uint32_t periodMs) override;
   void StopThrottle() override;
   void OnTimer(ui::BoundTimer& timer) override;
 

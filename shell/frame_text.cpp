@@ -29,8 +29,7 @@ int FrameLineThrottle::Update(int line, const Unit* text, bool error) {
   pending.error = line == kRxLine && error;
   if (!running_) {
     ApplyPending();
-    running_ = true;
-    output_.StartThrottle(kFrameThrottleMs);
+    running_ = output_.StartThrottle(kFrameThrottleMs) != 0;
   }
   return 1;
 }

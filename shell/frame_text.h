@@ -25,7 +25,8 @@ class FrameLineOutput {
   virtual void ShowLineText(int line, const Unit* text) = 0;
   // The RX line's error colour changed; the line must repaint.
   virtual void ShowRxError(bool error) = 0;
-  virtual void StartThrottle(uint32_t periodMs) = 0;
+  // Returns 0 when the throttle cannot run; updates are then shown at once.
+  virtual int StartThrottle(uint32_t periodMs) = 0;
   virtual void StopThrottle() = 0;
 
  protected:

@@ -47,7 +47,11 @@ class Recorder : public FrameLineOutput {
     log.push_back((line == kTxLine ? u"tx=" : u"rx=") + std::u16string(text));
   }
   void ShowRxError(bool error) override { log.push_back(error ? u"error" : u"normal"); }
-  void StartThrottle(uint32_t periodMs) override { log.push_back(periodMs == 100 ? u"start" : u"start?"); }
+  int StartThrottle(uint32_t periodMs) override {
+    log.push_back(periodMs == 100 ? u"start" : u"start?");
+    return timerWorks;
+  }
+  int timerWorks = 1;
   void StopThrottle() override { log.push_back(u"stop"); }
 };
 
@@ -95,6 +99,14 @@ TEST(FrameLineThrottle, OneChangePerPeriodEndingOnTheLatestText) {
   throttle.Tick();
   EXPECT_EQ(out.log, (Log{u"tx=TX: 07", u"start", u"stop"}));
   EXPECT_EQ(throttle.Update(2, u"?", false), 0);
+  out.log.clear();
+
+  // Without a timer nothing may wait for a tick: every update shows at once.
+  out.timerWorks = 0;
+  throttle.Update(kRxLine, u"RX: 09", false);
+  throttle.Update(kRxLine, u"RX: 0A", false);
+  EXPECT_EQ(out.log, (Log{u"rx=RX: 09", u"start", u"rx=RX: 0A", u"start"}));
+  EXPECT_FALSE(throttle.Running());
 }
 
 }  // namespace
