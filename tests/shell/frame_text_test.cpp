@@ -105,7 +105,7 @@ TEST(FrameLineThrottle, OneChangePerPeriodEndingOnTheLatestText) {
   out.timerWorks = 0;
   throttle.Update(kRxLine, u"RX: 09", false);
   throttle.Update(kRxLine, u"RX: 0A", false);
-  EXPECT_EQ(out.log, (Log{u"rx=RX: 09", u"start", u"rx=RX: 0A", u"start"}));
+  EXPECT_EQ(out.log, (Log{u"normal", u"rx=RX: 09", u"start", u"rx=RX: 0A", u"start"}));
   EXPECT_FALSE(throttle.Running());
 }
 
