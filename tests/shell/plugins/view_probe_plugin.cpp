@@ -7,8 +7,12 @@
 // The user picks a scenario from the choice list (ChoiceSelected, arg):
 //   1  three RX frames (1, 2 and 3 bytes) posted back to back from a worker thread
 //   2  the page benchmark: the table paged from top to bottom
+//   3  ShowRxText "RX: Timeout" in the error colour
+//   4  ShowRxFrame of 4 bytes
+//   5  the RX line painted into a memory bitmap: its pixels of RGB(204, 0, 0)
 // Log lines: "attach", "settext ID MICROSECONDS TEXT" (TEXT cut to 40
-// characters), "pages N rows R calls C max M per-screen S ms T".
+// characters), "pages N rows R calls C max M per-screen S ms T",
+// "red COUNT".
 #include <windows.h>
 
 #include <commctrl.h>
@@ -133,6 +137,32 @@ void PageBenchmark() {
   Log(line);
 }
 
+// The RX line paints itself, with the colours the main window gives it,
+// into a memory bitmap; the pixels of the error colour are counted.
+void CountErrorPixels() {
+  HWND main = FindMain();
+  HWND line = main ? GetDlgItem(main, kRxLine) : nullptr;
+  RECT client = {};
+  if (!line || !GetClientRect(line, &client) || client.right <= 0 || client.bottom <= 0) {
+    Log("no line");
+    return;
+  }
+  HDC screen = GetDC(line);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  SendMessageW(line, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
+  int count = 0;
+  for (int y = 0; y < client.bottom; ++y) {
+    for (int x = 0; x < client.right; ++x) count += GetPixel(memory, x, y) == RGB(204, 0, 0);
+  }
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(line, screen);
+  Log("red " + std::to_string(count));
+}
+
 int32_t Attach(void*, const HostLink* link) {
   g_link = link;
   QueryPerformanceFrequency(&g_frequency);
@@ -144,6 +174,9 @@ int32_t Attach(void*, const HostLink* link) {
   Send(HostCommandKind::AddChoice, 0, 0, u"Idle");
   Send(HostCommandKind::AddChoice, 1, 0, u"Frame burst");
   Send(HostCommandKind::AddChoice, 2, 0, u"Page benchmark");
+  Send(HostCommandKind::AddChoice, 3, 0, u"Error text");
+  Send(HostCommandKind::AddChoice, 4, 0, u"Frame");
+  Send(HostCommandKind::AddChoice, 5, 0, u"Error colour");
   Log("attach");
   return 1;
 }
@@ -174,6 +207,17 @@ int64_t HandleEvent(void*, const ViewEvent* event) {
     }
   } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 2) {
     PageBenchmark();
+  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 3) {
+    Send(HostCommandKind::ShowRxText, 1, 0, u"RX: Timeout");
+  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 4) {
+    static const uint8_t kFrame[] = {0x11, 0x03, 0x00, 0x6B};
+    HostCommand command = {};
+    command.kind = HostCommandKind::ShowRxFrame;
+    command.data = kFrame;
+    command.length = sizeof(kFrame);
+    g_link->send(g_link->host, &command);
+  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 5) {
+    CountErrorPixels();
   }
   return 0;
 }
