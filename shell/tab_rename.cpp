@@ -50,7 +50,13 @@ void TabRenameEdit::OnChar(TabRenameEdit&, ui::Message& message) {
   message.handled = true;
 }
 
-void TabRenameEdit::OnFocusLost(TabRenameEdit& edit, ui::Message&) { edit.strip_.Commit(); }
+// The commit destroys the edit; a destroyed edit gets nothing more.
+void TabRenameEdit::OnFocusLost(TabRenameEdit& edit, ui::Message& message) {
+  edit.strip_.Commit();
+  if (IsWindow(message.window)) return;
+  message.result = 0;
+  message.handled = true;
+}
 
 // --- the strip ---------------------------------------------------------------
 
