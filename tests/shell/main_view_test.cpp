@@ -105,10 +105,11 @@ RECT RectIn(HWND window, HWND parent) {
   return rect;
 }
 
-// Frame texts with and without the ellipsis, an empty TX frame, the error
-// colour and its end, and the copy of both lines (right click and menu key).
+// Frame texts with and without the ellipsis, an empty TX frame, the copy of
+// both lines (right click and menu key), and the drop of a held-back update
+// when another plug-in is activated.
 TEST(MainView, FrameLinesShowColourAndCopy) {
-  Scratch scratch({L"script_a"});
+  Scratch scratch({L"script_a", L"script_b"});
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(StartScripted(scratch, shell, kTabsScript));
   HWND tx = shell.Item(IDC_TX_LINE);
@@ -149,6 +150,14 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   PostMessageW(shell.main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(shell.main), -1);
   shell.Settle();
   EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, 5000));
+
+  // Another plug-in's activation drops the update still held back; the
+  // lines keep what they show.
+  RunOnAdd(scratch, shell, "on AddRequested send ShowRxFrame 7 0\non AddRequested send ShowRxFrame 8 0\n");
+  shell.Setup(scratch, "1");
+  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  uiauto::WaitFor([] { return false; }, 300);
+  EXPECT_EQ(uiauto::Text(rx), L"RX: 00 01 02 03 04 05 06");
 }
 
 // Right click, selection first, the editor's place, font and limit; Enter,
