@@ -42,7 +42,7 @@ uint32_t AduLimit(Framing framing) {
 class Station {
  public:
   Station(Framing framing, uint8_t own, bool acceptAny)
-      : rig_(framing, own, acceptAny), own_(own), acceptAny_(acceptAny), shadow_(kAreaCount * kCellsPerArea) {}
+      : rig_(framing, own, acceptAny), shadow_(kAreaCount * kCellsPerArea) {}
 
   void Run(const uint8_t* data, size_t size) {
     const Framing framing = rig_.framing();
@@ -67,9 +67,9 @@ class Station {
     const int32_t status = ReceiveRequest(rig_.link, &header, &request, 500);
     int32_t sent;
     if (IsMbap(framing)) {
-      sent = ServeRequestMbap(rig_.link, rig_.map.get(), own_, acceptAny_ ? 1 : 0, status, header, request, &written);
+      sent = ServeRequestMbap(&rig_.session, status, header, request, &written);
     } else {
-      sent = ServeRequestSerial(rig_.link, rig_.map.get(), &rig_.diagnostics, own_, status, header, request, &written);
+      sent = ServeRequestSerial(&rig_.session, status, header, request, &written);
     }
     const size_t responses = rig_.transport.frames.size() - before;
     SERVE_CHECK(responses <= 1);
@@ -126,8 +126,6 @@ class Station {
   }
 
   ServeRig rig_;
-  uint8_t own_;
-  bool acceptAny_;
   std::vector<uint16_t> shadow_;
 };
 
