@@ -156,8 +156,12 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   RunOnAdd(scratch, shell, "on AddRequested send ShowRxFrame 7 0\non AddRequested send ShowRxFrame 8 0\n");
   shell.Setup(scratch, "1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  // The 7-byte frame shows at once unless the throttle still runs from the
+  // copy above (a loaded machine delays timer messages); the 8-byte frame is
+  // held back either way and must never show.
   uiauto::WaitFor([] { return false; }, 300);
-  EXPECT_EQ(uiauto::Text(rx), L"RX: 00 01 02 03 04 05 06");
+  std::wstring shown = uiauto::Text(rx);
+  EXPECT_TRUE(shown == L"RX: 00 01 02 03 04 05 06" || shown == L"RX: 00 01 02 03 04 05") << shown.c_str();
 }
 
 // Right click, selection first, the editor's place, font and limit; Enter,
@@ -367,7 +371,7 @@ TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
         result = log.substr(at, log.find('\n', at) - at);
         return true;
       },
-      180000));
+      900000));  // about 75 s on an idle machine; Wine paints every cell
   printf("table paging: %s\n", result.c_str());
   unsigned long long pages = 0, rows = 0, calls = 0, maxCalls = 0;
   double perScreen = 0, ms = 0;
