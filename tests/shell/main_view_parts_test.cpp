@@ -13,6 +13,7 @@
 #include "shell/frame_lines.h"
 #include "shell/tab_rename.h"
 #include "shell/table_edit.h"
+#include "support/painted_pixels.h"
 
 namespace {
 
@@ -293,27 +294,7 @@ TEST_F(MainViewPartsTest, RenameEditorCommitsOnceAndFollowsItsTab) {
   EXPECT_EQ(title(0), L"Renamed");
 }
 
-// Red pixels of the RX line's text as the line paints itself (with the
-// colours its parent gives it) into a memory bitmap: other windows on the
-// shared display cannot cover it there.
-int ErrorPixels(HWND line) {
-  RECT client = {};
-  GetClientRect(line, &client);
-  HDC screen = GetDC(line);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  SendMessageW(line, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
-  int count = 0;
-  for (int y = 0; y < client.bottom; ++y) {
-    for (int x = 0; x < client.right; ++x) count += GetPixel(memory, x, y) == RGB(204, 0, 0);
-  }
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(line, screen);
-  return count;
-}
+int ErrorPixels(HWND line) { return painted::CountColour(line, RGB(204, 0, 0)); }
 
 TEST_F(MainViewPartsTest, FrameLinesShowCopyAndColourTheirTexts) {
   HWND rx = Control(kRxLine);

@@ -22,6 +22,7 @@
 
 #include "common/plugin_interface.h"
 #include "plugin_log.h"
+#include "tests/support/painted_pixels.h"
 
 namespace {
 
@@ -137,30 +138,11 @@ void PageBenchmark() {
   Log(line);
 }
 
-// The RX line paints itself, with the colours the main window gives it,
-// into a memory bitmap; the pixels of the error colour are counted.
+// The RX line's pixels of the error colour as it paints itself.
 void CountErrorPixels() {
   HWND main = FindMain();
-  HWND line = main ? GetDlgItem(main, kRxLine) : nullptr;
-  RECT client = {};
-  if (!line || !GetClientRect(line, &client) || client.right <= 0 || client.bottom <= 0) {
-    Log("no line");
-    return;
-  }
-  HDC screen = GetDC(line);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  HGDIOBJ previous = SelectObject(memory, bitmap);
-  SendMessageW(line, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
-  int count = 0;
-  for (int y = 0; y < client.bottom; ++y) {
-    for (int x = 0; x < client.right; ++x) count += GetPixel(memory, x, y) == RGB(204, 0, 0);
-  }
-  SelectObject(memory, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(line, screen);
-  Log("red " + std::to_string(count));
+  int count = painted::CountColour(main ? GetDlgItem(main, kRxLine) : nullptr, RGB(204, 0, 0));
+  Log(count < 0 ? "no line" : "red " + std::to_string(count));
 }
 
 int32_t Attach(void*, const HostLink* link) {
