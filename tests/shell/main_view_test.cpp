@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
-#include "support/shell_session.h"
+#include "support/velmora_session.h"
 #include "support/ui_automation.h"
 
 namespace {
 
-using shelltest::Scratch;
-using shelltest::Shell;
+using uiauto::Scratch;
+using uiauto::Shell;
 
 const char kTabsScript[] =
     "on attach send EnableAddRemove 65537 0\n"
@@ -32,7 +32,7 @@ const char kTabsScript[] =
 void StartScripted(Scratch& scratch, Shell& shell, const std::string& script) {
   scratch.Script(L"script_a", script);
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
   ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(shell.Item(IDC_TX_LINE)); }));
 }
@@ -74,8 +74,8 @@ void ClearClipboard() {
 
 // Pictures a person would want to look at go to build/win/artifacts.
 std::wstring ArtefactPath(const wchar_t* name) {
-  CreateDirectoryW((shelltest::ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-  return shelltest::ExeFolder() + L"..\\artifacts\\" + name;
+  CreateDirectoryW((uiauto::ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  return uiauto::ExeFolder() + L"..\\artifacts\\" + name;
 }
 
 // A rectangle of another process's control, read through its memory.
@@ -157,7 +157,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   // the throttle still runs from the copy above) and must never show.
   scratch.Script(L"script_a", std::string(kTabsScript) +
                                   "on detach send ShowRxFrame 7 0\non detach send ShowRxFrame 8 0\n");
-  shell.Setup(scratch, "1");
+  shell.Setup("1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
   uiauto::WaitFor([] { return false; }, 300);
   std::wstring shown = uiauto::Text(rx);
@@ -335,7 +335,7 @@ TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
   Scratch scratch({L"view_probe"});
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"view_probe", "attach"));
   HWND choices = shell.Item(IDC_CHOICES);
   ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 6; }));

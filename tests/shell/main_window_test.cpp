@@ -11,15 +11,13 @@
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
-#include "support/shell_session.h"
-#include "support/ui_automation.h"
+#include "support/velmora_session.h"
 
 namespace {
 
-using shelltest::ExeFolder;
-using shelltest::Scratch;
-using shelltest::Shell;
-using uiauto::App;
+using uiauto::ExeFolder;
+using uiauto::Scratch;
+using uiauto::Shell;
 
 // Which controls are enabled: the enable table and the add/remove rule.
 struct Enables {
@@ -74,14 +72,8 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_TRUE(uiauto::SavePng(picture, ExeFolder() + L"..\\artifacts\\main_window.png"));
   EXPECT_GT(picture.DistinctColours(), 4) << "the window looks blank";
 
-  // The stand-in dialog fails: the error box, nothing else changes.
-  scratch.Answer("fail");
-  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
-  uiauto::BoxText box;
-  ASSERT_TRUE(uiauto::DismissMessageBox(shell.app, shell.main, &box));
-  EXPECT_EQ(box.caption, L"Velmora");
-  EXPECT_EQ(box.text, L"The connection setup dialog could not be created.");
-  shell.Setup(scratch, "cancel");
+  // Without plug-ins the setup says so, and cancelling changes nothing.
+  shell.Setup("cancel");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
   ExpectEnables(shell, {true, false, false, false, false, false}, "after cancel");
 
@@ -232,11 +224,11 @@ TEST(MainWindow, PluginDrivesTheView) {
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
 
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
   shell.Settle();
   const std::string log = scratch.Log(L"script_a");
-  EXPECT_EQ(log.find("applySettings\nattach"), 0u) << log;
+  EXPECT_EQ(log.find("createSettingsPage\napplySettings\nattach"), 0u) << log;
   ExpectEnables(shell, {true, true, true, true, true, true}, "attached");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_a");
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A");
@@ -324,21 +316,22 @@ TEST(MainWindow, PluginDrivesTheView) {
 
   // The same plug-in confirmed again: header lines re-read, nothing else.
   scratch.Script(L"script_a", "protocol Proto A2\n");
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   EXPECT_TRUE(uiauto::WaitFor([&] { return shell.Text(IDC_PROTOCOL_LINE) == L"Proto A2"; }));
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"Conn A") << "a line the plug-in does not give stays";
   EXPECT_FALSE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(uiauto::ListRowCount(table), 5);
   // Cancelling changes nothing, not even the header lines.
   scratch.Script(L"script_a", "protocol Proto A3\non ChoiceSelected post SetLabel 0 0 Stale\n");
-  shell.Setup(scratch, "cancel");
+  shell.Setup("cancel");
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A2");
 
   // A command posted before the detach and handled after it has no effect;
   // the view is reset for the new plug-in.
   uiauto::PickChoice(choices, 1);
-  scratch.Answer("1");
-  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
+  HWND dialog = uiauto::OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  uiauto::AnswerSetup(dialog, "1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
   shell.Settle();
   EXPECT_TRUE(scratch.LogHas(L"script_a", "detach"));
@@ -385,7 +378,7 @@ TEST(MainWindow, SmallOperationTables) {
   scratch.Script(L"script_64", "protocol Never\n");
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"script_88", "connectionLine"));
   uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
   shell.Click(IDC_CONNECT_BUTTON);
@@ -394,10 +387,10 @@ TEST(MainWindow, SmallOperationTables) {
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   EXPECT_EQ(scratch.Log(L"script_88"),
-            "applySettings\nattach size=32 version=11\nprotocolLine\nconnectionLine\n"
+            "createSettingsPage\napplySettings\nattach size=32 version=11\nprotocolLine\nconnectionLine\n"
             "event Connect arg=0 key=0 text=~\nindicator 1\nevent Disconnect arg=0 key=0 text=~\nindicator 0\n");
 
-  shell.Setup(scratch, "1");
+  shell.Setup("1");
   ASSERT_TRUE(scratch.WaitLog(L"script_64", "attach size=32 version=11"));
   shell.Click(IDC_CONNECT_BUTTON);
   shell.Click(IDC_CONNECT_BUTTON);
@@ -405,7 +398,7 @@ TEST(MainWindow, SmallOperationTables) {
   shell.Settle();
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(scratch.Log(L"script_64"),
-            "applySettings\nattach size=32 version=11\n"
+            "createSettingsPage\napplySettings\nattach size=32 version=11\n"
             "event Connect arg=0 key=0 text=~\nevent Disconnect arg=0 key=0 text=~\n");
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
   EXPECT_EQ(shell.app.WaitExit(), 0u);

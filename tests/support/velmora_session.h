@@ -1,7 +1,7 @@
 #pragma once
-// velmora.exe in a scratch folder with chosen test plug-ins, started and
-// driven as a user would: the shared set-up of the tests that run the
-// program.
+// velmora.exe started for a test: a scratch folder with a copy of the
+// program and the chosen test plug-ins, the started program and its main
+// window, and the connection setup driven as a user does.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
+#include "support/setup_driver.h"
 #include "support/ui_automation.h"
 
-namespace shelltest {
-
-using uiauto::App;
+namespace uiauto {
 
 inline std::wstring ExeFolder() {
   wchar_t self[MAX_PATH];
@@ -22,8 +21,8 @@ inline std::wstring ExeFolder() {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-// A scratch folder with velmora.exe, plugins\ holding the chosen script
-// plug-ins, and the stand-in setup dialog's answer file.
+// A scratch folder with velmora.exe and plugins\ holding the chosen script
+// plug-ins.
 class Scratch {
  public:
   explicit Scratch(const std::vector<std::wstring>& plugins) {
@@ -47,7 +46,6 @@ class Scratch {
 
   std::wstring Exe() const { return folder_ + L"velmora.exe"; }
   std::wstring Folder() const { return folder_; }
-  std::wstring SetupFile() const { return folder_ + L"setup.txt"; }
 
   void Write(const std::wstring& path, const std::string& content) const {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -57,7 +55,6 @@ class Scratch {
     WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(file);
   }
-  void Answer(const std::string& answer) const { Write(SetupFile(), answer); }
   void Script(const std::wstring& plugin, const std::string& script) const {
     Write(folder_ + L"plugins\\" + plugin + L".script", script);
   }
@@ -109,13 +106,16 @@ struct Shell {
   HWND Item(int id) const { return GetDlgItem(main, id); }
 
   void Start(const Scratch& scratch) {
-    ASSERT_TRUE(app.Start(scratch.Exe(), scratch.Folder(), {L"VELMORA_TEST_SETUP_FILE=" + scratch.SetupFile()}));
+    ASSERT_TRUE(app.Start(scratch.Exe(), scratch.Folder()));
     main = app.MainWindow(L"Velmora Tools");
     ASSERT_NE(main, nullptr) << "the main window did not appear";
   }
-  void Setup(const Scratch& scratch, const std::string& answer) {
-    scratch.Answer(answer);
-    uiauto::Click(Item(IDC_SETUP_BUTTON));
+  // Confirms the plug-in at index answer in the connection setup, or
+  // cancels it ("cancel").
+  void Setup(const std::string& answer) {
+    HWND dialog = uiauto::OpenSetup(app, main);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(uiauto::AnswerSetup(dialog, answer));
     Settle();
   }
   void Click(int id) {
@@ -127,4 +127,4 @@ struct Shell {
   std::wstring Text(int id) const { return uiauto::Text(Item(id)); }
 };
 
-}  // namespace shelltest
+}  // namespace uiauto
