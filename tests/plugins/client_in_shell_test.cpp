@@ -84,8 +84,7 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L" FF 03 08 00 01 FF FF 80 00 12 34") != std::wstring::npos; }));
 
   Sleep(300);  // let the frame lines' 100 ms throttle paint the latest texts
-  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-  EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\client_poll_view.png"));
+  EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"client_poll_view.png")));
 
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");

@@ -18,6 +18,10 @@
 
 namespace {
 
+using uiauto::ArtefactPath;
+using uiauto::CellRect;
+using uiauto::Centre;
+using uiauto::RemoteRect;
 using uiauto::Scratch;
 using uiauto::Shell;
 
@@ -71,32 +75,6 @@ void ClearClipboard() {
   EmptyClipboard();
   CloseClipboard();
 }
-
-// Pictures a person would want to look at go to build/win/artifacts.
-std::wstring ArtefactPath(const wchar_t* name) {
-  CreateDirectoryW((uiauto::ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-  return uiauto::ExeFolder() + L"..\\artifacts\\" + name;
-}
-
-// A rectangle of another process's control, read through its memory.
-RECT RemoteRect(HWND window, UINT message, WPARAM wParam, const RECT& in) {
-  uiauto::RemoteBuffer remote(window, sizeof(RECT));
-  RECT out = {};
-  if (!remote.Valid() || !remote.Write(0, &in, sizeof(in))) return out;
-  if (uiauto::SendInt(window, message, wParam, reinterpret_cast<LPARAM>(remote.Address()))) {
-    remote.Read(0, &out, sizeof(out));
-  }
-  return out;
-}
-
-RECT CellRect(HWND table, int row, int column) {
-  RECT in = {};
-  in.top = column;
-  in.left = column == 0 ? LVIR_LABEL : LVIR_BOUNDS;  // bounds of column 0 are the whole row
-  return RemoteRect(table, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), in);
-}
-
-LPARAM Centre(const RECT& rect) { return MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2); }
 
 RECT RectIn(HWND window, HWND parent) {
   RECT rect = {};

@@ -21,6 +21,12 @@ inline std::wstring ExeFolder() {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
+// Where a picture a person would want to look at goes: build/win/artifacts.
+inline std::wstring ArtefactPath(const wchar_t* name) {
+  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  return ExeFolder() + L"..\\artifacts\\" + name;
+}
+
 // A scratch folder with velmora.exe and plugins\ holding the chosen script
 // plug-ins.
 class Scratch {

@@ -83,11 +83,6 @@ bool SamePixels(const Picture& a, const Picture& b) {
   return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
 }
 
-std::wstring Artefact(const wchar_t* name) {
-  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-  return ExeFolder() + L"..\\artifacts\\" + name;
-}
-
 TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   if (!Environment(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
   const std::wstring port = Environment(L"VELMORA_SERVER_PORT");
@@ -123,7 +118,7 @@ TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L"RX: 00 ") == 0; }));
   Sleep(300);  // the frame lines show a change at most every 100 ms
 #endif
-  EXPECT_TRUE(SavePng(Capture(shell.main), Artefact(L"server_io_map.png")));
+  EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"server_io_map.png")));
 
 #ifdef VELMORA_SHELL_MAIN_VIEW
   // A discrete input typed in by double-click on its value is what the
