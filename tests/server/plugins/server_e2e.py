@@ -266,7 +266,7 @@ def load(args, seconds):
 def load_plugin(args, seconds):
     out = bench(args, args.port, seconds)
     where = " inside velmora.exe" if args.whole_program else ""
-    print(f"FIGURE libmodbus client against the {args.library} plug-in{where}: {out}", flush=True)
+    print(f"FIGURE libmodbus client, {args.library}{where}: {out}", flush=True)
     return [] if out.startswith("requests ") else [f"bench {out}"]
 
 
@@ -277,7 +277,7 @@ def load_engine_host(args, seconds):
                                "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, text=True)
     if engine.stdout.readline().strip() == "ready":
-        print(f"FIGURE libmodbus client against engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
+        print(f"FIGURE libmodbus client, engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
     engine.stdin.close()
     engine.wait(60)
     return []

@@ -203,8 +203,8 @@ class RoundTrips {
     double total = 0;
     for (double ms : sorted) total += ms;
     const size_t n = sorted.size();
-    printf("FIGURE velmora.exe UI thread %s: %zu WM_NULL round trips, %.3f ms on average, %.3f ms at the 99th "
-           "percentile, %.3f ms at most, %d unanswered in 5 s\n",
+    printf("FIGURE velmora.exe UI thread %s: %zu WM_NULL round trips, mean %.2f ms, 99th percentile %.2f ms, "
+           "worst %.2f ms, %d unanswered in 5 s\n",
            when, n, n ? total / static_cast<double>(n) : 0.0, n ? sorted[n * 99 / 100] : 0.0, n ? sorted[n - 1] : 0.0,
            unanswered_);
   }
@@ -229,7 +229,7 @@ TEST(ServerInShell, LoadFigures) {
 
   RoundTrips idle(shell.main);
   Sleep(2000);
-  idle.Print("connected, idle, for 2 s");
+  idle.Print("idle");
   RoundTrips loaded(shell.main);
   std::string answer;
   const bool ok = AskDriver("load-plugin " + std::string(seconds.begin(), seconds.end()), &answer);
@@ -238,8 +238,8 @@ TEST(ServerInShell, LoadFigures) {
   const Memory end = MemoryOf(shell.app.Process());
   shell.Settle();  // every frame copy posted meanwhile has been handled
   const Memory settled = MemoryOf(shell.app.Process());
-  printf("FIGURE velmora.exe commit charge (working set): %zu (%zu) KiB connected, %zu (%zu) KiB at the end of the "
-         "load, %zu (%zu) KiB once its posted messages were handled\n",
+  printf("FIGURE velmora.exe commit charge (working set) in KiB: %zu (%zu) connected, %zu (%zu) after the load, "
+         "%zu (%zu) once its posted messages were handled\n",
          before.committed, before.workingSet, end.committed, end.workingSet, settled.committed, settled.workingSet);
   fflush(stdout);
   shell.Click(IDC_CONNECT_BUTTON);
