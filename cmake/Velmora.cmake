@@ -111,6 +111,15 @@ function(velmora_fuzz_library lib)
     endif()
   endforeach()
   add_library(${lib}_fuzz STATIC EXCLUDE_FROM_ALL ${paths})
+  # The memory helpers' byte loops: without the pointer checks on to + i the
+  # compiler makes them memset and memcpy, which AddressSanitizer checks as
+  # whole ranges; byte by byte they took a third of the serve target's time.
+  foreach(path IN LISTS paths)
+    if(path MATCHES "/common/memory\\.cpp$")
+      set_source_files_properties(${path} TARGET_DIRECTORY ${lib}_fuzz
+        PROPERTIES COMPILE_OPTIONS "-fno-sanitize=pointer-overflow,null,alignment")
+    endif()
+  endforeach()
   velmora_product_flags(${lib}_fuzz)
   target_compile_options(${lib}_fuzz PRIVATE -fsanitize=fuzzer-no-link ${VELMORA_FUZZ_OPTIMISE}
     -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/tests/fuzz/coverage_ignore.txt)

@@ -44,7 +44,8 @@ namespace {
 struct Region {
   uintptr_t begin = 0;     // first whole page inside the cells
   uintptr_t end = 0;       // end of the last whole page
-  uint8_t* dirty = nullptr;  // one flag per page
+  size_t* written = nullptr;  // pages opened since the last check
+  size_t writtenCount = 0;
 };
 constexpr int kMaxRegions = 8;
 Region regions[kMaxRegions];
@@ -55,10 +56,10 @@ struct sigaction previousSegv;
 void OnSegv(int signal, siginfo_t* info, void* context) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
   for (int i = 0; i < regionCount; ++i) {
-    const Region& region = regions[i];
+    Region& region = regions[i];
     if (at < region.begin || at >= region.end) continue;
     const size_t page = (at - region.begin) / pageSize;
-    region.dirty[page] = 1;
+    region.written[region.writtenCount++] = page;  // each page faults once
     mprotect(reinterpret_cast<void*>(region.begin + page * pageSize), pageSize, PROT_READ | PROT_WRITE);
     return;  // the write runs again, now allowed
   }
@@ -88,7 +89,7 @@ Region* TrackWrites(const uint16_t* cells, size_t count) {
   region.begin = (first + pageSize - 1) / pageSize * pageSize;
   region.end = last / pageSize * pageSize;
   if (region.end < region.begin) region.end = region.begin;
-  region.dirty = new uint8_t[(region.end - region.begin) / pageSize + 1]();
+  region.written = new size_t[(region.end - region.begin) / pageSize + 1];
   if (region.end > region.begin &&
       mprotect(reinterpret_cast<void*>(region.begin), region.end - region.begin, PROT_READ) != 0) {
     std::abort();
@@ -180,12 +181,12 @@ class Station {
     const size_t headEnd = (region_->begin - base) / sizeof(uint16_t);
     const size_t tailBegin = (region_->end - base) / sizeof(uint16_t);
     CheckRange(0, headEnd, status, request, written);
-    for (size_t page = 0; region_->begin + page * pageSize < region_->end; ++page) {
-      if (!region_->dirty[page]) continue;
+    for (size_t i = 0; i < region_->writtenCount; ++i) {
+      const size_t page = region_->written[i];
       CheckRange(headEnd + page * cellsPerPage, headEnd + (page + 1) * cellsPerPage, status, request, written);
-      region_->dirty[page] = 0;
       mprotect(reinterpret_cast<void*>(region_->begin + page * pageSize), pageSize, PROT_READ);
     }
+    region_->writtenCount = 0;
     CheckRange(tailBegin, shadow_.size(), status, request, written);
     map.UnlockMap();
   }
