@@ -31,9 +31,10 @@ class FuzzInput {
       const uint8_t control = Byte();
       const size_t length = (control & 0x0F) + 1u;
       at += (control >> 4) * 150u;
-      ScriptedTransport::Bytes chunk;
-      for (size_t i = 0; i < length && Left() > 0; ++i) chunk.push_back(Byte());
-      if (!chunk.empty()) transport->Deliver(at, chunk);
+      const size_t take = length < Left() ? length : Left();
+      if (take == 0) break;
+      transport->Deliver(at, data_ + at_, take);
+      at_ += take;
     }
   }
 

@@ -117,7 +117,7 @@ class Station {
 
   void Run(const uint8_t* data, size_t size) {
     const Framing framing = rig_.framing();
-    rig_.transport.DeliverNow(Bytes(data, data + size));
+    rig_.transport.DeliverNow(data, size);
     // Every receive takes at least one byte, so this ends.
     for (size_t pass = 0; pass <= size + 1 && rig_.transport.InputLeft(); ++pass) ServeOne();
     SERVE_CHECK(!rig_.transport.InputLeft());
