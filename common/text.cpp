@@ -142,3 +142,15 @@ int TextBuffer::AppendSigned(int64_t value) {
   uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   return FormatNumber(magnitude, negative, radix, uppercase != 0);
 }
+
+int CopyTextCut(const Unit* text, Unit* buffer, uint64_t capacity) {
+  if (!buffer || capacity == 0) return 0;
+  if (!text) text = u"";
+  uint64_t count = 0;
+  while (text[count] && count + 1 < capacity) {
+    buffer[count] = text[count];
+    ++count;
+  }
+  buffer[count] = 0;
+  return text[count] == 0 ? 1 : 0;
+}

@@ -60,3 +60,9 @@ class TextBuffer {
   int32_t length_ = 0;
   int32_t capacity_ = 0;
 };
+
+// Copies text (null reads as empty) into a caller's buffer of capacity units,
+// terminating NUL included. Returns 1 when the whole text fitted; otherwise
+// the first capacity - 1 units are copied and terminated and 0 is returned.
+// A null buffer or a capacity of 0 writes nothing and returns 0.
+int CopyTextCut(const Unit* text, Unit* buffer, uint64_t capacity);
