@@ -27,6 +27,7 @@ class FuzzInput {
   // its delay after the previous chunk (multiples of 150 ms).
   void Script(ScriptedTransport* transport) {
     uint32_t at = 0;
+    transport->Reserve(Left() / 2 + 1, Left());
     while (Left() > 0) {
       const uint8_t control = Byte();
       const size_t length = (control & 0x0F) + 1u;

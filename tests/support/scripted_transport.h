@@ -63,6 +63,11 @@ class ScriptedTransport : public Transport {
   // returns accept as a transport result (< 0). Unscripted writes accept
   // everything at once.
   void ScriptWrite(uint32_t delayMs, int32_t accept) { writes_.push_back({delayMs, accept}); }
+  // Room for a script of this many steps and bytes, allocated at once.
+  void Reserve(size_t steps, size_t bytes) {
+    input_.reserve(input_.size() + steps);
+    bytes_.reserve(bytes_.size() + bytes);
+  }
   void Rebase() { origin_ = FakeClock::Now(); }
   bool InputLeft() const { return next_ < input_.size(); }
 
