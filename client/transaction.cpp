@@ -2,18 +2,10 @@
 
 #include "common/deadline.h"
 #include "common/memory.h"
+#include "modbus/functions.h"
 #include "modbus/status.h"
 
 namespace {
-
-constexpr uint32_t kMaxReadBits = 2000;
-constexpr uint32_t kMaxReadRegisters = 125;
-constexpr uint32_t kMaxWriteCoils = 1968;
-constexpr uint32_t kMaxWriteRegisters = 123;
-
-bool IsWriteFunction(uint8_t function) {
-  return function == 5 || function == 6 || function == 15 || function == 16;
-}
 
 bool QuantityFits(const ClientRequest& request, uint32_t limit) {
   return request.quantity >= 1 && request.quantity <= limit &&
@@ -34,21 +26,21 @@ int32_t BuildRequestPdu(const ClientRequest& request, Pdu* pdu) {
   PutU16(pdu->data + 2, request.quantity);
   pdu->length = 4;
   switch (request.function) {
-    case 1:
-    case 2:
+    case kReadCoils:
+    case kReadDiscreteInputs:
       return QuantityFits(request, kMaxReadBits) ? StatusOk : StatusInvalidRequest;
-    case 3:
-    case 4:
+    case kReadHoldingRegisters:
+    case kReadInputRegisters:
       return QuantityFits(request, kMaxReadRegisters) ? StatusOk : StatusInvalidRequest;
-    case 5:
-      return request.quantity == 0x0000 || request.quantity == 0xFF00 ? StatusOk : StatusInvalidRequest;
-    case 6:
+    case kWriteSingleCoil:
+      return request.quantity == kCoilOff || request.quantity == kCoilOn ? StatusOk : StatusInvalidRequest;
+    case kWriteSingleRegister:
       return StatusOk;
-    case 15:
-    case 16: {
-      const bool coils = request.function == 15;
+    case kWriteMultipleCoils:
+    case kWriteMultipleRegisters: {
+      const bool coils = request.function == kWriteMultipleCoils;
       if (!QuantityFits(request, coils ? kMaxWriteCoils : kMaxWriteRegisters)) return StatusInvalidRequest;
-      const uint32_t expected = coils ? (request.quantity + 7u) / 8u : 2u * request.quantity;
+      const uint32_t expected = coils ? BitByteCount(request.quantity) : 2u * request.quantity;
       if (request.byteCount != expected) return StatusInvalidRequest;
       pdu->data[4] = request.byteCount;
       mem::CopyBytes(pdu->data + 5, request.data, request.byteCount);
@@ -64,8 +56,10 @@ int32_t BuildRequestAdu(const Framer& framer, uint16_t transactionId, const Clie
                         uint8_t* buffer, uint32_t capacity) {
   if (!buffer || capacity == 0) return StatusFrameTooLarge;
   if (framer.Kind() != kFrameMbap) {
-    const uint8_t lowest = IsWriteFunction(request.function) ? 0 : 1;
-    if (request.unitId < lowest || request.unitId > 247) return StatusInvalidRequest;
+    const bool broadcast = request.unitId == kBroadcastUnitId;
+    if ((broadcast && !IsWriteFunction(request.function)) || request.unitId > kHighestSlaveId) {
+      return StatusInvalidRequest;
+    }
   }
   Pdu pdu;
   int32_t status = BuildRequestPdu(request, &pdu);
@@ -91,7 +85,7 @@ int32_t Transact(Link* link, const ClientRequest& request, ClientResponse* respo
   if (length < 0) return length;
   int32_t status = SendAdu(link, adu, static_cast<uint32_t>(length));
   if (status < 0) return status;
-  if (request.unitId == 0 && !mbap && IsWriteFunction(request.function)) return 0;
+  if (request.unitId == kBroadcastUnitId && !mbap && IsWriteFunction(request.function)) return 0;
 
   const uint32_t deadline = DeadlineAfter(timeoutMs);
   int32_t remembered = StatusTimeout;
@@ -131,34 +125,34 @@ int32_t Transact(Link* link, const ClientRequest& request, ClientResponse* respo
 }
 
 bool ParseResponsePdu(const Pdu& pdu, ClientResponse* response) {
-  if (pdu.function & 0x80) {
+  if (pdu.function & kExceptionFlag) {
     if (pdu.length != 1 || pdu.data[0] == 0) return false;
-    response->function = static_cast<uint8_t>(pdu.function & 0x7F);
-    response->isException = 1;
+    response->function = static_cast<uint8_t>(pdu.function ^ kExceptionFlag);
+    response->isException = true;
     response->exceptionCode = pdu.data[0];
     return true;
   }
   switch (pdu.function) {
-    case 1:
-    case 2:
-    case 3:
-    case 4: {
+    case kReadCoils:
+    case kReadDiscreteInputs:
+    case kReadHoldingRegisters:
+    case kReadInputRegisters: {
       if (pdu.length < 2) return false;
       const uint8_t byteCount = pdu.data[0];
       if (byteCount > kMaxResponseData || pdu.length != byteCount + 1u) return false;
       response->function = pdu.function;
-      response->isException = 0;
+      response->isException = false;
       response->byteCount = byteCount;
       mem::CopyBytes(response->data, pdu.data + 1, byteCount);
       return true;
     }
-    case 5:
-    case 6:
-    case 15:
-    case 16:
+    case kWriteSingleCoil:
+    case kWriteSingleRegister:
+    case kWriteMultipleCoils:
+    case kWriteMultipleRegisters:
       if (pdu.length != 4) return false;
       response->function = pdu.function;
-      response->isException = 0;
+      response->isException = false;
       response->echoAddress = GetU16(pdu.data);
       response->echoValue = GetU16(pdu.data + 2);
       return true;
@@ -171,16 +165,16 @@ bool ResponseMatches(const ClientRequest& request, const ClientResponse& respons
   if (response.function != request.function) return false;
   if (response.isException) return true;
   switch (request.function) {
-    case 1:
-    case 2:
-      return response.byteCount == (request.quantity + 7u) / 8u;
-    case 3:
-    case 4:
+    case kReadCoils:
+    case kReadDiscreteInputs:
+      return response.byteCount == BitByteCount(request.quantity);
+    case kReadHoldingRegisters:
+    case kReadInputRegisters:
       return response.byteCount == 2u * request.quantity;
-    case 5:
-    case 6:
-    case 15:
-    case 16:
+    case kWriteSingleCoil:
+    case kWriteSingleRegister:
+    case kWriteMultipleCoils:
+    case kWriteMultipleRegisters:
       return response.echoAddress == request.address && response.echoValue == request.quantity;
     default:
       return false;

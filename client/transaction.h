@@ -27,7 +27,7 @@ struct ClientRequest {
 
 struct ClientResponse {
   uint8_t function = 0;       // bit 7 cleared
-  uint32_t isException = 0;   // 1 when bit 7 was set
+  bool isException = false;   // bit 7 was set
   uint8_t exceptionCode = 0;  // exception responses only, never 0
   uint8_t byteCount = 0;      // 1-4
   uint8_t data[kMaxResponseData] = {};  // 1-4: the data bytes as received

@@ -21,16 +21,15 @@ class Framer {
   Framer(const Framer&) = delete;
   Framer& operator=(const Framer&) = delete;
 
-  // Slot 1: destroy.
   virtual ~Framer();
 
-  // Slot 2. Writes the ADU for header and pdu into buffer and returns its
+  // Writes the ADU for header and pdu into buffer and returns its
   // length; 0 when pdu.length exceeds kMaxPduData or the ADU does not fit
   // into capacity (nothing is written then).
   virtual int32_t BuildAdu(const AduHeader& header, const Pdu& pdu, uint8_t* buffer,
                            uint32_t capacity) const = 0;
 
-  // Slot 3. Checks length bytes and splits them into header and pdu.
+  // Checks length bytes and splits them into header and pdu.
   // Returns StatusOk, or StatusInvalidLength (length impossible for the
   // framing), StatusCrcError, StatusLrcError or StatusInvalidFrame. The
   // unit address is not checked here: the frameworks do that. On failure
@@ -38,16 +37,17 @@ class Framer {
   virtual int32_t ParseAdu(const uint8_t* bytes, uint32_t length, AduHeader* header,
                            Pdu* pdu) const = 0;
 
-  // Slot 4. kFrameWhole, kFrameAsciiStream, kFrameMbap or kFrameRtuStream.
+  // How the link collects an ADU of this framing: kFrameWhole,
+  // kFrameAsciiStream, kFrameMbap or kFrameRtuStream. Constant per object.
   virtual int32_t Kind() const = 0;
 
-  // Slot 5. Smallest valid ADU: 4 RTU, 9 ASCII, 8 MBAP.
+  // Smallest valid ADU: 4 RTU, 9 ASCII, 8 MBAP.
   virtual uint32_t MinAduLength() const = 0;
 
-  // Slot 6. The last character of an ASCII frame; 0 for the other framings.
+  // The last character of an ASCII frame; 0 for the other framings.
   virtual uint8_t EndCharacter() const;
 
-  // Slot 7. 1 when c becomes the end character, 0 when refused or not
+  // 1 when c becomes the end character, 0 when refused or not
   // supported by the framing.
   virtual int32_t SetEndCharacter(uint8_t c);
 };

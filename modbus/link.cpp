@@ -2,6 +2,7 @@
 
 #include "common/deadline.h"
 #include "common/memory.h"
+#include "modbus/functions.h"
 
 namespace {
 
@@ -125,10 +126,11 @@ int32_t ReceiveMbap(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) 
 int32_t PredictRtuLength(uint8_t role, uint8_t function) {
   const bool requests = role == kLinkRoleServer;
   switch (function) {
-    case 1: case 2: case 3: case 4: return requests ? 8 : -3;
-    case 5: case 6: case 8: return 8;
-    case 15: case 16: return requests ? -7 : 8;
-    default: return !requests && function >= 0x80 ? 5 : 0;
+    case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters:
+      return requests ? 8 : -3;
+    case kWriteSingleCoil: case kWriteSingleRegister: case kDiagnostics: return 8;
+    case kWriteMultipleCoils: case kWriteMultipleRegisters: return requests ? -7 : 8;
+    default: return !requests && (function & kExceptionFlag) ? 5 : 0;
   }
 }
 

@@ -1,11 +1,11 @@
 #include "modbus/transport.h"
 
-#include "common/memory.h"
+#include "common/exit_codes.h"
 
 Transport::Transport() {
   stopEvent_ = plat::EventNew(true, false);
   // Without its stop event a transport could never be cancelled.
-  if (!stopEvent_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!stopEvent_) plat::FatalExit(kExitOutOfMemory);
 }
 
 Transport::~Transport() { plat::EventFree(stopEvent_); }
@@ -16,7 +16,7 @@ int32_t Transport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeou
 
 int32_t Transport::IsMessageOriented() { return 0; }
 
-uint32_t Transport::WriteBudget(uint32_t) { return 2000; }
+uint32_t Transport::WriteBudget(uint32_t) { return kDefaultWriteBudgetMs; }
 
 int32_t Transport::BeginTransmit() { return 1; }
 

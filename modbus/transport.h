@@ -21,6 +21,10 @@
 
 #include "common/platform.h"
 
+// Milliseconds a transport allows for writing one ADU unless it computes
+// its own budget from the line speed.
+constexpr uint32_t kDefaultWriteBudgetMs = 2000;
+
 class Transport {
  public:
   // Creates the manual-reset stop event, unset.
@@ -28,59 +32,62 @@ class Transport {
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
-  // Slot 1: destroy. Releases the stop event; a concrete transport closes
-  // its port or socket in its own destructor.
+  // Releases the stop event; a concrete transport closes its port or socket
+  // in its own destructor.
   virtual ~Transport();
 
-  // Slot 2. 1 when the port, connection or socket is ready, 0 if not.
-  // A transport that waits inside Open resets its stop event first.
+  // Opens the port, connects, binds or listens. 1 when the port,
+  // connection or socket is ready, 0 if not. A transport that waits inside
+  // Open resets its stop event first.
   virtual int32_t Open() = 0;
 
-  // Slot 3. Releases the port or socket and marks the transport not ready.
+  // Releases the port or socket and marks the transport not ready.
   // Safe when already closed.
   virtual void Close() = 0;
 
-  // Slot 4. Blocks until at least one byte arrived or timeoutMs passed.
+  // Blocks until at least one byte arrived or timeoutMs passed.
   // Returns 1 to capacity bytes read, 0 when the time passed without data,
   // or a negative transport result.
   virtual int32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) = 0;
 
-  // Slot 5. Reads one whole frame: one datagram, or one serial RTU frame
+  // Reads one whole frame: one datagram, or one serial RTU frame
   // ended by silence. timeoutMs bounds the wait for its first byte. Default:
   // Read.
   virtual int32_t ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs);
 
-  // Slot 6. 1 when every ReadFrame returns exactly one datagram. Default 0.
+  // 1 when every ReadFrame returns exactly one datagram, so that the link
+  // takes each as a whole ADU. Default 0.
   virtual int32_t IsMessageOriented();
 
-  // Slot 7. Blocks until some bytes were accepted or timeoutMs passed.
+  // Blocks until some bytes were accepted or timeoutMs passed.
   // Returns the bytes accepted (possibly fewer than length), 0 on timeout,
   // or a negative transport result.
   virtual int32_t Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) = 0;
 
-  // Slot 8. Milliseconds allowed for writing length bytes. Default 2000.
+  // Milliseconds allowed for writing length bytes, from the start of the
+  // first Write to the end of FinishTransmit. Default kDefaultWriteBudgetMs.
   virtual uint32_t WriteBudget(uint32_t length);
 
-  // Slot 9. Blocks until a frame may be sent (serial RTU: the inter-frame
+  // Blocks until a frame may be sent (serial RTU: the inter-frame
   // silence). 1 to go ahead, 0 when cancelled. Default 1.
   virtual int32_t BeginTransmit();
 
-  // Slot 10. Blocks until the written bytes have left the device. 1 when
+  // Blocks until the written bytes have left the device. 1 when
   // they have, 0 on timeout, or a negative transport result. Default 1.
   virtual int32_t FinishTransmit(uint32_t timeoutMs);
 
-  // Slot 11. Makes the transport ready for a new request/response exchange,
+  // Makes the transport ready for a new request/response exchange,
   // typically by discarding stale input. 1 on success, 0 on failure.
   virtual int32_t PrepareExchange() = 0;
 
-  // Slot 12. Resynchronises after a failed or abandoned frame. Default:
+  // Resynchronises after a failed or abandoned frame. Default:
   // Close (a TCP client reconnects before its next request).
   virtual void ResetAfterError();
 
-  // Slot 13. 1 when open or connected.
+  // 1 when open or connected, 0 otherwise. Does not block.
   virtual int32_t IsReady() = 0;
 
-  // Not a slot: sets the stop event, then runs the cancel hook of the
+  // Sets the stop event, then runs the cancel hook of the
   // concrete transport, if it registered one (the serial port aborts its
   // pending driver I/O there). Any thread.
   void Cancel();

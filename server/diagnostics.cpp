@@ -3,6 +3,7 @@
 
 #include "common/memory.h"
 #include "modbus/framer.h"
+#include "modbus/functions.h"
 #include "server/request.h"
 
 namespace {
@@ -15,6 +16,10 @@ constexpr uint16_t kForceListenOnly = 4;
 constexpr uint16_t kClearCounters = 10;
 constexpr uint16_t kLastCounter = 18;
 constexpr uint16_t kClearOverrunCounter = 20;
+
+// The two data words of a restart.
+constexpr uint16_t kKeepEventLog = 0x0000;
+constexpr uint16_t kClearEventLog = 0xFF00;
 
 constexpr uint8_t kLineFeed = 10;
 constexpr uint8_t kCarriageReturn = 13;
@@ -57,9 +62,9 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
   const uint16_t subFunction = request.address;
   const uint16_t word = request.quantityOrValue;
   const bool oneWord = request.dataLength == 2;
-  response->function = 8;
+  response->function = kDiagnostics;
   response->echoAddress = subFunction;
-  state->diagnosticExceptionCode = 1;
+  state->diagnosticExceptionCode = kIllegalFunction;
 
   if (state->listenOnly && subFunction != kRestartCommunications) return kDiagnosticsSilent;
 
@@ -71,17 +76,17 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
       return kDiagnosticsRespond;
 
     case kRestartCommunications: {
-      const bool wasListenOnly = state->listenOnly != 0;
-      if (!oneWord || (word != 0x0000 && word != 0xFF00)) {
+      const bool wasListenOnly = state->listenOnly;
+      if (!oneWord || (word != kKeepEventLog && word != kClearEventLog)) {
         // A silent server stays silent: a malformed restart is not answered,
         // not even with an exception.
         if (wasListenOnly) {
           ++state->serverNoResponseCount;
           return kDiagnosticsSilent;
         }
-        return Reject(state, 3);
+        return Reject(state, kIllegalDataValue);
       }
-      state->listenOnly = 0;
+      state->listenOnly = false;
       ClearCounts(state);
       state->pendingEndCharacter = kLineFeed;
       response->echoValue = word;
@@ -89,10 +94,10 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
     }
 
     case kChangeAsciiDelimiter: {
-      if (framerKind != kFrameAsciiStream) return Reject(state, 1);
+      if (framerKind != kFrameAsciiStream) return Reject(state, kIllegalFunction);
       const uint8_t character = static_cast<uint8_t>(word >> 8);
       if (!oneWord || (word & 0xFF) != 0 || character == 0 || character == kCarriageReturn || character == ':') {
-        return Reject(state, 3);
+        return Reject(state, kIllegalDataValue);
       }
       state->pendingEndCharacter = character;
       response->echoValue = word;
@@ -100,8 +105,8 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
     }
 
     case kForceListenOnly:
-      if (!oneWord || word != 0) return Reject(state, 3);
-      state->listenOnly = 1;
+      if (!oneWord || word != 0) return Reject(state, kIllegalDataValue);
+      state->listenOnly = true;
       ++state->serverNoResponseCount;
       return kDiagnosticsSilent;
 
@@ -112,8 +117,8 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
   const bool reportsOrClears = subFunction == kReturnDiagnosticRegister ||
                                (subFunction >= kClearCounters && subFunction <= kLastCounter) ||
                                subFunction == kClearOverrunCounter;
-  if (!reportsOrClears) return Reject(state, 1);
-  if (!oneWord || word != 0) return Reject(state, 3);
+  if (!reportsOrClears) return Reject(state, kIllegalFunction);
+  if (!oneWord || word != 0) return Reject(state, kIllegalDataValue);
   if (subFunction == kReturnDiagnosticRegister) {
     response->echoValue = state->diagnosticRegister;
   } else if (subFunction == kClearCounters) {

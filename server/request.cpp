@@ -4,41 +4,36 @@
 #include "server/request.h"
 
 #include "common/memory.h"
+#include "modbus/functions.h"
 
 namespace {
-
-constexpr uint32_t kMaxReadBits = 2000;
-constexpr uint32_t kMaxReadRegisters = 125;
-constexpr uint32_t kMaxWriteCoils = 1968;
-constexpr uint32_t kMaxWriteRegisters = 123;
-constexpr uint16_t kCoilOn = 0xFF00;
 
 bool RangeFits(uint32_t address, uint32_t quantity) { return address + quantity <= kCellsPerArea; }
 
 uint8_t ReadArea(uint8_t function) {
   switch (function) {
-    case 1: return kAreaCoils;
-    case 2: return kAreaDiscreteInputs;
-    case 3: return kAreaHoldingRegisters;
+    case kReadCoils: return kAreaCoils;
+    case kReadDiscreteInputs: return kAreaDiscreteInputs;
+    case kReadHoldingRegisters: return kAreaHoldingRegisters;
     default: return kAreaInputRegisters;
   }
 }
 
 uint32_t MaxQuantity(uint8_t function) {
   switch (function) {
-    case 1: case 2: return kMaxReadBits;
-    case 3: case 4: return kMaxReadRegisters;
-    case 15: return kMaxWriteCoils;
+    case kReadCoils: case kReadDiscreteInputs: return kMaxReadBits;
+    case kReadHoldingRegisters: case kReadInputRegisters: return kMaxReadRegisters;
+    case kWriteMultipleCoils: return kMaxWriteCoils;
     default: return kMaxWriteRegisters;
   }
 }
 
 uint32_t WriteByteCount(uint8_t function, uint32_t quantity) {
-  return function == 15 ? (quantity + 7) / 8 : 2 * quantity;
+  return function == kWriteMultipleCoils ? BitByteCount(quantity) : 2 * quantity;
 }
 
 void SetException(ServerResponse* response, uint8_t code) {
-  response->isException = 1;
+  response->isException = true;
   response->exceptionCode = code;
 }
 
@@ -46,7 +41,7 @@ void ReadCells(const DeviceMap& map, const ServerRequest& request, ServerRespons
   const uint8_t area = ReadArea(request.function);
   const uint32_t quantity = request.quantityOrValue;
   if (IsBitArea(area)) {
-    response->byteCount = static_cast<uint8_t>((quantity + 7) / 8);
+    response->byteCount = static_cast<uint8_t>(BitByteCount(quantity));
     for (uint32_t i = 0; i < quantity; ++i) {
       if (map.Cell(area, static_cast<uint16_t>(request.address + i))) {
         response->data[i / 8] = static_cast<uint8_t>(response->data[i / 8] | (1u << (i % 8)));
@@ -64,7 +59,7 @@ void WriteCells(DeviceMap* map, const ServerRequest& request) {
   const uint32_t quantity = request.quantityOrValue;
   for (uint32_t i = 0; i < quantity; ++i) {
     const uint16_t address = static_cast<uint16_t>(request.address + i);
-    if (request.function == 15) {
+    if (request.function == kWriteMultipleCoils) {
       map->SetCell(kAreaCoils, address, (request.data[i / 8] >> (i % 8)) & 1u);
     } else {
       map->SetCell(kAreaHoldingRegisters, address, GetU16(request.data + 2 * i));
@@ -77,9 +72,9 @@ void WriteCells(DeviceMap* map, const ServerRequest& request) {
 bool WithinLimits(const ServerRequest& request) {
   const uint32_t quantity = request.quantityOrValue;
   switch (request.function) {
-    case 1: case 2: case 3: case 4:
+    case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters:
       return quantity >= 1 && quantity <= MaxQuantity(request.function) && RangeFits(request.address, quantity);
-    case 15: case 16:
+    case kWriteMultipleCoils: case kWriteMultipleRegisters:
       return quantity >= 1 && quantity <= MaxQuantity(request.function) && RangeFits(request.address, quantity) &&
              request.byteCount == WriteByteCount(request.function, quantity);
     default:
@@ -94,26 +89,27 @@ bool DecodeRequest(const Pdu& pdu, ServerRequest* request) {
   const uint32_t length = pdu.length;
   request->function = pdu.function;
   switch (pdu.function) {
-    case 1: case 2: case 3: case 4: {
+    case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters: {
       if (length != 4) return false;
       request->address = GetU16(data);
       request->quantityOrValue = GetU16(data + 2);
       const uint32_t quantity = request->quantityOrValue;
       return quantity >= 1 && quantity <= MaxQuantity(pdu.function) && RangeFits(request->address, quantity);
     }
-    case 5: case 6:
+    case kWriteSingleCoil: case kWriteSingleRegister:
       if (length != 4) return false;
       request->address = GetU16(data);
       request->quantityOrValue = GetU16(data + 2);
-      return pdu.function == 6 || request->quantityOrValue == 0 || request->quantityOrValue == kCoilOn;
-    case 8:
+      return pdu.function == kWriteSingleRegister || request->quantityOrValue == kCoilOff ||
+             request->quantityOrValue == kCoilOn;
+    case kDiagnostics:
       if (length < 2 || length % 2 != 0 || length > kMaxPduData) return false;
       request->address = GetU16(data);
       request->dataLength = static_cast<uint16_t>(length - 2);
       mem::CopyBytes(request->data, data + 2, request->dataLength);
       request->quantityOrValue = request->dataLength >= 2 ? GetU16(data + 2) : 0;
       return true;
-    case 15: case 16: {
+    case kWriteMultipleCoils: case kWriteMultipleRegisters: {
       if (length < 5) return false;
       request->address = GetU16(data);
       request->quantityOrValue = GetU16(data + 2);
@@ -137,16 +133,16 @@ void ExecuteRequest(DeviceMap* map, const ServerRequest& request, ServerResponse
   *written = WrittenRange{};
   response->function = request.function;
   if (!WithinLimits(request)) {
-    SetException(response, 3);
+    SetException(response, kIllegalDataValue);
     return;
   }
   map->LockMap();
   switch (request.function) {
-    case 1: case 2: case 3: case 4:
+    case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters:
       ReadCells(*map, request, response);
       break;
-    case 5: case 6: {
-      const bool coil = request.function == 5;
+    case kWriteSingleCoil: case kWriteSingleRegister: {
+      const bool coil = request.function == kWriteSingleCoil;
       const uint16_t value = coil ? (request.quantityOrValue == kCoilOn ? 1 : 0) : request.quantityOrValue;
       const uint8_t area = coil ? kAreaCoils : kAreaHoldingRegisters;
       map->SetCell(area, request.address, value);
@@ -155,15 +151,15 @@ void ExecuteRequest(DeviceMap* map, const ServerRequest& request, ServerResponse
       *written = WrittenRange{area, request.address, 1};
       break;
     }
-    case 15: case 16:
+    case kWriteMultipleCoils: case kWriteMultipleRegisters:
       WriteCells(map, request);
       response->echoAddress = request.address;
       response->echoValue = request.quantityOrValue;
-      *written = WrittenRange{static_cast<uint8_t>(request.function == 15 ? kAreaCoils : kAreaHoldingRegisters),
+      *written = WrittenRange{static_cast<uint8_t>(request.function == kWriteMultipleCoils ? kAreaCoils : kAreaHoldingRegisters),
                               request.address, request.quantityOrValue};
       break;
     default:
-      SetException(response, 1);
+      SetException(response, kIllegalFunction);
       break;
   }
   map->UnlockMap();
@@ -175,31 +171,31 @@ int32_t BuildResponsePdu(const ServerResponse& response, Pdu* pdu) {
   pdu->length = 0;
   if (response.isException) {
     if (response.exceptionCode == 0) return StatusInvalidRequest;
-    pdu->function = static_cast<uint8_t>(response.function | 0x80);
+    pdu->function = static_cast<uint8_t>(response.function | kExceptionFlag);
     out[0] = response.exceptionCode;
     pdu->length = 1;
     return StatusOk;
   }
   switch (response.function) {
-    case 1: case 2: case 3: case 4:
+    case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters:
       if (response.byteCount == 0 || response.byteCount > kRequestDataMax) return StatusInvalidRequest;
       out[0] = response.byteCount;
       mem::CopyBytes(out + 1, response.data, response.byteCount);
       pdu->length = 1u + response.byteCount;
       return StatusOk;
-    case 5: case 6:
-      if (response.function == 5 && response.echoValue != 0 && response.echoValue != kCoilOn) {
+    case kWriteSingleCoil: case kWriteSingleRegister:
+      if (response.function == kWriteSingleCoil && response.echoValue != kCoilOff && response.echoValue != kCoilOn) {
         return StatusInvalidRequest;
       }
       break;
-    case 15: case 16: {
+    case kWriteMultipleCoils: case kWriteMultipleRegisters: {
       const uint32_t quantity = response.echoValue;
       if (quantity == 0 || quantity > MaxQuantity(response.function) || !RangeFits(response.echoAddress, quantity)) {
         return StatusInvalidRequest;
       }
       break;
     }
-    case 8: {
+    case kDiagnostics: {
       const uint32_t echoed = response.echoDataLength;
       if (echoed % 2 != 0 || echoed > kRequestDataMax) return StatusInvalidRequest;
       if (response.echoAddress != 0 && echoed != 0 && echoed != 2) return StatusInvalidRequest;

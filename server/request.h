@@ -1,10 +1,8 @@
 #pragma once
-// Request processing of the simulated device: one received ADU becomes at
-// most one response ADU. Two families share it. The serial and RTU-over-IP
-// servers answer one slave ID, execute broadcast writes without answering
-// them, keep the serial-line diagnostic counters and implement function 8.
-// The MBAP servers answer one unit ID or any, treat unit ID 0 like any other,
-// keep no counters and refuse function 8 with exception 1.
+// Request processing of the simulated device: decoding a request PDU,
+// executing it on the device map, function 8, and the wire PDU of the
+// response. The per-request decision sequences of the two server families
+// are in server/serve.h.
 //
 // Everything here runs on the server's worker thread. Only ExecuteRequest
 // touches shared data, and it holds the map lock for the whole request.
@@ -29,7 +27,7 @@ struct ServerRequest {
 
 struct ServerResponse {
   uint8_t function;        // as in the request; bit 7 is added on the wire only
-  uint32_t isException;
+  bool isException;
   uint8_t exceptionCode;   // 1, 2 or 3
   uint8_t byteCount;       // 1-4
   uint8_t data[kRequestDataMax];  // 1-4: packed bits (first in bit 0) or registers high byte first
@@ -50,7 +48,7 @@ struct WrittenRange {
 // servers). Every counter is 16 bits and wraps. Zeroed at every start of the
 // worker.
 struct DiagnosticState {
-  uint32_t listenOnly;
+  bool listenOnly;
   uint16_t diagnosticRegister;          // nothing sets it
   uint16_t busMessageCount;             // whole ADUs with a good check, counted by the receive monitor
   uint16_t busCommunicationErrorCount;  // receive failures of the line (see IsBusCommunicationError)
@@ -68,16 +66,6 @@ struct DiagnosticState {
 constexpr int32_t kDiagnosticsRespond = 1;
 constexpr int32_t kDiagnosticsSilent = 2;
 constexpr int32_t kDiagnosticsException = 3;
-
-// The receive failures that count as bus communication errors.
-bool IsBusCommunicationError(int32_t status);
-
-// Receives and decodes one request. StatusOk with a decoded request;
-// StatusUnsupportedFunction, StatusInvalidAddress or StatusInvalidRequest for
-// a well-framed request that is answered by exception 1, 2 or 3 (header and
-// function are valid then); any other negative status for a receive failure.
-// Calls the link's receive monitor with every ADU that passed its framer.
-int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, uint32_t timeoutMs);
 
 // Decodes pdu into request and checks it against the limits of its function.
 // Address and quantity are stored before their limits are tested, so a
@@ -99,23 +87,3 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
 // The wire PDU of a response. StatusOk, StatusInvalidRequest for fields that
 // no valid response can carry, or StatusUnsupportedFunction.
 int32_t BuildResponsePdu(const ServerResponse& response, Pdu* pdu);
-
-// Sends the response with the request's header (its unit ID and MBAP
-// transaction ID). 0 when nothing is sent (a broadcast outside MBAP), the
-// ADU length when sent, or a negative status.
-int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response);
-
-// The decision sequence of the serial and RTU-over-IP servers for the status
-// of one ReceiveRequest: counters, address filter, listen-only gate,
-// execution or diagnostics, response, then the pending ASCII end character.
-// Returns the result of SendResponse, 0 when nothing was sent. *written
-// names the cells the request changed, also for a broadcast.
-int32_t ServeRequestSerial(Link* link, DeviceMap* map, DiagnosticState* state, uint8_t slaveId,
-                           int32_t receiveStatus, const AduHeader& header,
-                           const ServerRequest& request, WrittenRange* written);
-
-// The decision sequence of the MBAP servers. acceptAny answers every unit ID;
-// otherwise only unitId. Returns as ServeRequestSerial does.
-int32_t ServeRequestMbap(Link* link, DeviceMap* map, uint8_t unitId, uint32_t acceptAny,
-                         int32_t receiveStatus, const AduHeader& header,
-                         const ServerRequest& request, WrittenRange* written);

@@ -1,27 +1,19 @@
 // Receiving a request, sending its response, and the per-request decision
 // sequences of the two server families.
 
+#include "server/serve.h"
+
 #include "common/memory.h"
-#include "server/request.h"
+#include "modbus/functions.h"
 
 namespace {
 
-constexpr uint8_t kBroadcast = 0;
-constexpr uint8_t kHighestSlaveId = 247;
-
 bool IsSupportedFunction(uint8_t function) {
-  switch (function) {
-    case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 15: case 16: return true;
-    default: return false;
-  }
-}
-
-bool IsBroadcastWrite(uint8_t function) {
-  return function == 5 || function == 6 || function == 15 || function == 16;
+  return IsReadFunction(function) || IsWriteFunction(function) || function == kDiagnostics;
 }
 
 bool HasQuantity(uint8_t function) {
-  return (function >= 1 && function <= 4) || function == 15 || function == 16;
+  return IsReadFunction(function) || function == kWriteMultipleCoils || function == kWriteMultipleRegisters;
 }
 
 // The statuses of ReceiveRequest that are answered (possibly by an exception).
@@ -32,16 +24,16 @@ bool IsAnswerable(int32_t status) {
 
 uint8_t ExceptionCodeFor(int32_t status) {
   switch (status) {
-    case StatusUnsupportedFunction: return 1;
-    case StatusInvalidAddress: return 2;
-    default: return 3;
+    case StatusUnsupportedFunction: return kIllegalFunction;
+    case StatusInvalidAddress: return kIllegalDataAddress;
+    default: return kIllegalDataValue;
   }
 }
 
 void BuildException(const ServerRequest& request, uint8_t code, ServerResponse* response) {
   mem::FillBytes(response, 0, sizeof *response);
   response->function = request.function;
-  response->isException = 1;
+  response->isException = true;
   response->exceptionCode = code;
 }
 
@@ -81,11 +73,11 @@ int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, ui
   if (link->receiveMonitor) {
     link->receiveMonitor(link->monitorContext, link->receiveBuffer, static_cast<uint32_t>(length));
   }
-  if (pdu.function & 0x80) return StatusInvalidFrame;
+  if (pdu.function & kExceptionFlag) return StatusInvalidFrame;
 
   if (DecodeRequest(pdu, request)) {
     if (link->framer->Kind() == kFrameMbap) return StatusOk;
-    if (header->unitId == kBroadcast && !IsBroadcastWrite(request->function)) return StatusInvalidRequest;
+    if (header->unitId == kBroadcastUnitId && !IsWriteFunction(request->function)) return StatusInvalidRequest;
     if (header->unitId > kHighestSlaveId) return StatusInvalidRequest;
     return StatusOk;
   }
@@ -101,7 +93,7 @@ int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, ui
 
 int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
   if (!link->transport->IsReady()) return StatusNotConnected;
-  if (header.unitId == kBroadcast && link->framer->Kind() != kFrameMbap) return 0;
+  if (header.unitId == kBroadcastUnitId && link->framer->Kind() != kFrameMbap) return 0;
   Pdu pdu;
   const int32_t status = BuildResponsePdu(response, &pdu);
   if (status < 0) return status;
@@ -111,17 +103,19 @@ int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& 
   return SendAdu(link, adu, static_cast<uint32_t>(length));
 }
 
-int32_t ServeRequestSerial(Link* link, DeviceMap* map, DiagnosticState* state, uint8_t slaveId,
-                           int32_t receiveStatus, const AduHeader& header,
+int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const AduHeader& header,
                            const ServerRequest& request, WrittenRange* written) {
+  Link* link = session->link;
+  DiagnosticState* state = &session->diagnostics;
   *written = WrittenRange{};
   if (IsBusCommunicationError(receiveStatus)) {
     ++state->busCommunicationErrorCount;
     if (receiveStatus == StatusSerialOverrun) ++state->busCharacterOverrunCount;
   }
   if (!IsAnswerable(receiveStatus)) return 0;
-  if (header.unitId != slaveId && header.unitId != kBroadcast) return 0;
-  const bool restart = receiveStatus == StatusOk && request.function == 8 && request.address == 1;
+  if (header.unitId != session->unitId && header.unitId != kBroadcastUnitId) return 0;
+  // The address field carries the sub-function; 1 restarts communications.
+  const bool restart = receiveStatus == StatusOk && request.function == kDiagnostics && request.address == 1;
   if (state->listenOnly && !restart) {
     ++state->serverNoResponseCount;
     return 0;
@@ -131,7 +125,7 @@ int32_t ServeRequestSerial(Link* link, DeviceMap* map, DiagnosticState* state, u
   ServerResponse response;
   if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
-  } else if (request.function == 8) {
+  } else if (request.function == kDiagnostics) {
     const int32_t outcome = HandleDiagnostics(state, request, &response, link->framer->Kind());
     if (outcome == kDiagnosticsSilent) {
       InstallPendingEndCharacter(link, state);
@@ -139,30 +133,29 @@ int32_t ServeRequestSerial(Link* link, DeviceMap* map, DiagnosticState* state, u
     }
     if (outcome == kDiagnosticsException) BuildException(request, state->diagnosticExceptionCode, &response);
   } else {
-    ExecuteRequest(map, request, &response, written);
+    ExecuteRequest(session->map, request, &response, written);
   }
   if (response.isException) ++state->busExceptionErrorCount;
-  if (header.unitId == kBroadcast) ++state->serverNoResponseCount;
+  if (header.unitId == kBroadcastUnitId) ++state->serverNoResponseCount;
 
   const int32_t sent = SendResponse(link, header, response);
   InstallPendingEndCharacter(link, state);
   return sent;
 }
 
-int32_t ServeRequestMbap(Link* link, DeviceMap* map, uint8_t unitId, uint32_t acceptAny,
-                         int32_t receiveStatus, const AduHeader& header,
+int32_t ServeRequestMbap(ServeSession* session, int32_t receiveStatus, const AduHeader& header,
                          const ServerRequest& request, WrittenRange* written) {
   *written = WrittenRange{};
   if (!IsAnswerable(receiveStatus)) return 0;
-  if (!acceptAny && header.unitId != unitId) return 0;
+  if (!session->acceptAny && header.unitId != session->unitId) return 0;
 
   ServerResponse response;
-  if (request.function == 8) {
-    BuildException(request, 1, &response);
+  if (request.function == kDiagnostics) {
+    BuildException(request, kIllegalFunction, &response);
   } else if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
   } else {
-    ExecuteRequest(map, request, &response, written);
+    ExecuteRequest(session->map, request, &response, written);
   }
-  return SendResponse(link, header, response);
+  return SendResponse(session->link, header, response);
 }

@@ -148,7 +148,7 @@ TEST(ParseResponsePdu, Shapes) {
   ClientResponse r;
   ASSERT_TRUE(ParseResponsePdu(MakePdu(0x90, {4}), &r));
   EXPECT_EQ(r.function, 16);
-  EXPECT_EQ(r.isException, 1u);
+  EXPECT_TRUE(r.isException);
   EXPECT_EQ(r.exceptionCode, 4);
   ASSERT_TRUE(ParseResponsePdu(MakePdu(15, {0x12, 0x34, 0x00, 0x0A}), &r));
   EXPECT_EQ(r.echoAddress, 0x1234);
@@ -333,7 +333,7 @@ TEST(Transact, KeepsListeningAndReportsTheLastProblem) {
       EXPECT_EQ(x.Elapsed(), 1000u);
     }
     if (IsExceptionStatus(c.status)) {
-      EXPECT_EQ(x.response.isException, 1u);
+      EXPECT_TRUE(x.response.isException);
       EXPECT_EQ(x.response.exceptionCode, 2);
     }
   }

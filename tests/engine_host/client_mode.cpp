@@ -9,6 +9,7 @@
 
 #include "client/transaction.h"
 #include "engine_host.h"
+#include "modbus/functions.h"
 #include "modbus/link.h"
 
 namespace {
@@ -47,17 +48,17 @@ bool BuildRequest(const Options& options, ClientRequest* request) {
   std::vector<long> values;
   if (!ParseNumberList(options.Text("values"), &values)) return false;
   switch (request->function) {
-    case 5:
-    case 6:
+    case kWriteSingleCoil:
+    case kWriteSingleRegister:
       if (!values.empty()) request->quantity = static_cast<uint16_t>(values[0]);
       break;
-    case 15:
+    case kWriteMultipleCoils:
       if (!options.Has("quantity")) request->quantity = static_cast<uint16_t>(values.size());
-      request->byteCount = static_cast<uint8_t>((values.size() + 7) / 8);
+      request->byteCount = static_cast<uint8_t>(BitByteCount(static_cast<uint32_t>(values.size())));
       for (size_t i = 0; i < values.size() && i / 8 < sizeof request->data; ++i)
         if (values[i]) request->data[i / 8] = static_cast<uint8_t>(request->data[i / 8] | (1u << (i % 8)));
       break;
-    case 16:
+    case kWriteMultipleRegisters:
       if (!options.Has("quantity")) request->quantity = static_cast<uint16_t>(values.size());
       request->byteCount = static_cast<uint8_t>(values.size() * 2);
       for (size_t i = 0; i < values.size() && 2 * i + 1 < sizeof request->data; ++i) {

@@ -12,4 +12,4 @@ int RunServer(const Options& options, const TransportFamily& family);
 int RunClient(const Options& options, const TransportFamily& family);
 
 // "hr:10:4" prints "dump hr:10 v v v v".
-void PrintDump(DeviceMap* map, const std::string& spec);
+void PrintDump(DeviceMap* map, const std::string& range);

@@ -11,17 +11,13 @@
 #include "engine_host.h"
 #include "modbus/link.h"
 #include "server/device_map.h"
-#include "server/request.h"
+#include "server/serve.h"
 
 namespace {
 
 struct ServerRun {
-  Link* link = nullptr;
-  DeviceMap* map = nullptr;
+  ServeSession session;
   bool mbap = true;
-  uint8_t ownAddress = 1;
-  uint32_t acceptAny = 0;
-  DiagnosticState diagnostics = {};
   std::atomic<bool> stop{false};
   // Counters, printed at the end.
   uint64_t received = 0;
@@ -33,15 +29,15 @@ struct ServerRun {
 void CountReceived(void* context, const uint8_t*, uint32_t) {
   ServerRun* run = static_cast<ServerRun*>(context);
   ++run->received;
-  ++run->diagnostics.busMessageCount;
+  ++run->session.diagnostics.busMessageCount;
 }
 
 void Serve(ServerRun* run) {
-  Transport* transport = run->link->transport;
+  Transport* transport = run->session.link->transport;
   while (!run->stop.load()) {
     AduHeader header;
     ServerRequest request;
-    int32_t status = ReceiveRequest(run->link, &header, &request, 500);
+    int32_t status = ReceiveRequest(run->session.link, &header, &request, 500);
     if (status == StatusTimeout) continue;
     if (status == StatusCancelled) break;
     bool answerable = status == StatusOk || status == StatusUnsupportedFunction ||
@@ -53,11 +49,9 @@ void Serve(ServerRun* run) {
         if (status != StatusTransportError) ++run->receiveFailures;
         continue;
       }
-      sent = ServeRequestMbap(run->link, run->map, run->ownAddress, run->acceptAny, status, header,
-                              request, &written);
+      sent = ServeRequestMbap(&run->session, status, header, request, &written);
     } else {
-      sent = ServeRequestSerial(run->link, run->map, &run->diagnostics, run->ownAddress, status,
-                                header, request, &written);
+      sent = ServeRequestSerial(&run->session, status, header, request, &written);
       if (!answerable) {
         ++run->receiveFailures;
         // A broken frame on a byte stream leaves the stream out of step.
@@ -70,19 +64,26 @@ void Serve(ServerRun* run) {
   }
 }
 
-bool Preset(DeviceMap* map, const std::string& spec) {
-  static const char* const kAreas[] = {"co", "di", "ir", "hr"};
-  size_t colon = spec.find(':');
-  size_t equals = spec.find('=');
-  if (colon == std::string::npos || equals == std::string::npos || equals < colon) return false;
-  std::string area = spec.substr(0, colon);
-  int index = -1;
+// Option names of the four areas, in the order of the area numbers.
+const char* const kAreaNames[] = {"co", "di", "ir", "hr"};
+
+// The area number of a two-letter name at the start of text, or -1.
+int AreaIndex(const std::string& text) {
   for (int i = 0; i < 4; ++i)
-    if (area == kAreas[i]) index = i;
+    if (text.compare(0, 2, kAreaNames[i]) == 0) return i;
+  return -1;
+}
+
+// Applies one AREA:ADDR=V,... assignment of --set to the map.
+bool Preset(DeviceMap* map, const std::string& assignment) {
+  size_t colon = assignment.find(':');
+  size_t equals = assignment.find('=');
+  if (colon != 2 || equals == std::string::npos || equals < colon) return false;
+  int index = AreaIndex(assignment);
   if (index < 0) return false;
-  long address = strtol(spec.c_str() + colon + 1, nullptr, 0);
+  long address = strtol(assignment.c_str() + colon + 1, nullptr, 0);
   std::vector<long> values;
-  if (!ParseNumberList(spec.substr(equals + 1), &values)) return false;
+  if (!ParseNumberList(assignment.substr(equals + 1), &values)) return false;
   for (long value : values) {
     if (address > 65535) return false;
     map->WriteCellFromUser(static_cast<uint8_t>(index), static_cast<uint16_t>(address++),
@@ -97,15 +98,15 @@ int RunServer(const Options& options, const TransportFamily& family) {
   ServerRun run;
   run.mbap = options.Text("framing", "mbap") == "mbap";
   if (run.mbap) {
-    run.acceptAny = options.Has("any") || !options.Has("unit") ? 1 : 0;
-    run.ownAddress = static_cast<uint8_t>(options.Number("unit", 255));
+    run.session.acceptAny = options.Has("any") || !options.Has("unit");
+    run.session.unitId = static_cast<uint8_t>(options.Number("unit", 255));
   } else {
-    run.ownAddress = static_cast<uint8_t>(options.Number("slave", 1));
+    run.session.unitId = static_cast<uint8_t>(options.Number("slave", 1));
   }
   DeviceMap* map = new DeviceMap();
-  for (const std::string& spec : options.All("set")) {
-    if (!Preset(map, spec)) {
-      fprintf(stderr, "bad --set %s\n", spec.c_str());
+  for (const std::string& assignment : options.All("set")) {
+    if (!Preset(map, assignment)) {
+      fprintf(stderr, "bad --set %s\n", assignment.c_str());
       return 2;
     }
   }
@@ -122,8 +123,8 @@ int RunServer(const Options& options, const TransportFamily& family) {
     delete map;
     return refused;
   }
-  run.map = map;
-  run.link = LinkCreate(transport, framer, kLinkRoleServer, &run, nullptr, CountReceived);
+  run.session.map = map;
+  run.session.link = LinkCreate(transport, framer, kLinkRoleServer, &run, nullptr, CountReceived);
   printf("ready\n");
   fflush(stdout);
 
@@ -139,23 +140,20 @@ int RunServer(const Options& options, const TransportFamily& family) {
          static_cast<unsigned long long>(run.received), static_cast<unsigned long long>(run.answered),
          static_cast<unsigned long long>(run.receiveFailures),
          static_cast<unsigned long long>(run.sendFailures));
-  for (const std::string& spec : options.All("dump")) PrintDump(map, spec);
+  for (const std::string& range : options.All("dump")) PrintDump(map, range);
   fflush(stdout);
-  LinkDestroy(run.link);
+  LinkDestroy(run.session.link);
   delete framer;
   delete transport;
   delete map;
   return 0;
 }
 
-void PrintDump(DeviceMap* map, const std::string& spec) {
-  static const char* const kAreas[] = {"co", "di", "ir", "hr"};
-  int index = -1;
-  for (int i = 0; i < 4; ++i)
-    if (spec.compare(0, 2, kAreas[i]) == 0) index = i;
+void PrintDump(DeviceMap* map, const std::string& range) {
+  int index = AreaIndex(range);
   long address = 0, count = 0;
-  if (index < 0 || sscanf(spec.c_str() + 2, ":%ld:%ld", &address, &count) != 2) return;
-  printf("dump %s:%ld", kAreas[index], address);
+  if (index < 0 || sscanf(range.c_str() + 2, ":%ld:%ld", &address, &count) != 2) return;
+  printf("dump %s:%ld", kAreaNames[index], address);
   for (long i = 0; i < count && address + i < 65536; ++i)
     printf(" %u", map->ReadCellLocked(static_cast<uint8_t>(index), static_cast<uint16_t>(address + i)));
   printf("\n");

@@ -12,6 +12,7 @@
 #include "client/transaction.h"
 #include "fuzz/fuzz_input.h"
 #include "modbus/ascii_framer.h"
+#include "modbus/functions.h"
 #include "modbus/mbap_framer.h"
 #include "modbus/rtu_framer.h"
 #include "modbus/status.h"
@@ -49,16 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       transport.messageOriented = 1;
       break;
   }
-  static const uint8_t kFunctions[] = {1, 2, 3, 4, 5, 6, 15, 16};
+  static const uint8_t kFunctions[] = {
+      kReadCoils,       kReadDiscreteInputs,  kReadHoldingRegisters, kReadInputRegisters,
+      kWriteSingleCoil, kWriteSingleRegister, kWriteMultipleCoils,   kWriteMultipleRegisters};
   ClientRequest request;
   request.function = kFunctions[(selector / 5) % 8];
   request.unitId = static_cast<uint8_t>(1 + input.Byte() % 3);
   request.address = static_cast<uint16_t>(input.Byte() << 8 | input.Byte());
   request.quantity = static_cast<uint16_t>(1 + input.Byte() % 16);
-  if (request.function == 5) request.quantity = (request.quantity & 1) ? 0xFF00 : 0x0000;
+  if (request.function == kWriteSingleCoil) request.quantity = (request.quantity & 1) ? kCoilOn : kCoilOff;
   if (request.address > 65536 - 16) request.address = 65536 - 16;
-  if (request.function == 15) request.byteCount = static_cast<uint8_t>((request.quantity + 7) / 8);
-  if (request.function == 16) request.byteCount = static_cast<uint8_t>(2 * request.quantity);
+  if (request.function == kWriteMultipleCoils) request.byteCount = static_cast<uint8_t>(BitByteCount(request.quantity));
+  if (request.function == kWriteMultipleRegisters) request.byteCount = static_cast<uint8_t>(2 * request.quantity);
   const uint16_t transaction = static_cast<uint16_t>(input.Byte() << 8 | input.Byte());
   // On frame carriers each chunk is one frame or datagram.
   input.Script(&transport);
@@ -74,9 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status > 0) {
     FUZZ_CHECK(monitor.calls == 1);
     FUZZ_CHECK(monitor.length >= framer->MinAduLength());
-    FUZZ_CHECK(response.isException == 0 && response.function == request.function);
+    FUZZ_CHECK(!response.isException && response.function == request.function);
     FUZZ_CHECK(ResponseMatches(request, response));
-    if (request.function <= 4) {
+    if (IsReadFunction(request.function)) {
       FUZZ_CHECK(status == response.byteCount + 1);
     } else {
       FUZZ_CHECK(status == 4 && response.echoAddress == request.address && response.echoValue == request.quantity);
@@ -85,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(monitor.calls == 0);
     FUZZ_CHECK(status != 0);
     if (IsExceptionStatus(status)) {
-      FUZZ_CHECK(response.isException == 1 && response.exceptionCode != 0);
+      FUZZ_CHECK(response.isException && response.exceptionCode != 0);
       FUZZ_CHECK(StatusFromException(response.exceptionCode) == status);
     } else {
       FUZZ_CHECK(status >= StatusSerialOverrun);

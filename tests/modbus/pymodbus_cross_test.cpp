@@ -158,7 +158,7 @@ TEST(PymodbusFrames, ClientAcceptsTheirResponses) {
     ASSERT_TRUE(ParseResponsePdu(pdu, &response));
     EXPECT_TRUE(ResponseMatches(request, response));
     if (l.kind == "exception") {
-      EXPECT_EQ(response.isException, 1u);
+      EXPECT_TRUE(response.isException);
       EXPECT_EQ(response.exceptionCode, std::stoul(l.extra[0]));
     } else if (request.function <= 4) {
       EXPECT_EQ(Bytes(response.data, response.data + response.byteCount), Bytes(l.pdu.begin() + 1, l.pdu.end()));

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """An independent Modbus server built on Debian's pymodbus (TCP or UDP, MBAP
-or RTU framing), with a map of 150 cells per area and PDU addressing. Prints
-"ready" once it listens and serves until its standard input closes; then
-prints the dumps asked for ("dump hr:10 v v v") and exits.
+or RTU framing, or RTU on a serial device such as a pseudo-terminal), with a
+map of 150 cells per area and PDU addressing. Prints "ready" once it listens
+and serves until its standard input closes; then prints the dumps asked for
+("dump hr:10 v v v") and exits.
 
   pymodbus_server.py --transport tcp|udp --framing mbap|rtu --port P
                      [--set AREA:ADDR=V,...]... [--dump AREA:ADDR:COUNT]...
+  pymodbus_server.py --transport serial --device PTY [--set ...]... [--dump ...]...
 """
 import argparse
 import asyncio
@@ -18,7 +20,7 @@ from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.framer.rtu_framer import ModbusRtuFramer
 from pymodbus.framer.socket_framer import ModbusSocketFramer
-from pymodbus.server.async_io import ModbusTcpServer, ModbusUdpServer
+from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer, ModbusUdpServer
 
 AREAS = {"co": 1, "di": 2, "hr": 3, "ir": 4}  # pymodbus addresses areas by read function
 MAP_SIZE = 150
@@ -26,9 +28,10 @@ MAP_SIZE = 150
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--transport", choices=["tcp", "udp"], default="tcp")
+    parser.add_argument("--transport", choices=["tcp", "udp", "serial"], default="tcp")
     parser.add_argument("--framing", choices=["mbap", "rtu"], default="mbap")
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int)
+    parser.add_argument("--device")
     parser.add_argument("--set", action="append", default=[])
     parser.add_argument("--dump", action="append", default=[])
     args = parser.parse_args()
@@ -53,6 +56,12 @@ def main():
     failure = []
 
     async def serve():
+        if args.transport == "serial":
+            server = ModbusSerialServer(context, ModbusRtuFramer, port=args.device, baudrate=19200)
+            await server.start()
+            started.set()
+            await server.serve_forever()
+            return
         if args.transport == "tcp":
             server = ModbusTcpServer(context, framer, address=address, loop=loop, backlog=8)
         else:

@@ -76,7 +76,7 @@ const std::vector<Sequence>& Sequences() {
         {1, "03 0005 0001", "03 02 0000"},
         {1, "08 000E 0000", "08 000E 0002"}},
        [](const DiagnosticState& state, DeviceMap& map) {
-         EXPECT_EQ(state.listenOnly, 0u);
+         EXPECT_FALSE(state.listenOnly);
          // The silenced writes did nothing.
          EXPECT_EQ(map.ReadCellLocked(kAreaHoldingRegisters, 5), 0);
          EXPECT_EQ(map.ReadCellLocked(kAreaCoils, 0), 0);
@@ -85,7 +85,7 @@ const std::vector<Sequence>& Sequences() {
        true,
        {{1, "08 0004 0000", ""}, {1, "03 0000 0001", ""}, {0, "06 0005 0007", ""}, {2, "03 0000 0001", ""}},
        [](const DiagnosticState& state, DeviceMap&) {
-         EXPECT_EQ(state.listenOnly, 1u);
+         EXPECT_TRUE(state.listenOnly);
          EXPECT_EQ(state.serverNoResponseCount, 3);  // force listen only, the read, the broadcast
          EXPECT_EQ(state.serverMessageCount, 1);     // force listen only itself
          EXPECT_EQ(state.busMessageCount, 4);
@@ -93,7 +93,7 @@ const std::vector<Sequence>& Sequences() {
       {"a malformed restart leaves listen-only silent",
        true,
        {{1, "08 0004 0000", ""}, {1, "08 0001 1234", ""}, {1, "03 0000 0001", ""}},
-       [](const DiagnosticState& state, DeviceMap&) { EXPECT_EQ(state.listenOnly, 1u); }},
+       [](const DiagnosticState& state, DeviceMap&) { EXPECT_TRUE(state.listenOnly); }},
       {"restart answers and clears the counters",
        true,
        {{1, "03 0000 0000", "83 03"},

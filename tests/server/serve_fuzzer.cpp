@@ -110,7 +110,7 @@ uint32_t AduLimit(Framing framing) {
 class Station {
  public:
   Station(Framing framing, uint8_t own, bool acceptAny)
-      : rig_(framing, own, acceptAny), own_(own), acceptAny_(acceptAny), shadow_(kAreaCount * kCellsPerArea) {
+      : rig_(framing, own, acceptAny), shadow_(kAreaCount * kCellsPerArea) {
     cells_ = rig_.map->Table(0);  // the four tables lie one after the other
     region_ = TrackWrites(cells_, shadow_.size());
   }
@@ -138,9 +138,9 @@ class Station {
     const int32_t status = ReceiveRequest(rig_.link, &header, &request, 500);
     int32_t sent;
     if (IsMbap(framing)) {
-      sent = ServeRequestMbap(rig_.link, rig_.map.get(), own_, acceptAny_ ? 1 : 0, status, header, request, &written);
+      sent = ServeRequestMbap(&rig_.session, status, header, request, &written);
     } else {
-      sent = ServeRequestSerial(rig_.link, rig_.map.get(), &rig_.diagnostics, own_, status, header, request, &written);
+      sent = ServeRequestSerial(&rig_.session, status, header, request, &written);
     }
     const size_t responses = rig_.transport.frames.size() - before;
     SERVE_CHECK(responses <= 1);
@@ -213,8 +213,6 @@ class Station {
   }
 
   ServeRig rig_;
-  uint8_t own_;
-  bool acceptAny_;
   std::vector<uint16_t> shadow_;
   const uint16_t* cells_ = nullptr;
   Region* region_ = nullptr;

@@ -13,7 +13,7 @@
 #include "modbus/ascii_framer.h"
 #include "modbus/mbap_framer.h"
 #include "modbus/rtu_framer.h"
-#include "server/request.h"
+#include "server/serve.h"
 #include "support/fake_clock.h"
 #include "support/scripted_transport.h"
 
@@ -122,7 +122,10 @@ class ServeRig {
  public:
   // ownAddress: the slave ID (serial and RTU-over-IP) or the unit ID (MBAP).
   explicit ServeRig(Framing framing, uint8_t ownAddress = 1, bool acceptAny = false)
-      : map(std::make_unique<DeviceMap>()), framing_(framing), ownAddress_(ownAddress), acceptAny_(acceptAny) {
+      : map(std::make_unique<DeviceMap>()), framing_(framing) {
+    session.map = map.get();
+    session.unitId = ownAddress;
+    session.acceptAny = acceptAny;
     switch (framing) {
       case Framing::kRtuFrame: framer_ = std::make_unique<RtuFramer>(false); break;
       case Framing::kRtuStream: framer_ = std::make_unique<RtuFramer>(true); break;
@@ -132,6 +135,7 @@ class ServeRig {
     transport.frameMode = framing == Framing::kRtuFrame || framing == Framing::kMbapDatagram;
     transport.messageOriented = framing == Framing::kMbapDatagram ? 1 : 0;
     link = LinkCreate(&transport, framer_.get(), kLinkRoleServer, this, nullptr, &ServeRig::OnReceive);
+    session.link = link;
   }
   ~ServeRig() { LinkDestroy(link); }
   ServeRig(const ServeRig&) = delete;
@@ -145,11 +149,9 @@ class ServeRig {
     ServerRequest request;
     result.receiveStatus = ReceiveRequest(link, &header, &request, 500);
     if (IsMbap(framing_)) {
-      result.sendResult = ServeRequestMbap(link, map.get(), ownAddress_, acceptAny_ ? 1 : 0, result.receiveStatus,
-                                           header, request, &result.written);
+      result.sendResult = ServeRequestMbap(&session, result.receiveStatus, header, request, &result.written);
     } else {
-      result.sendResult = ServeRequestSerial(link, map.get(), &diagnostics, ownAddress_, result.receiveStatus,
-                                             header, request, &result.written);
+      result.sendResult = ServeRequestSerial(&session, result.receiveStatus, header, request, &result.written);
     }
     result.frames.assign(transport.frames.begin() + static_cast<long>(before), transport.frames.end());
     return result;
@@ -166,8 +168,9 @@ class ServeRig {
   FakeClock clock;
   ScriptedTransport transport;
   std::unique_ptr<DeviceMap> map;
-  DiagnosticState diagnostics{};
   Link* link = nullptr;
+  ServeSession session;
+  DiagnosticState& diagnostics = session.diagnostics;
 
  private:
   // As the worker's receive monitor does: every whole ADU is a bus message.
@@ -176,7 +179,5 @@ class ServeRig {
   }
 
   Framing framing_;
-  uint8_t ownAddress_;
-  bool acceptAny_;
   std::unique_ptr<Framer> framer_;
 };

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server/request.h"
+#include "server/serve.h"
 #include "serve_rig.h"
 
 namespace {
@@ -287,8 +287,8 @@ TEST(Serve, BuildResponsePduRefusesWhatNoResponseCarries) {
     std::string pdu;
   };
   const Case cases[] = {
-      {"exception code 0", [](ServerResponse& r) { r.function = 3; r.isException = 1; }, StatusInvalidRequest, ""},
-      {"exception", [](ServerResponse& r) { r.function = 16; r.isException = 1; r.exceptionCode = 2; }, StatusOk,
+      {"exception code 0", [](ServerResponse& r) { r.function = 3; r.isException = true; }, StatusInvalidRequest, ""},
+      {"exception", [](ServerResponse& r) { r.function = 16; r.isException = true; r.exceptionCode = 2; }, StatusOk,
        "90 02"},
       {"read with byte count 0", [](ServerResponse& r) { r.function = 1; }, StatusInvalidRequest, ""},
       {"read with byte count 251", [](ServerResponse& r) { r.function = 3; r.byteCount = 251; }, StatusInvalidRequest,
@@ -332,7 +332,7 @@ TEST(Serve, ExecuteRequestRefusesRequestsOutsideTheLimits) {
   ServerResponse response;
   WrittenRange written{};
   ExecuteRequest(map.get(), request, &response, &written);
-  EXPECT_EQ(response.isException, 1u);
+  EXPECT_TRUE(response.isException);
   EXPECT_EQ(response.exceptionCode, 3);
   request.function = 16;
   request.quantityOrValue = 2;

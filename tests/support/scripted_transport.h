@@ -41,7 +41,7 @@ class ScriptedTransport : public Transport {
   int32_t beginResult = 1;      // BeginTransmit
   int32_t finishResult = 1;     // FinishTransmit, after finishDelayMs
   uint32_t finishDelayMs = 0;
-  uint32_t writeBudgetMs = 2000;
+  uint32_t writeBudgetMs = kDefaultWriteBudgetMs;
   bool closeOnReset = false;  // ResetAfterError closes, as the base class does
   // Called at each successful FinishTransmit with the frame written since
   // the previous one; may script the answer (Deliver) from there.

@@ -15,7 +15,7 @@
 #include "modbus/rtu_framer.h"
 #include "raw_socket.h"
 #include "server/device_map.h"
-#include "server/request.h"
+#include "server/serve.h"
 #include "transport/tcp_client_transport.h"
 #include "transport/tcp_server_transport.h"
 #include "transport/udp_client_transport.h"
@@ -75,7 +75,10 @@ class Server {
 
  private:
   void Run() {
-    DiagnosticState diagnostics = {};
+    ServeSession session;
+    session.link = link_;
+    session.map = &map_;
+    session.unitId = kOwnAddress;
     while (!stop_) {
       AduHeader header;
       ServerRequest request;
@@ -86,8 +89,8 @@ class Server {
         continue;
       if (request.function == 3 && request.address == kSlowAddress) SleepMs(300);
       WrittenRange written = {};
-      if (mbap_) ServeRequestMbap(link_, &map_, kOwnAddress, 0, status, header, request, &written);
-      else ServeRequestSerial(link_, &map_, &diagnostics, kOwnAddress, status, header, request, &written);
+      if (mbap_) ServeRequestMbap(&session, status, header, request, &written);
+      else ServeRequestSerial(&session, status, header, request, &written);
       if (request.function == 6 && request.address == kDropRegister) transport_->ResetAfterError();
     }
   }

@@ -1,0 +1,78 @@
+#pragma once
+// The client (master) plug-in: one ClientContext per instance, created by
+// CreatePlugin, holding the host link, the poll list, the polling worker,
+// the deliverable's connection settings and the TX-preview framer. A client
+// deliverable is a ClientComposition, its few constants, handed to
+// ClientPluginCreate from its PluginCreateInstance (plugins/plugin_entry.h):
+//
+//   int32_t PluginCreateInstance(PluginOps* table) {
+//     return ClientPluginCreate(kStreamHdrClient, table);
+//   }
+
+#include <stdint.h>
+
+#include "client/client_worker.h"
+#include "client/poll_list.h"
+#include "common/plugin_interface.h"
+#include "modbus/framer.h"
+#include "modbus/transport.h"
+
+// How a deliverable keeps and uses its connection settings. The record
+// (with its settings page state) is opaque to the framework. Entries marked
+// optional may be null.
+struct ClientSettingsOps {
+  void* (*create)();                    // the record with its defaults
+  void (*release)(void* settings);      // the page (if any) and the record
+  uint32_t (*responseTimeoutMs)(const void* settings);
+  // A new transport on the toolkit heap, not yet opened; null on failure.
+  Transport* (*createTransport)(const void* settings);
+  PluginWindow (*createPage)(void* settings, PluginWindow parent);  // optional
+  void (*applyPage)(void* settings);                                // optional
+  void (*destroyPage)(void* settings);                              // optional
+  int32_t (*connectionLine)(const void* settings, Unit* buffer, uint32_t capacity);  // optional
+};
+
+// The shell-facing extras of the Windows build (tips and the connection
+// indicator); null natively. Each entry is optional.
+struct ClientViewExtrasOps {
+  void* (*create)();
+  void (*release)(void* extras);
+  int32_t (*getTip)(void* extras, uint32_t seed, Unit* buffer, uint32_t capacity);
+  int32_t (*getNextTip)(void* extras, Unit* buffer, uint32_t capacity);
+  void (*showConnectionIndicator)(void* extras, PluginWindow iconWindow, int32_t connected);
+};
+
+struct ClientComposition {
+  uint32_t framerKind;               // kFramerRtu ... kFramerRtuStream
+  const Unit* protocolLine;          // "Modbus RTU (master)"
+  const Unit* openFailureRxText;     // "RX: Failed to open serial port"
+  const Unit* openFailureMessage;    // the message box text
+  const Unit* reopenFailureRxText;   // "RX: Failed to reopen serial port"
+  const ClientSettingsOps* settings;
+  const ClientViewExtrasOps* extras;  // may be null
+};
+
+struct ClientContext {
+  explicit ClientContext(const ClientComposition& composition);
+  ~ClientContext();
+  ClientContext(const ClientContext&) = delete;
+  ClientContext& operator=(const ClientContext&) = delete;
+
+  const ClientComposition& composition;
+  const HostLink* host = nullptr;  // while attached
+  PollList polls;
+  ClientWorker worker;
+  Framer* previewFramer;  // the deliverable's kind, used on the user-interface thread only
+  void* settings;
+  void* extras = nullptr;
+};
+
+// A framer of kind kFramerRtu .. kFramerRtuStream on the toolkit heap.
+Framer* CreateClientFramer(uint32_t framerKind);
+
+// Creates one instance and fills table (size 104, version 11). Returns 1.
+int32_t ClientPluginCreate(const ClientComposition& composition, PluginOps* table);
+
+// The view side (poll_view.cpp).
+void PollViewAttach(ClientContext* context);
+int64_t PollViewHandleEvent(ClientContext* context, const ViewEvent& event);

@@ -1,0 +1,207 @@
+#include "client/client_worker.h"
+
+#include "client/host_commands.h"
+#include "common/deadline.h"
+#include "common/exit_codes.h"
+#include "common/memory.h"
+
+namespace {
+
+const Unit kBroadcastText[] = u"RX: Broadcast - no response expected";
+
+bool IsSet(plat::Event* event) { return plat::EventWait(event, 0); }
+
+}  // namespace
+
+ClientWorker::ClientWorker(PollList* polls)
+    : polls_(polls),
+      mutex_(plat::MutexNew()),
+      stop_(plat::EventNew(true, false)),
+      wake_(plat::EventNew(false, false)) {
+  if (!mutex_ || !stop_ || !wake_) plat::FatalExit(kExitOutOfMemory);
+}
+
+ClientWorker::~ClientWorker() {
+  Stop();
+  plat::EventFree(wake_);
+  plat::EventFree(stop_);
+  plat::MutexFree(mutex_);
+}
+
+bool ClientWorker::Running() {
+  Lock();
+  bool running = running_;
+  Unlock();
+  return running;
+}
+
+ClientStartResult ClientWorker::Prepare(Transport* transport, Framer* framer, uint32_t responseTimeoutMs,
+                                        const Unit* reopenFailureText) {
+  Stop();
+  responseTimeoutMs_ = responseTimeoutMs;
+  reopenFailureText_ = reopenFailureText;
+  transport_ = transport;
+  framer_ = framer;
+  link_ = LinkCreate(transport, framer, kLinkRoleClient, this, &ClientWorker::TransmitMonitor,
+                     &ClientWorker::ReceiveMonitor);
+  if (transport->Open() != 1 || transport->PrepareExchange() != 1) {
+    Release();
+    return kClientOpenFailed;
+  }
+  uint32_t now = plat::Tick();
+  polls_->Lock();
+  for (uint32_t i = 0; i < polls_->Count(); ++i) {
+    PollDefinition* poll = polls_->At(i);
+    poll->nextDue = now;
+    ClearPollRx(poll);
+  }
+  polls_->Unlock();
+  plat::EventReset(stop_);
+  plat::EventReset(wake_);
+  Lock();
+  running_ = true;
+  Unlock();
+  return kClientStarted;
+}
+
+ClientStartResult ClientWorker::StartWithoutThread(Transport* transport, Framer* framer, uint32_t responseTimeoutMs,
+                                                   const Unit* reopenFailureText) {
+  return Prepare(transport, framer, responseTimeoutMs, reopenFailureText);
+}
+
+ClientStartResult ClientWorker::Start(Transport* transport, Framer* framer, uint32_t responseTimeoutMs,
+                                      const Unit* reopenFailureText) {
+  ClientStartResult result = Prepare(transport, framer, responseTimeoutMs, reopenFailureText);
+  if (result != kClientStarted) return result;
+  thread_ = plat::ThreadStart(&ClientWorker::ThreadMain, this);
+  if (!thread_) {
+    Stop();
+    return kClientThreadFailed;
+  }
+  return kClientStarted;
+}
+
+void ClientWorker::Stop() {
+  plat::EventSet(stop_);
+  plat::EventSet(wake_);
+  if (transport_) transport_->Cancel();
+  if (thread_) {
+    plat::ThreadJoin(thread_);
+    thread_ = nullptr;
+  }
+  Release();
+}
+
+void ClientWorker::Release() {
+  LinkDestroy(link_);
+  link_ = nullptr;
+  mem::Delete(framer_);
+  framer_ = nullptr;
+  mem::Delete(transport_);
+  transport_ = nullptr;
+  Lock();
+  current_ = nullptr;
+  running_ = false;
+  Unlock();
+}
+
+void ClientWorker::SetCurrent(PollDefinition* poll) {
+  Lock();
+  current_ = poll;
+  Unlock();
+}
+
+uint32_t ClientWorker::ThreadMain(void* argument) {
+  ClientWorker* worker = static_cast<ClientWorker*>(argument);
+  plat::Event* events[2] = {worker->stop_, worker->wake_};
+  for (;;) {
+    uint32_t waitMs = 0;
+    ClientPassResult pass = worker->Pass(&waitMs);
+    if (pass == kPassStop) return 0;
+    if (pass == kPassWait) {
+      int woke = plat::EventWaitAny(events, 2, waitMs);
+      if (woke != 1 && woke != plat::kWaitTimedOut) return 0;  // stop, or a failed wait
+    }
+  }
+}
+
+ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
+  *waitMs = 0;
+  if (IsSet(stop_)) return kPassStop;
+  ClientRequest request;
+  polls_->Lock();
+  PollDefinition* poll = polls_->TakeDue(plat::Tick(), &request, waitMs);
+  polls_->Unlock();
+  if (!poll) return kPassWait;
+
+  SetCurrent(poll);
+  ClientResponse response;
+  int32_t result;
+  if (!transport_->IsReady() && transport_->Open() != 1) {
+    if (IsSet(stop_)) return kPassStop;
+    polls_->Lock();
+    StorePollStatus(poll, reopenFailureText_, true);
+    bool active = polls_->Active() == poll;
+    polls_->Unlock();
+    if (active) PostRxText(host_, reopenFailureText_, true);
+  } else {
+    if (IsSet(stop_)) return kPassStop;
+    result = Transact(link_, request, &response, responseTimeoutMs_);
+    // A Disconnect during the exchange publishes nothing.
+    if (IsSet(stop_)) return kPassStop;
+    Publish(poll, request, result, response);
+  }
+  SetCurrent(nullptr);
+  return kPassExecuted;
+}
+
+void ClientWorker::Publish(PollDefinition* poll, const ClientRequest& request, int32_t result,
+                           const ClientResponse& response) {
+  Unit statusBuffer[kStatusTextCapacity];
+  const Unit* text = nullptr;
+  bool isError = false;
+  bool refresh = false;
+  polls_->Lock();
+  bool active = polls_->Active() == poll;
+  if (result >= 0) {
+    refresh = ApplyPollResponse(poll, request, response) && active;
+    if (IsBroadcast(*poll)) {
+      uint32_t floor = plat::Tick() + kBroadcastFloorMs;
+      if (TickBefore(poll->nextDue, floor)) poll->nextDue = floor;
+      text = kBroadcastText;
+      StorePollStatus(poll, text, false);
+    }
+  } else {
+    text = StatusText(result, statusBuffer);
+    isError = true;
+    StorePollStatus(poll, text, true);
+  }
+  polls_->Unlock();
+  if (refresh) PostHostCommand(host_, HostCommandKind::RefreshTable);
+  if (text && active) PostRxText(host_, text, isError);
+}
+
+void ClientWorker::TransmitMonitor(void* context, const uint8_t* bytes, uint32_t length) {
+  ClientWorker* worker = static_cast<ClientWorker*>(context);
+  worker->Lock();
+  if (worker->current_) {
+    worker->polls_->Lock();
+    bool active = worker->polls_->Active() == worker->current_;
+    worker->polls_->Unlock();
+    if (active) PostFrame(worker->host_, HostCommandKind::ShowTxFrame, bytes, length);
+  }
+  worker->Unlock();
+}
+
+void ClientWorker::ReceiveMonitor(void* context, const uint8_t* bytes, uint32_t length) {
+  ClientWorker* worker = static_cast<ClientWorker*>(context);
+  worker->Lock();
+  if (worker->current_) {
+    worker->polls_->Lock();
+    StorePollRx(worker->current_, bytes, length);
+    bool active = worker->polls_->Active() == worker->current_;
+    worker->polls_->Unlock();
+    if (active) PostFrame(worker->host_, HostCommandKind::ShowRxFrame, bytes, length);
+  }
+  worker->Unlock();
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The Modbus protocol numbers both sides agree on: function codes, the
+// quantity limits of each function, the two coil values, the unit ID bounds
+// of the serial and RTU-over-IP framings, and the exception codes the
+// server answers with. Client, server, link and the test programs take
+// them from here.
+
+#include <stdint.h>
+
+constexpr uint8_t kReadCoils = 1;
+constexpr uint8_t kReadDiscreteInputs = 2;
+constexpr uint8_t kReadHoldingRegisters = 3;
+constexpr uint8_t kReadInputRegisters = 4;
+constexpr uint8_t kWriteSingleCoil = 5;
+constexpr uint8_t kWriteSingleRegister = 6;
+constexpr uint8_t kDiagnostics = 8;
+constexpr uint8_t kWriteMultipleCoils = 15;
+constexpr uint8_t kWriteMultipleRegisters = 16;
+
+// Set in the function code of an exception response.
+constexpr uint8_t kExceptionFlag = 0x80;
+
+constexpr uint8_t kIllegalFunction = 1;
+constexpr uint8_t kIllegalDataAddress = 2;
+constexpr uint8_t kIllegalDataValue = 3;
+
+// Largest quantity of one request: what fits into a response of
+// kMaxPduData bytes (reads) or into the request itself (writes).
+constexpr uint32_t kMaxReadBits = 2000;
+constexpr uint32_t kMaxReadRegisters = 125;
+constexpr uint32_t kMaxWriteCoils = 1968;
+constexpr uint32_t kMaxWriteRegisters = 123;
+
+// The only values of a single coil write.
+constexpr uint16_t kCoilOff = 0x0000;
+constexpr uint16_t kCoilOn = 0xFF00;
+
+// Unit IDs of the serial and RTU-over-IP framings: 0 addresses every slave
+// (writes only, never answered), 1 to 247 one slave. MBAP treats every
+// value alike.
+constexpr uint8_t kBroadcastUnitId = 0;
+constexpr uint8_t kHighestSlaveId = 247;
+
+// Functions 1 to 4.
+constexpr bool IsReadFunction(uint8_t function) {
+  return function >= kReadCoils && function <= kReadInputRegisters;
+}
+
+// Functions 5, 6, 15 and 16: the only ones a broadcast may carry.
+constexpr bool IsWriteFunction(uint8_t function) {
+  return function == kWriteSingleCoil || function == kWriteSingleRegister ||
+         function == kWriteMultipleCoils || function == kWriteMultipleRegisters;
+}
+
+// Bytes that carry count packed bits, the first in bit 0 of the first byte.
+constexpr uint32_t BitByteCount(uint32_t count) { return (count + 7) / 8; }

@@ -1,0 +1,19 @@
+// Modbus ASCII Master: the client framework with ASCII framing on a serial port.
+#include "client/client_windows.h"
+#include "plugins/plugin_entry.h"
+
+namespace {
+
+const ClientComposition kComposition = {
+    /* framerKind */ kFramerAscii,
+    /* protocolLine */ u"Modbus ASCII (master)",
+    /* openFailureRxText */ u"RX: Failed to open serial port",
+    /* openFailureMessage */ u"Failed to open COM port. Please check if it's available.",
+    /* reopenFailureRxText */ u"RX: Failed to reopen serial port",
+    /* settings */ &kSerialAsciiClientSettings,
+    /* extras */ &kClientViewExtras,
+};
+
+}  // namespace
+
+int32_t PluginCreateInstance(PluginOps* table) { return ClientPluginCreate(kComposition, table); }

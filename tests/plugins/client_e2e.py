@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""Runs one client plug-in library (client_plugin_e2e.exe under Wine) against
+an independent server started here: libmodbus's peer_server or Debian's
+pymodbus on loopback, or pymodbus's RTU server on a socat pseudo-terminal
+pair whose other end is a COM port of the Wine prefix. Stops and restarts
+the server when the program asks ("DRIVER stop", "DRIVER start").
+
+  client_e2e.py --exe E --wine-run W --library L --peer libmodbus|pymodbus
+                --transport tcp|udp|serial --framing mbap|rtu
+                (--port P [--closed-port Q] | --com COMn [--closed-com COMm])
+                [--peer-server PATH]
+  client_e2e.py ... --port P --whole-program
+      runs the test program E as it stands, with VELMORA_CLIENT_PORT=P
+  client_e2e.py ... --port P --bench SECONDS [--engine-host ENGINE_HOST.EXE]
+      prints the benchmark figures of the library, then those of engine_host's
+      client against the same server
+
+Exit status: the program's (the number of failed checks), 1 when the server
+cannot start.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
+PRESETS = ["hr:0=1,65535,32768,4660", "ir:0=11,22,33", "co:0=1,0,1,1,0,0,0,0,1,1", "di:0=0,1,1,0,1"]
+
+
+class Server:
+    def __init__(self, args, device=None):
+        self.args = args
+        self.device = device
+        self.process = None
+
+    def command(self):
+        sets = [option for preset in PRESETS for option in ("--set", preset)]
+        if self.args.peer == "libmodbus":
+            return [self.args.peer_server, "--port", str(self.args.port)] + sets
+        if self.args.transport == "serial":
+            return ["/usr/bin/python3", PYMODBUS_SERVER, "--transport", "serial", "--device", self.device] + sets
+        return ["/usr/bin/python3", PYMODBUS_SERVER, "--transport", self.args.transport,
+                "--framing", self.args.framing, "--port", str(self.args.port)] + sets
+
+    def start(self):
+        for _ in range(20):  # a port held by another run frees itself
+            self.process = subprocess.Popen(self.command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            text=True)
+            if self.process.stdout.readline().strip() == "ready":
+                return True
+            self.process.wait()
+            time.sleep(0.5)
+        return False
+
+    def stop(self):
+        if self.process:
+            self.process.stdin.close()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
+
+
+def serial_line(com, work):
+    """A socat pair: one end becomes COMn in the Wine prefix."""
+    wine_end, peer_end = os.path.join(work, "wine"), os.path.join(work, "peer")
+    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={peer_end}"],
+                             stderr=subprocess.DEVNULL)
+    for _ in range(50):
+        if os.path.exists(wine_end) and os.path.exists(peer_end):
+            break
+        time.sleep(0.1)
+    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
+    os.makedirs(os.path.join(prefix, "dosdevices"), exist_ok=True)
+    link = os.path.join(prefix, "dosdevices", com.lower())
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(wine_end, link)
+    return socat, link, peer_end
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--library", required=True)
+    parser.add_argument("--peer", choices=["libmodbus", "pymodbus"], required=True)
+    parser.add_argument("--transport", choices=["tcp", "udp", "serial"], required=True)
+    parser.add_argument("--framing", choices=["mbap", "rtu"], default="mbap")
+    parser.add_argument("--port", type=int)
+    parser.add_argument("--closed-port", type=int)
+    parser.add_argument("--com")
+    parser.add_argument("--closed-com")
+    parser.add_argument("--peer-server")
+    parser.add_argument("--bench", type=int)
+    parser.add_argument("--whole-program", action="store_true")
+    parser.add_argument("--engine-host")
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="velmora-client-e2e.")
+    socat = link = None
+    try:
+        device = None
+        if args.transport == "serial":
+            socat, link, device = serial_line(args.com, work)
+        server = Server(args, device)
+        if not server.start():
+            print("the server did not start")
+            return 1
+        environment = dict(os.environ)
+        if args.whole_program:
+            program = [args.wine_run, args.exe]
+            environment["VELMORA_CLIENT_PORT"] = str(args.port)
+        elif args.bench:
+            program = [args.wine_run, args.exe, "bench", args.library, str(args.port), str(args.bench)]
+        elif args.transport == "serial":
+            program = [args.wine_run, args.exe, "serial", args.library, args.com]
+            if args.closed_com:
+                program.append(args.closed_com)
+        else:
+            program = [args.wine_run, args.exe, "net", args.library, str(args.port)]
+            if args.closed_port:
+                program.append(str(args.closed_port))
+        run = subprocess.Popen(program, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
+                               env=environment)
+        for line in run.stdout:
+            line = line.rstrip()
+            print(line, flush=True)
+            if line == "DRIVER stop":
+                server.stop()
+                run.stdin.write("ok\n")
+                run.stdin.flush()
+            elif line == "DRIVER start":
+                run.stdin.write("ok\n" if server.start() else "failed\n")
+                run.stdin.flush()
+        status = run.wait()
+        if args.bench and args.engine_host:
+            framing = "rtu" if args.framing == "rtu" else "mbap"
+            engine = subprocess.run([args.wine_run, args.engine_host, "client", "--transport", args.transport,
+                                     "--framing", framing, "--host", "127.0.0.1", "--port", str(args.port),
+                                     "--unit", "255", "--function", "3", "--address", "0", "--quantity", "10",
+                                     "--period-ms", "1", "--duration-ms", str(args.bench * 1000), "--quiet"],
+                                    stdin=subprocess.DEVNULL, capture_output=True, text=True)
+            print(f"FIGURE engine_host.exe client, 1 ms period, 10 registers: {engine.stdout.strip()}")
+        server.stop()
+        return status
+    finally:
+        if socat:
+            socat.kill()
+            socat.wait()
+        if link and os.path.lexists(link):
+            os.remove(link)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,508 @@
+// The six client plug-in libraries through the real interface, as the
+// shell meets them: loaded from build/win/dist/plugins, checked against
+// their descriptors, configured through their own settings pages, attached
+// to a stand-in for the shell's view with a recording host link, and run
+// against independent servers (libmodbus, pymodbus) that client_e2e.py
+// starts on loopback or on a pseudo-terminal.
+//
+//   client_plugin_e2e abi
+//       every library's descriptor, creation rules, table, lines and tips
+//   client_plugin_e2e net <library> <port> <closed port>
+//   client_plugin_e2e serial <library> <COMn> [<closed COMm>]
+//       a whole session against the server the driver started; the driver
+//       answers "stop" and "start" requests on standard input (a server that
+//       goes away and comes back)
+//   client_plugin_e2e bench <library> <port> <seconds>
+//       polls every millisecond with a message loop on the main thread as
+//       the shell has, and prints transactions per second, the process's
+//       CPU use and the round trip of WM_NULL to that thread
+//
+// Prints one line per check and ends with "N checks, M failed"; the exit
+// code is the number of failed checks.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/plugin_library.h"
+#include "support/view_host.h"
+
+namespace {
+
+int gChecks = 0;
+int gFailed = 0;
+
+std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+void Check(bool ok, const std::string& what) {
+  ++gChecks;
+  if (!ok) ++gFailed;
+  printf("%s %s\n", ok ? "PASS" : "FAIL", what.c_str());
+  fflush(stdout);
+}
+
+void CheckText(const std::u16string& seen, const std::u16string& expected, const std::string& what) {
+  Check(seen == expected, what + ": \"" + Narrow(seen) + "\"" + (seen == expected ? "" : " expected \"" + Narrow(expected) + "\""));
+}
+
+struct Deliverable {
+  const char* library;
+  const char16_t* id;
+  const char16_t* name;
+  uint32_t order;
+  const char16_t* title;
+  const char16_t* connectionLine;
+  const char16_t* openFailureRx;
+  const char16_t* openFailureMessage;
+  const char16_t* reopenFailureRx;
+  bool mbap;
+  bool tcp;
+};
+
+const Deliverable kDeliverables[] = {
+    {"linebin_client", u"linebin-client", u"Modbus RTU Master", 10, u"Modbus RTU (master)",
+     u"COM1: 19200-8-E-1-None", u"RX: Failed to open serial port",
+     u"Failed to open COM port. Please check if it's available.", u"RX: Failed to reopen serial port", false, false},
+    {"linetext_client", u"linetext-client", u"Modbus ASCII Master", 30, u"Modbus ASCII (master)",
+     u"COM1: 19200-7-E-1-None", u"RX: Failed to open serial port",
+     u"Failed to open COM port. Please check if it's available.", u"RX: Failed to reopen serial port", false, false},
+    {"streamhdr_client", u"streamhdr-client", u"Modbus TCP/IP Master", 50, u"Modbus TCP/IP (master)",
+     u"127.0.0.1:502", u"RX: Connection failed", u"Failed to connect to the Modbus TCP/IP server.",
+     u"RX: Reconnect failed", true, true},
+    {"streambin_client", u"streambin-client", u"Modbus RTU over TCP/IP Master", 70,
+     u"Modbus RTU over TCP/IP (master)", u"127.0.0.1:502", u"RX: Connection failed",
+     u"Failed to connect to the Modbus RTU over TCP/IP server.", u"RX: Reconnect failed", false, true},
+    {"dgramhdr_client", u"dgramhdr-client", u"Modbus UDP/IP Master", 90, u"Modbus UDP/IP (master)",
+     u"127.0.0.1:502", u"RX: UDP endpoint failed", u"Failed to open the Modbus UDP/IP endpoint.",
+     u"RX: Failed to reopen UDP endpoint", true, false},
+    {"dgrambin_client", u"dgrambin-client", u"Modbus RTU over UDP/IP Master", 110,
+     u"Modbus RTU over UDP/IP (master)", u"127.0.0.1:502", u"RX: UDP endpoint failed",
+     u"Failed to open the Modbus RTU over UDP/IP endpoint.", u"RX: Failed to reopen UDP endpoint", false, false},
+};
+
+const Deliverable* Find(const char* library) {
+  for (const Deliverable& d : kDeliverables)
+    if (strcmp(d.library, library) == 0) return &d;
+  return nullptr;
+}
+
+std::u16string Str(const char16_t* text) { return text ? std::u16string(text) : std::u16string(u"<null>"); }
+
+std::u16string Line(int32_t (*entry)(void*, Unit*, uint32_t), void* instance, uint32_t capacity, int32_t* result) {
+  std::vector<Unit> buffer(capacity + 1, u'#');
+  *result = entry(instance, buffer.data(), capacity);
+  return std::u16string(buffer.data());
+}
+
+// --- abi ------------------------------------------------------------------------
+
+bool ConfigurePage(const PluginOps& ops, bool serial, bool tcp, const char* where);
+void ListSerialPorts(const char* const* ports, int count);
+
+// Connect where nothing answers: the deliverable's message box and RX text.
+// A UDP endpoint opens whatever listens, so the UDP masters are left out.
+void CheckOpenFailure(const Deliverable& d, const PluginOps& ops) {
+  std::string name = d.library;
+  bool serial = strncmp(d.library, "line", 4) == 0;
+  if (!serial && !d.tcp) return;
+  ConfigurePage(ops, serial, d.tcp, serial ? "COM24" : "16299");
+  ViewHost view(ops);
+  view.Attach();
+  int64_t connected = view.Connect();
+  Check(connected == 0 && view.errors.size() == 1 && view.errors[0].first == d.openFailureMessage &&
+            view.errors[0].second == u"Connection Error",
+        name + " open failure: " + (view.errors.empty() ? std::string("no message") : Narrow(view.errors[0].first)));
+  Check(view.rxLine == d.openFailureRx && view.rxError, name + " open-failure RX text: " + Narrow(view.rxLine));
+  view.Detach();
+}
+
+void CheckLibrary(const Deliverable& d) {
+  std::string name = d.library;
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin)) {
+    Check(false, name + " loads with both exports");
+    return;
+  }
+  const PluginDescriptor* desc = plugin.descriptor;
+  Check(desc && desc->size == 40 && desc->interfaceVersion == 11 && desc->reserved == 0,
+        name + " descriptor size 40, version 11, reserved 0");
+  if (!desc) return;
+  CheckText(Str(desc->id), d.id, name + " ID");
+  CheckText(Str(desc->displayName), d.name, name + " display name");
+  CheckText(Str(desc->viewTitle), u"Poll definitions", name + " view title");
+  Check(desc->order == d.order, name + " order " + std::to_string(desc->order));
+
+  const PluginOps& ops = plugin.ops;
+  Check(plugin.created == 1 && ops.size == 104 && ops.version == 11 && ops.instance, name + " table 104/11");
+  Check(ops.attach && ops.detach && ops.createSettingsPage && ops.applySettings && ops.handleEvent && ops.destroy &&
+            ops.getProtocolLine && ops.getConnectionLine && ops.showConnectionIndicator && ops.getTip &&
+            ops.getNextTip,
+        name + " every entry present");
+
+  auto create = reinterpret_cast<CreatePluginProc>(
+      reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(plugin.module), "CreatePlugin")));
+  PluginOps untouched;
+  memset(&untouched, 0x5A, sizeof untouched);
+  PluginOps before = untouched;
+  Check(create(10, &untouched) == 0 && memcmp(&untouched, &before, sizeof before) == 0,
+        name + " refuses version 10 without touching the table");
+  Check(create(11, nullptr) == 0, name + " refuses a null table");
+  PluginOps second{};
+  Check(create(11, &second) != 0 && second.instance && second.instance != ops.instance,
+        name + " a second instance is another instance");
+  if (second.destroy) second.destroy(second.instance);
+
+  int32_t result = 0;
+  CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), d.title, name + " protocol line");
+  Check(result == 1, name + " protocol line complete");
+  std::u16string cut = Line(ops.getProtocolLine, ops.instance, 6, &result);
+  Check(result == 0 && cut == std::u16string(d.title).substr(0, 5), name + " a short buffer is cut and reported");
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result), d.connectionLine, name + " connection line");
+
+  Unit tip[512];
+  Check(ops.getTip(ops.instance, 17, tip, 512) == 1, name + " tip for seed 17");
+  CheckText(tip, u"Tip: double-click writable values to edit them directly in the table.", name + " tip 1");
+  ops.getNextTip(ops.instance, tip, 512);
+  CheckText(tip, u"Tip: TX and RX show the exact frames exchanged with the device.", name + " tip 2");
+  for (int i = 0; i < 6; ++i) ops.getNextTip(ops.instance, tip, 512);
+  CheckText(tip, u"Tip: each tab can hold a different request.", name + " after tip 7 comes tip 0");
+
+  // Attach and detach twice: every attachment starts again at Poll 1.
+  for (int round = 0; round < 2; ++round) {
+    ViewHost view(ops);
+    view.Attach();
+    Check(view.tabs.size() == 1 && view.tabs[0].title == u"Poll 1" && view.rows == 2 &&
+              view.Cell(0, 0) == u"400001" && view.labels[0] == (d.mbap ? u"Unit ID:" : u"Slave ID:"),
+          name + " attach shows Poll 1 (round " + std::to_string(round + 1) + ")");
+    view.Add();
+    view.Detach();
+  }
+  CheckOpenFailure(d, ops);
+  ReleasePluginLibrary(&plugin);
+}
+
+int RunAbi() {
+  const char* closed = "COM24";
+  ListSerialPorts(&closed, 1);
+  for (const Deliverable& d : kDeliverables) CheckLibrary(d);
+  return 0;
+}
+
+
+// --- a session against a server -----------------------------------------------
+
+// Asks the driver (client_e2e.py) to stop or start the server and waits for
+// its "ok".
+bool AskDriver(const char* request) {
+  printf("DRIVER %s\n", request);
+  fflush(stdout);
+  char line[64];
+  return fgets(line, sizeof line, stdin) && strncmp(line, "ok", 2) == 0;
+}
+
+void SetControlText(HWND page, int id, const char* text) {
+  std::wstring wide(text, text + strlen(text));
+  SetDlgItemTextW(page, id, wide.c_str());
+}
+
+// The settings page offers only the ports listed under SERIALCOMM; the
+// closed one has no device behind it.
+void ListSerialPorts(const char* const* ports, int count) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  for (int i = 0; i < count; ++i) {
+    std::wstring port(ports[i], ports[i] + strlen(ports[i]));
+    std::wstring value = L"VelmoraTest" + port;
+    RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                   static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+// Creates the plug-in's settings page in a parent window as the setup
+// dialog does, fills it as a user would and confirms it.
+bool ConfigurePage(const PluginOps& ops, bool serial, bool tcp, const char* where) {
+  HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
+  if (!page) {
+    DestroyWindow(parent);
+    return false;
+  }
+  if (serial) {
+    std::wstring port(where, where + strlen(where));
+    SendDlgItemMessageW(page, 1001, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port.c_str()));
+    SendDlgItemMessageW(page, 1007, BM_CLICK, 0, 0);  // parity "None": two stop bits
+    SetControlText(page, 1011, "700");
+  } else {
+    SetControlText(page, 1002, where);
+    SetControlText(page, tcp ? 1004 : 1003, "700");
+  }
+  ops.applySettings(ops.instance);
+  DestroyWindow(page);
+  DestroyWindow(parent);
+  return true;
+}
+
+struct TabSetup {
+  const char16_t* name;
+  uint32_t function, address, quantity;
+  std::vector<const char16_t*> writes;  // values typed into the table
+  std::vector<const char16_t*> expect;  // cells of column 1 once polled
+};
+
+// The driver presets the server with hr:0=1,65535,32768,4660 ir:0=11,22,33
+// co:0=1,0,1,1,0,0,0,0,1,1 di:0=0,1,1,0,1; its map has 150 cells per area.
+const TabSetup kTabs[] = {
+    {u"holding", 3, 0, 4, {}, {u"1", u"65535", u"32768", u"4660"}},
+    {u"input registers", 4, 0, 3, {}, {u"11", u"22", u"33"}},
+    {u"coils", 1, 0, 10, {}, {u"1", u"0", u"1", u"1", u"0", u"0", u"0", u"0", u"1", u"1"}},
+    {u"discrete inputs", 2, 0, 5, {}, {u"0", u"1", u"1", u"0", u"1"}},
+    {u"write register", 6, 20, 1, {u"1234"}, {u"1234"}},
+    {u"write registers", 16, 21, 2, {u"7", u"65535"}, {u"7", u"65535"}},
+    {u"write coil", 5, 40, 1, {u"1"}, {u"1"}},
+    {u"write coils", 15, 41, 3, {u"1", u"0", u"1"}, {u"1", u"0", u"1"}},
+    {u"read back registers", 3, 20, 3, {}, {u"1234", u"7", u"65535"}},
+    {u"read back coils", 1, 40, 4, {}, {u"1", u"1", u"0", u"1"}},
+};
+constexpr size_t kExceptionTab = sizeof(kTabs) / sizeof(kTabs[0]);
+
+void SetUpTab(ViewHost& view, const TabSetup& tab, bool first) {
+  if (!first) view.Add();
+  view.ChooseFunction(tab.function);
+  std::string a = std::to_string(tab.address), q = std::to_string(tab.quantity);
+  std::u16string a16(a.begin(), a.end()), q16(q.begin(), q.end());
+  view.EditField(1, a16.c_str());
+  if (tab.function != 5 && tab.function != 6) view.EditField(2, q16.c_str());
+  view.EditField(tab.function == 5 || tab.function == 6 ? 2 : 3, u"100");
+  for (size_t row = 0; row < tab.writes.size(); ++row) view.EditCell(static_cast<uint32_t>(row), 1, tab.writes[row]);
+  view.EditCell(0, 0, tab.name);
+}
+
+bool Polled(ViewHost& view, const TabSetup& tab) {
+  if (view.rxError || view.rxLine.rfind(u"RX: ", 0) != 0 || view.rxLine == u"RX: -") return false;
+  for (size_t row = 0; row < tab.expect.size(); ++row)
+    if (view.Cell(static_cast<uint32_t>(row), 1) != tab.expect[row]) return false;
+  return true;
+}
+
+bool WaitFresh(ViewHost& view, uint32_t timeoutMs) {
+  size_t frames = view.Count(HostCommandKind::ShowRxFrame, true);
+  return view.PumpUntil([&] { return view.Count(HostCommandKind::ShowRxFrame, true) > frames && !view.rxError; },
+                        timeoutMs);
+}
+
+
+// --- benchmark ------------------------------------------------------------------
+
+constexpr UINT kPumpMessage = WM_APP + 1;
+
+struct Prober {
+  HWND window;
+  volatile LONG stop = 0;
+  std::vector<double> roundTripsUs;
+};
+
+DWORD WINAPI Probe(void* argument) {
+  Prober* prober = static_cast<Prober*>(argument);
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  while (!prober->stop) {
+    QueryPerformanceCounter(&before);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(prober->window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result);
+    QueryPerformanceCounter(&after);
+    prober->roundTripsUs.push_back(1e6 * static_cast<double>(after.QuadPart - before.QuadPart) /
+                                   static_cast<double>(frequency.QuadPart));
+    Sleep(10);
+  }
+  return 0;
+}
+
+double Seconds(const FILETIME& time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<double>(value.QuadPart) / 1e7;
+}
+
+double CpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return Seconds(kernel) + Seconds(user);
+}
+
+int RunBench(const Deliverable& d, const char* port, int seconds) {
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, std::string(d.library) + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, false, d.tcp, port), "settings page applied");
+  HWND window = CreateWindowExW(0, L"STATIC", L"main", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  ViewHost view(ops);
+  view.link().onPosted = [window] { PostMessageW(window, kPumpMessage, 0, 0); };
+  view.Attach();
+  view.EditField(2, u"10");
+  view.EditField(3, u"1");
+  Check(view.Connect() == 1, "Connect");
+
+  Prober prober;
+  prober.window = window;
+  double cpuBefore = CpuSeconds();
+  DWORD start = GetTickCount();
+  HANDLE thread = CreateThread(nullptr, 0, &Probe, &prober, 0, nullptr);
+  SetTimer(window, 1, static_cast<UINT>(seconds * 1000), nullptr);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (message.message == WM_TIMER && message.hwnd == window) break;
+    if (message.message == kPumpMessage) {
+      view.Pump();
+      continue;
+    }
+    DispatchMessageW(&message);
+  }
+  double wall = (GetTickCount() - start) / 1000.0;
+  double cpu = CpuSeconds() - cpuBefore;
+  size_t frames = view.Count(HostCommandKind::ShowRxFrame, true);
+  size_t errors = view.Count(HostCommandKind::ShowRxText, true);
+  InterlockedExchange(&prober.stop, 1);
+  while (WaitForSingleObject(thread, 10) == WAIT_TIMEOUT) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  CloseHandle(thread);
+  view.Disconnect();
+  view.Pump();
+  std::vector<double>& trips = prober.roundTripsUs;
+  std::sort(trips.begin(), trips.end());
+  double median = trips.empty() ? 0 : trips[trips.size() / 2];
+  double p99 = trips.empty() ? 0 : trips[trips.size() * 99 / 100];
+  double worst = trips.empty() ? 0 : trips.back();
+  printf("FIGURE %s, 1 ms period, 10 registers: %zu transactions in %.2f s = %.0f/s, %zu failures\n", d.library,
+         frames, wall, frames / wall, errors);
+  printf("FIGURE process CPU %.0f%% of one core\n", 100.0 * cpu / wall);
+  printf("FIGURE UI thread round trip of WM_NULL: median %.0f us, 99th percentile %.0f us, worst %.0f us (%zu probes)\n",
+         median, p99, worst, trips.size());
+  Check(frames > 0, "transactions while polling");
+  view.Detach();
+  DestroyWindow(window);
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
+}  // namespace
+
+int RunSession(const char* mode, const Deliverable& d, const char* where, const char* closedPort) {
+  std::string name = d.library;
+  bool serial = strcmp(mode, "serial") == 0;
+  if (serial) {
+    const char* ports[2] = {where, closedPort};
+    ListSerialPorts(ports, closedPort ? 2 : 1);
+  }
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, name + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, serial, d.tcp, where), name + " settings page created and applied");
+  int32_t result = 0;
+  std::u16string line = Line(ops.getConnectionLine, ops.instance, 256, &result);
+  std::string w = where;
+  Check(Narrow(line).find(w) != std::string::npos, name + " connection line names " + w + ": " + Narrow(line));
+
+  ViewHost view(ops);
+  view.Attach();
+  for (size_t t = 0; t < kExceptionTab; ++t) SetUpTab(view, kTabs[t], t == 0);
+  view.Add();  // the exception tab: beyond the server's 150 registers
+  view.EditField(1, u"200");
+  view.EditField(3, u"100");
+  Check(view.tabs.size() == kExceptionTab + 1, name + " " + std::to_string(view.tabs.size()) + " tabs set up");
+
+  Check(view.Connect() == 1, name + " Connect");
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Connect");
+  HWND icon = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW | SS_ICON, 0, 0, 32, 32, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 1);
+  ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 1);
+
+  for (size_t t = 0; t < kExceptionTab; ++t) {
+    view.SelectTab(t);
+    bool ok = view.PumpUntil([&] { return Polled(view, kTabs[t]); }, 15000);
+    std::string cells;
+    for (size_t row = 0; row < kTabs[t].expect.size(); ++row) cells += " " + Narrow(view.Cell(static_cast<uint32_t>(row), 1));
+    Check(ok, name + " fn " + std::to_string(kTabs[t].function) + " " + Narrow(kTabs[t].name) + ":" + cells + " | " +
+                  Narrow(view.txLine) + " | " + Narrow(view.rxLine));
+    CheckText(view.Cell(0, 0), kTabs[t].name, name + " alias of row 0");
+  }
+
+  view.SelectTab(0);
+  const char16_t* formats[] = {u"65535", u"-1", u"0xFFFF", u"1111 1111 1111 1111", u"65535"};
+  for (int click = 0; click < 5; ++click) {
+    CheckText(view.Cell(1, 1), formats[click], name + " 65535 in format " + std::to_string(click));
+    view.ClickColumn(1);  // the fifth click leaves the signed format on
+  }
+
+  view.SelectTab(kExceptionTab);
+  bool exception = view.PumpUntil(
+      [&] { return view.rxLine == u"RX: Exception 02 - Illegal data address" && view.rxError; }, 15000);
+  Check(exception, name + " exception on the RX line: " + Narrow(view.rxLine));
+
+  // The server goes away and comes back.
+  view.SelectTab(0);
+  Check(WaitFresh(view, 15000), name + " polling before the server goes");
+  Check(AskDriver("stop"), name + " driver stopped the server");
+  bool failed = view.PumpUntil([&] { return view.rxError && (!d.tcp || view.rxLine == d.reopenFailureRx); }, 20000);
+  Check(failed, name + " while the server is away: " + Narrow(view.rxLine));
+  Check(AskDriver("start"), name + " driver started the server");
+  DWORD began = GetTickCount();
+  bool fresh = WaitFresh(view, 30000);
+  Check(fresh && view.Cell(1, 1) == u"-1",
+        name + " values again after the server came back: " + Narrow(view.rxLine) + " after " +
+            std::to_string(GetTickCount() - began) + " ms");
+
+  view.Disconnect();
+  ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 0);
+  DestroyWindow(icon);
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  view.Remove();
+  Check(view.tabs.size() == kExceptionTab, name + " removal allowed once disconnected");
+
+  if (closedPort) {
+    ConfigurePage(ops, serial, d.tcp, closedPort);
+    size_t errors = view.errors.size();
+    Check(view.Connect() == 0, name + " Connect to " + closedPort + " fails");
+    Check(view.errors.size() == errors + 1 && view.errors.back().first == d.openFailureMessage &&
+              view.errors.back().second == u"Connection Error",
+          name + " open-failure message box: " + (view.errors.size() > errors ? Narrow(view.errors.back().first) : ""));
+    Check(view.rxLine == d.openFailureRx && view.rxError, name + " open-failure RX text: " + Narrow(view.rxLine));
+  }
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && strcmp(argv[1], "abi") == 0) {
+    RunAbi();
+  } else if (argc >= 5 && strcmp(argv[1], "bench") == 0 && Find(argv[2])) {
+    RunBench(*Find(argv[2]), argv[3], atoi(argv[4]));
+  } else if (argc >= 4 && (strcmp(argv[1], "net") == 0 || strcmp(argv[1], "serial") == 0) && Find(argv[2])) {
+    RunSession(argv[1], *Find(argv[2]), argv[3], argc >= 5 ? argv[4] : nullptr);
+  } else {
+    fprintf(stderr, "usage: client_plugin_e2e abi | net LIBRARY PORT [CLOSED_PORT] | serial LIBRARY COMn [COMm] |"
+                    " bench LIBRARY PORT SECONDS\n");
+    return 100;
+  }
+  printf("%d checks, %d failed\n", gChecks, gFailed);
+  return gFailed;
+}
