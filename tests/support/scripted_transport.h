@@ -8,11 +8,14 @@
 //
 // The transport starts open. It needs a live FakeClock
 // (tests/support/fake_clock.h) and one thread: the test and the code under
-// test call it on the same thread; Cancel sets the stop event as usual.
+// test call it on the same thread; Cancel sets the stop event as usual, and
+// the transport's own calls see it through the cancel hook (a flag: asking
+// the event at every byte read would cost a lock and a clock read).
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <utility>
@@ -28,7 +31,7 @@ class ScriptedTransport : public Transport {
   using Bytes = std::vector<uint8_t>;
 
   // Times in the script count from the clock's value now (see Rebase).
-  ScriptedTransport() : origin_(FakeClock::Now()) {}
+  ScriptedTransport() : origin_(FakeClock::Now()) { SetCancelHook(&ScriptedTransport::OnCancel); }
 
   // --- configuration ------------------------------------------------------
   // ReadFrame returns one whole chunk per call (datagrams, serial RTU
@@ -132,7 +135,7 @@ class ScriptedTransport : public Transport {
   int32_t IsMessageOriented() override { return messageOriented; }
   int32_t Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) override {
     ++writeCalls;
-    if (StopRequested() || !open_) return TransportCancelled;
+    if (cancelled_.load(std::memory_order_relaxed) || !open_) return TransportCancelled;
     uint32_t accept = length;
     if (!writes_.empty()) {
       WriteStep step = writes_.front();
@@ -210,7 +213,7 @@ class ScriptedTransport : public Transport {
   // and returns 1, or lets the whole timeout pass and returns 0 (input due
   // exactly at the end comes too late); -2 when cancelled or closed.
   int32_t WaitForInput(uint32_t timeoutMs) {
-    if (StopRequested() || !open_) return TransportCancelled;
+    if (cancelled_.load(std::memory_order_relaxed) || !open_) return TransportCancelled;
     uint32_t now = FakeClock::Now();
     if (!InputLeft() || TickDiff(input_[next_].at, now) >= static_cast<int32_t>(timeoutMs)) {
       FakeClock::Advance(timeoutMs);
@@ -220,7 +223,12 @@ class ScriptedTransport : public Transport {
     return 1;
   }
 
+  static void OnCancel(Transport* transport) {
+    static_cast<ScriptedTransport*>(transport)->cancelled_.store(true, std::memory_order_relaxed);
+  }
+
   uint32_t origin_;
+  std::atomic<bool> cancelled_{false};
   bool open_ = true;
   std::vector<Step> input_;
   size_t next_ = 0;  // the front step
