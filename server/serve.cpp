@@ -16,12 +16,6 @@ bool HasQuantity(uint8_t function) {
   return IsReadFunction(function) || function == kWriteMultipleCoils || function == kWriteMultipleRegisters;
 }
 
-// The statuses of ReceiveRequest that are answered (possibly by an exception).
-bool IsAnswerable(int32_t status) {
-  return status == StatusOk || status == StatusUnsupportedFunction || status == StatusInvalidAddress ||
-         status == StatusInvalidRequest;
-}
-
 uint8_t ExceptionCodeFor(int32_t status) {
   switch (status) {
     case StatusUnsupportedFunction: return kIllegalFunction;
@@ -46,6 +40,11 @@ void InstallPendingEndCharacter(Link* link, DiagnosticState* state) {
 }
 
 }  // namespace
+
+bool IsAnswerable(int32_t status) {
+  return status == StatusOk || status == StatusUnsupportedFunction || status == StatusInvalidAddress ||
+         status == StatusInvalidRequest;
+}
 
 bool IsBusCommunicationError(int32_t status) {
   switch (status) {

@@ -29,6 +29,11 @@ struct ServeSession {
 // The receive failures that count as bus communication errors.
 bool IsBusCommunicationError(int32_t status);
 
+// The statuses of ReceiveRequest that are answered, by a response or an
+// exception: StatusOk, StatusUnsupportedFunction, StatusInvalidAddress,
+// StatusInvalidRequest.
+bool IsAnswerable(int32_t status);
+
 // Receives and decodes one request. StatusOk with a decoded request;
 // StatusUnsupportedFunction, StatusInvalidAddress or StatusInvalidRequest for
 // a well-framed request that is answered by exception 1, 2 or 3 (header and

@@ -4,7 +4,7 @@
 #include "transport/stream_pending.h"
 
 TcpServerTransport::TcpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
-  CopyBoundedText(bindAddress_, sizeof bindAddress_, bindAddress);
+  CopyBounded(bindAddress_, static_cast<int32_t>(sizeof bindAddress_), bindAddress);
 }
 
 TcpServerTransport::~TcpServerTransport() { Close(); }
@@ -104,6 +104,7 @@ int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
 }
 
 int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  clientClosedInOrder_ = false;
   if (!listening_ && Open() == 0) return TransportIoError;
   uint32_t deadline = DeadlineAfter(timeoutMs);
   if (!clientConnected_) {
@@ -132,7 +133,11 @@ int32_t TcpServerTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t ti
       pendingEnd_ = static_cast<uint32_t>(received);
       return static_cast<int32_t>(TakePending(pending_, &pendingStart_, pendingEnd_, buffer, capacity));
     }
-    if (received == 0) break;  // the client closed its connection
+    if (received == 0) {  // the client closed its connection
+      DropClient();
+      clientClosedInOrder_ = true;
+      return TransportIoError;
+    }
     int error = sock::LastError();
     // Only would-block means "try again"; a time-out error is a connection
     // that died after its retransmissions and stays readable for ever.

@@ -33,6 +33,9 @@ class TcpServerTransport final : public NetTransport {
   // port 0); -1 when not listening.
   int32_t BoundPort() const;
   bool ClientConnected() const { return clientConnected_; }
+  // Whether the last Read failed because the client closed its connection
+  // in order (rather than by an error or our own drop).
+  bool ClientClosedInOrder() const { return clientClosedInOrder_; }
 
  private:
   int32_t Fail();
@@ -45,6 +48,7 @@ class TcpServerTransport final : public NetTransport {
   sock::Handle client_ = sock::kInvalid;
   bool listening_ = false;
   bool clientConnected_ = false;
+  bool clientClosedInOrder_ = false;
   // Bytes of the client received ahead of the caller (see the TCP client).
   uint8_t pending_[512];
   uint32_t pendingStart_ = 0;

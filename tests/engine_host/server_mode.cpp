@@ -40,8 +40,7 @@ void Serve(ServerRun* run) {
     int32_t status = ReceiveRequest(run->session.link, &header, &request, 500);
     if (status == StatusTimeout) continue;
     if (status == StatusCancelled) break;
-    bool answerable = status == StatusOk || status == StatusUnsupportedFunction ||
-                      status == StatusInvalidAddress || status == StatusInvalidRequest;
+    const bool answerable = IsAnswerable(status);
     WrittenRange written = {};
     int32_t sent;
     if (run->mbap) {

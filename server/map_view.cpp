@@ -1,0 +1,235 @@
+#include "server/map_view.h"
+
+#include "client/value_format.h"
+#include "client/host_commands.h"
+#include "server/server_context.h"
+
+namespace {
+
+constexpr uint32_t kFieldStart = 0;
+constexpr uint32_t kFieldQuantity = 1;
+constexpr uint32_t kFieldCount = 4;
+constexpr uint32_t kMaxAddress = kCellsPerArea - 1;
+constexpr uint64_t kEnableAddOnly = 0x1;
+constexpr uint64_t kEnableAddRemove = 0x10001;
+
+// A command with an index, a value and a text, sent at once.
+void Send(const HostLink* link, HostCommandKind kind, uint64_t index = 0, uint64_t value = 0,
+          const Unit* text = nullptr) {
+  HostCommandArgs args;
+  args.index = index;
+  args.value = value;
+  args.text = text;
+  SendHostCommand(link, kind, args);
+}
+
+void Lock(ServerContext* context) { plat::MutexLock(context->views.lock); }
+void Unlock(ServerContext* context) { plat::MutexUnlock(context->views.lock); }
+
+void SendFieldFormat(const HostLink* link, uint32_t field, uint8_t mode, int64_t min, int64_t max) {
+  FieldFormat format = {};
+  format.mode = mode;
+  format.hasRange = mode != kFieldUnrestricted ? 1 : 0;
+  format.min = min;
+  format.max = max;
+  HostCommandArgs args;
+  args.index = field;
+  args.data = &format;
+  args.length = sizeof format;
+  SendHostCommand(link, HostCommandKind::SetFieldFormat, args);
+}
+
+void SendNumberField(const HostLink* link, uint32_t field, const Unit* label, uint32_t number) {
+  TextBuffer text;
+  text.AppendUnsigned(number);
+  Send(link, HostCommandKind::SetLabel, field, 0, label);
+  Send(link, HostCommandKind::SetFieldText, field, 0, text.Text());
+  Send(link, HostCommandKind::ShowField, field, 1);
+}
+
+// Shows the current view from a copy taken under the lock. The formats go
+// before the texts: a field clamps a new text to the range it has, and the
+// range may still be the one another plug-in left behind.
+void LayOut(ServerContext* context) {
+  Lock(context);
+  if (!context->currentView) {
+    Unlock(context);
+    return;
+  }
+  const MapView view = *context->currentView;
+  Unlock(context);
+
+  const HostLink* link = context->hostLink;
+  Send(link, HostCommandKind::SelectChoice, view.area);
+  SendFieldFormat(link, kFieldStart, kFieldUnsignedDecimal, 0, kMaxAddress);
+  SendFieldFormat(link, kFieldQuantity, kFieldUnsignedDecimal, 1, kCellsPerArea - view.start);
+  for (uint32_t field = kFieldQuantity + 1; field < kFieldCount; ++field) {
+    SendFieldFormat(link, field, kFieldUnrestricted, 0, 0);
+  }
+  SendNumberField(link, kFieldStart, u"Start address:", view.start);
+  SendNumberField(link, kFieldQuantity, u"Quantity:", view.quantity);
+  for (uint32_t field = kFieldQuantity + 1; field < kFieldCount; ++field) {
+    Send(link, HostCommandKind::ShowField, field, 0);
+  }
+  Send(link, HostCommandKind::SetTableShape, view.quantity, 2);
+  Send(link, HostCommandKind::SetColumnTitle, 0, 0, u"I/O no.");
+  Send(link, HostCommandKind::SetColumnTitle, 1, 0, ValueFormatTitle(view.format));
+  Send(link, HostCommandKind::FitColumns);
+  Send(link, HostCommandKind::RefreshTable);
+}
+
+void SendAddRemoveState(ServerContext* context) {
+  Lock(context);
+  const uint32_t count = context->views.count;
+  Unlock(context);
+  Send(context->hostLink, HostCommandKind::EnableAddRemove, count < 2 ? kEnableAddOnly : kEnableAddRemove);
+}
+
+void RemoveMapView(ServerContext* context, uintptr_t key) {
+  Lock(context);
+  const uint32_t count = context->views.count;
+  Unlock(context);
+  if (count <= 1) return;
+  // The shell selects a neighbour and reports it from inside this command.
+  Send(context->hostLink, HostCommandKind::RemoveTab, 0, key);
+  Lock(context);
+  MapView* view = FindView(&context->views, key);
+  if (view && RemoveView(&context->views, view) && context->currentView == view) context->currentView = nullptr;
+  Unlock(context);
+  SendAddRemoveState(context);
+}
+
+void SelectMapView(ServerContext* context, uintptr_t key) {
+  Lock(context);
+  MapView* view = key ? FindView(&context->views, key) : nullptr;
+  context->currentView = view;
+  context->views.selected = view;
+  Unlock(context);
+  if (view) LayOut(context);
+}
+
+void SetField(ServerContext* context, uint64_t field, const Unit* text) {
+  Lock(context);
+  MapView* view = context->currentView;
+  if (view) {
+    const uint32_t number = ReadLeadingDecimal(text, -1);
+    if (field == kFieldStart) view->start = number > kMaxAddress ? kMaxAddress : number;
+    if (field == kFieldQuantity) view->quantity = number;
+    if (view->quantity == 0) view->quantity = 1;
+    if (view->quantity > kCellsPerArea - view->start) view->quantity = kCellsPerArea - view->start;
+  }
+  Unlock(context);
+  LayOut(context);
+}
+
+void SelectArea(ServerContext* context, uint64_t area) {
+  Lock(context);
+  if (context->currentView && area < kAreaCount) context->currentView->area = static_cast<uint8_t>(area);
+  Unlock(context);
+  LayOut(context);
+}
+
+// The view of an event's tab key and the row it names, when the row is
+// inside the view. The caller holds the lock.
+const MapView* RowView(ServerContext* context, const ViewEvent* event) {
+  const MapView* view = FindView(&context->views, event->tabKey);
+  if (!view || CellRow(event->arg) >= view->quantity) return nullptr;
+  return view;
+}
+
+uint16_t CellAddress(const MapView* view, const ViewEvent* event) {
+  return static_cast<uint16_t>(view->start + CellRow(event->arg));
+}
+
+void CellText(ServerContext* context, const ViewEvent* event) {
+  if (!event->buffer || event->capacity == 0) return;
+  const uint64_t column = event->arg >> 16;
+  if (column > 1) return;
+  Lock(context);
+  const MapView* view = RowView(context, event);
+  if (view) {
+    const uint16_t address = CellAddress(view, event);
+    const int32_t capacity = event->capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(event->capacity);
+    if (column == 0) {
+      context->map.GetAlias(view->area, address, event->buffer, capacity);
+      if (event->buffer[0] == 0) {
+        FormatReferenceNumber(ReferenceDigitForArea(view->area), address + 1u, event->buffer, event->capacity);
+      }
+    } else {
+      FormatValueText(view->format, context->map.ReadCellLocked(view->area, address), event->buffer,
+                      event->capacity);
+    }
+  }
+  Unlock(context);
+}
+
+int64_t CellEditor(ServerContext* context, const ViewEvent* event) {
+  if (!event->buffer || event->capacity < kValueEditorCapacity) return 0;
+  int64_t mode = 0;
+  Lock(context);
+  const MapView* view = RowView(context, event);
+  if (view) {
+    FormatValueText(view->format, context->map.ReadCellLocked(view->area, CellAddress(view, event)),
+                    event->buffer, event->capacity);
+    mode = ValueEditorMode(view->format);
+  }
+  Unlock(context);
+  return mode;
+}
+
+void EndCellEdit(ServerContext* context, const ViewEvent* event) {
+  Lock(context);
+  const MapView* view = RowView(context, event);
+  if (view) {
+    const uint16_t address = CellAddress(view, event);
+    if (event->arg & kCellEditFromDoubleClick) {
+      context->map.WriteCellFromUser(view->area, address, ParseValueText(ValueEditorMode(view->format), event->text));
+    } else {
+      context->map.SetAlias(view->area, address, event->text);
+    }
+  }
+  Unlock(context);
+  // Sent after the lock is released: a shell that repaints at once asks for
+  // cell texts, which take the lock again.
+  if (view) Send(context->hostLink, HostCommandKind::RefreshTable);
+}
+
+void ColumnClicked(ServerContext* context, const ViewEvent* event) {
+  if (event->arg > 1) return;
+  if (event->arg == 1) {
+    Lock(context);
+    MapView* view = FindView(&context->views, event->tabKey);
+    if (view) view->format = NextValueFormat(view->format);
+    Unlock(context);
+  }
+  LayOut(context);
+}
+
+}  // namespace
+
+MapView* AddMapView(ServerContext* context) {
+  Lock(context);
+  MapView* view = AppendView(&context->views);
+  Unit name[kViewNameCapacity];
+  for (uint32_t i = 0; i < kViewNameCapacity; ++i) name[i] = view->name[i];
+  Unlock(context);
+  Send(context->hostLink, HostCommandKind::AddTab, 0, reinterpret_cast<uintptr_t>(view), name);
+  SendAddRemoveState(context);
+  return view;
+}
+
+int64_t HandleMapViewEvent(ServerContext* context, const ViewEvent* event) {
+  switch (event->kind) {
+    case ViewEventKind::FieldEdited: SetField(context, event->arg, event->text); return 0;
+    case ViewEventKind::ChoiceSelected: SelectArea(context, event->arg); return 0;
+    case ViewEventKind::AddRequested: return static_cast<int64_t>(reinterpret_cast<uintptr_t>(AddMapView(context)));
+    case ViewEventKind::RemoveRequested: RemoveMapView(context, event->tabKey); return 0;
+    case ViewEventKind::TabSelected: SelectMapView(context, event->tabKey); return 0;
+    case ViewEventKind::GetCellText: CellText(context, event); return 0;
+    case ViewEventKind::BeginCellEdit: return (event->arg >> 16) <= 1 ? 1 : 0;
+    case ViewEventKind::EndCellEdit: EndCellEdit(context, event); return 0;
+    case ViewEventKind::GetCellEditor: return CellEditor(context, event);
+    case ViewEventKind::ColumnClicked: ColumnClicked(context, event); return 0;
+    default: return 0;
+  }
+}

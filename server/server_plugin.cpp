@@ -1,0 +1,221 @@
+// The instance of a server plug-in: the portable server context, the
+// settings record and page of the deliverable's family, the tips and the
+// connection indicator.
+
+#include "server/server_plugin.h"
+
+#include <windows.h>
+
+#include "client/view_helpers.h"
+#include "client/view_rules.h"
+#include "common/memory.h"
+#include "modbus/ascii_framer.h"
+#include "modbus/mbap_framer.h"
+#include "modbus/rtu_framer.h"
+#include "server/server_context.h"
+#include "settings/network_page.h"
+#include "settings/serial_page.h"
+#include "settings/settings_records.h"
+#include "transport/net_transport.h"
+#include "transport/serial/ascii_serial.h"
+#include "transport/serial/rtu_serial.h"
+#include "transport/tcp_server_transport.h"
+#include "transport/udp_server_transport.h"
+
+namespace {
+
+constexpr Unit kSerialOpenFailure[] = u"Failed to open COM port. Please check if it's available.";
+constexpr Unit kTcpOpenFailure[] = u"Failed to listen on the selected TCP address and port.";
+constexpr Unit kUdpOpenFailure[] = u"Failed to bind the selected UDP address and port.";
+
+// --- transports and framers from the settings records -------------------------
+
+const SerialSettings& Serial(const void* settings) { return *static_cast<const SerialSettings*>(settings); }
+const RtuOverIpServerSettings& RtuIp(const void* settings) {
+  return *static_cast<const RtuOverIpServerSettings*>(settings);
+}
+const MbapServerSettings& Mbap(const void* settings) { return *static_cast<const MbapServerSettings*>(settings); }
+
+// The dotted bind address; empty for every interface.
+struct BindText {
+  explicit BindText(uint32_t address) {
+    text[0] = '\0';
+    if (address != 0) FormatIpv4(address, text);
+  }
+  char text[16];
+};
+
+Transport* RtuLine(const void* s) { return mem::New<RtuSerialTransport>(LineSettingsOf(Serial(s))); }
+Transport* AsciiLine(const void* s) { return mem::New<AsciiSerialTransport>(LineSettingsOf(Serial(s))); }
+Transport* RtuIpTcp(const void* s) {
+  return mem::New<TcpServerTransport>(BindText(RtuIp(s).bindAddress).text, RtuIp(s).port);
+}
+Transport* RtuIpUdp(const void* s) {
+  return mem::New<UdpServerTransport>(BindText(RtuIp(s).bindAddress).text, RtuIp(s).port);
+}
+Transport* MbapTcp(const void* s) { return mem::New<TcpServerTransport>(BindText(Mbap(s).bindAddress).text, Mbap(s).port); }
+Transport* MbapUdp(const void* s) { return mem::New<UdpServerTransport>(BindText(Mbap(s).bindAddress).text, Mbap(s).port); }
+
+Framer* RtuFrames(const void*) { return mem::New<RtuFramer>(false); }
+Framer* RtuStream(const void*) { return mem::New<RtuFramer>(true); }
+Framer* AsciiFrames(const void*) { return mem::New<AsciiFramer>(); }
+Framer* MbapFrames(const void*) { return mem::New<MbapFramer>(); }
+
+uint8_t SerialSlaveId(const void* s) { return static_cast<uint8_t>(Serial(s).slaveId); }
+uint8_t RtuIpSlaveId(const void* s) { return RtuIp(s).slaveId; }
+uint8_t MbapUnitId(const void* s) { return Mbap(s).unitId; }
+uint32_t MbapAcceptAny(const void* s) { return Mbap(s).acceptAny; }
+
+// An RTU-over-TCP client that hangs up in order ends its session; that is
+// no fault to show.
+bool TcpClientClosedInOrder(Transport* transport) {
+  return static_cast<TcpServerTransport*>(transport)->ClientClosedInOrder();
+}
+
+const ServerComposition kCompositions[] = {
+    // kLineBin
+    {ServerFamily::kSerial, kSerialOpenFailure, nullptr, RtuLine, RtuFrames, SerialSlaveId, nullptr, nullptr},
+    // kLineText
+    {ServerFamily::kSerial, kSerialOpenFailure, nullptr, AsciiLine, AsciiFrames, SerialSlaveId, nullptr, nullptr},
+    // kStreamHdr
+    {ServerFamily::kMbap, kTcpOpenFailure, u"RX: Invalid Modbus TCP/IP frame", MbapTcp, MbapFrames, MbapUnitId,
+     MbapAcceptAny, nullptr},
+    // kStreamBin
+    {ServerFamily::kRtuOverIp, kTcpOpenFailure, nullptr, RtuIpTcp, RtuStream, RtuIpSlaveId, nullptr,
+     TcpClientClosedInOrder},
+    // kDgramHdr
+    {ServerFamily::kMbap, kUdpOpenFailure, u"RX: Invalid Modbus UDP/IP datagram", MbapUdp, MbapFrames, MbapUnitId,
+     MbapAcceptAny, nullptr},
+    // kDgramBin
+    {ServerFamily::kRtuOverIp, kUdpOpenFailure, nullptr, RtuIpUdp, RtuFrames, RtuIpSlaveId, nullptr, nullptr},
+};
+
+const Unit* const kTitles[] = {
+    u"Modbus RTU (slave)",     u"Modbus ASCII (slave)",           u"Modbus TCP/IP (slave)",
+    u"Modbus RTU over TCP/IP (slave)", u"Modbus UDP/IP (slave)", u"Modbus RTU over UDP/IP (slave)",
+};
+
+// --- the instance ---------------------------------------------------------------
+
+struct ServerPlugin {
+  explicit ServerPlugin(ServerDeliverable which)
+      : deliverable(which),
+        serial(which == ServerDeliverable::kLineText ? SerialFraming::Ascii : SerialFraming::Rtu),
+        serialPage(serial, which == ServerDeliverable::kLineText ? SerialFraming::Ascii : SerialFraming::Rtu,
+                   SerialRole::Server),
+        rtuIpPage(rtuIp),
+        mbapPage(mbap) {}
+
+  bool IsSerial() const {
+    return deliverable == ServerDeliverable::kLineBin || deliverable == ServerDeliverable::kLineText;
+  }
+  bool IsMbap() const {
+    return deliverable == ServerDeliverable::kStreamHdr || deliverable == ServerDeliverable::kDgramHdr;
+  }
+  const void* Settings() const {
+    if (IsSerial()) return &serial;
+    return IsMbap() ? static_cast<const void*>(&mbap) : &rtuIp;
+  }
+  HWND CreatePage(HWND parent) {
+    if (IsSerial()) return serialPage.Create(parent);
+    return IsMbap() ? mbapPage.Create(parent) : rtuIpPage.Create(parent);
+  }
+  void ApplyPage() {
+    if (IsSerial()) serialPage.Apply();
+    else if (IsMbap()) mbapPage.Apply();
+    else rtuIpPage.Apply();
+  }
+  void DestroyPage() {
+    serialPage.Destroy();
+    rtuIpPage.Destroy();
+    mbapPage.Destroy();
+  }
+
+  ServerDeliverable deliverable;
+  SerialSettings serial;
+  RtuOverIpServerSettings rtuIp;
+  MbapServerSettings mbap;
+  SerialSettingsPage serialPage;
+  NetworkSettingsPage rtuIpPage;
+  NetworkSettingsPage mbapPage;
+  TipRotation tips;
+  ConnectionIndicator indicator;
+  ServerContext* context = nullptr;
+};
+
+ServerPlugin* Self(void* instance) { return static_cast<ServerPlugin*>(instance); }
+
+int32_t Attach(void* instance, const HostLink* link) {
+  ServerAttach(Self(instance)->context, link);
+  return 1;
+}
+
+void Detach(void* instance) {
+  ServerDetach(Self(instance)->context);
+  Self(instance)->DestroyPage();
+}
+
+PluginWindow CreateSettingsPage(void* instance, PluginWindow parent) {
+  return reinterpret_cast<PluginWindow>(Self(instance)->CreatePage(reinterpret_cast<HWND>(parent)));
+}
+
+int32_t ApplySettings(void* instance) {
+  Self(instance)->ApplyPage();
+  return 1;
+}
+
+int64_t HandleEvent(void* instance, const ViewEvent* event) { return ServerHandleEvent(Self(instance)->context, event); }
+
+void Destroy(void* instance) {
+  ServerPlugin* self = Self(instance);
+  ServerContextDestroy(self->context);
+  self->DestroyPage();
+  self->indicator.Stop();
+  mem::Delete(self);
+}
+
+int32_t GetProtocolLine(void* instance, Unit* buffer, uint32_t capacity) {
+  return ProtocolLine(kTitles[static_cast<int>(Self(instance)->deliverable)], buffer, capacity);
+}
+
+int32_t GetConnectionLine(void* instance, Unit* buffer, uint32_t capacity) {
+  ServerPlugin* self = Self(instance);
+  if (self->IsSerial()) return SerialConnectionLine(self->serial, SerialRole::Server, buffer, capacity);
+  if (self->IsMbap()) return MbapServerConnectionLine(self->mbap, buffer, capacity);
+  return RtuOverIpServerConnectionLine(self->rtuIp, buffer, capacity);
+}
+
+void ShowConnectionIndicator(void* instance, PluginWindow iconWindow, int32_t connected) {
+  Self(instance)->indicator.Show(reinterpret_cast<HWND>(iconWindow), connected != 0);
+}
+
+int32_t GetTip(void* instance, uint32_t seed, Unit* buffer, uint32_t capacity) {
+  return LoadTip(Self(instance)->tips, seed, buffer, capacity);
+}
+
+int32_t GetNextTip(void* instance, Unit* buffer, uint32_t capacity) {
+  return LoadNextTip(Self(instance)->tips, buffer, capacity);
+}
+
+}  // namespace
+
+int32_t ServerPluginCreate(ServerDeliverable deliverable, PluginOps* table) {
+  ServerPlugin* self = mem::New<ServerPlugin>(deliverable);
+  self->context = ServerContextCreate(&kCompositions[static_cast<int>(deliverable)], self->Settings());
+
+  table->size = kPluginOpsSize;
+  table->version = kPluginInterfaceVersion;
+  table->instance = self;
+  table->attach = Attach;
+  table->detach = Detach;
+  table->createSettingsPage = CreateSettingsPage;
+  table->applySettings = ApplySettings;
+  table->handleEvent = HandleEvent;
+  table->destroy = Destroy;
+  table->getProtocolLine = GetProtocolLine;
+  table->getConnectionLine = GetConnectionLine;
+  table->showConnectionIndicator = ShowConnectionIndicator;
+  table->getTip = GetTip;
+  table->getNextTip = GetNextTip;
+  return 1;
+}

@@ -1,0 +1,347 @@
+#!/usr/bin/python3
+"""Runs one server plug-in library (server_plugin_e2e.exe under Wine) and
+plays the independent clients it asks for: Debian's pymodbus for every
+transport and framing, libmodbus (peer_client) and mbpoll for Modbus TCP, and
+raw frames where a client library cannot send what the check needs (a wrong
+CRC, diagnostics, a broken datagram). The program prints "DRIVER <scenario>"
+and waits for "ok" or "fail <why>".
+
+  server_e2e.py --exe E --wine-run W --library L --transport tcp|udp|serial
+                --framing mbap|rtu (--port P | --com COMn)
+                [--peer-client PATH] [--engine-host PATH] [--mode session|load] [--seconds S]
+
+Exit status: the program's (the number of failed checks); 1 when the line
+cannot be set up.
+"""
+import argparse
+import logging
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+logging.disable(logging.CRITICAL)
+
+DEVICE = {"co": [1, 0, 1, 1, 0, 0, 0, 0, 1, 1], "di": [0, 1, 1, 0, 1], "ir": [11, 22, 33], "hr": [1, 65535, 32768, 4660]}
+TIMEOUT = 5  # generous: a loaded machine must not turn a slow answer into a failed check
+
+
+def crc16(data):
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return struct.pack("<H", crc)
+
+
+def rtu(pdu, unit=1, corrupt=False):
+    frame = bytes([unit]) + pdu
+    check = bytearray(crc16(frame))
+    if corrupt:
+        check[0] ^= 0x55
+    return frame + bytes(check)
+
+
+class Raw:
+    """Raw frames to the server on its own transport."""
+
+    def __init__(self, args, device=None):
+        self.args = args
+        if args.transport == "serial":
+            import serial
+            self.s = serial.Serial(device, 19200, timeout=0.05)
+        elif args.transport == "tcp":
+            self.s = socket.create_connection(("127.0.0.1", args.port), timeout=TIMEOUT)
+        else:
+            self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.s.bind(("127.0.0.1", 0))
+            self.s.settimeout(TIMEOUT)
+
+    def send(self, data):
+        if self.args.transport == "serial":
+            self.s.write(data)
+        elif self.args.transport == "tcp":
+            self.s.sendall(data)
+        else:
+            self.s.sendto(data, ("127.0.0.1", self.args.port))
+
+    def receive(self, wait):
+        """One answer, or b"" when none came within wait seconds."""
+        if self.args.transport == "serial":
+            end = time.time() + wait
+            data = b""
+            while time.time() < end:
+                chunk = self.s.read(300)
+                if chunk:
+                    data += chunk
+                elif data:
+                    return data
+            return data
+        self.s.settimeout(wait)
+        try:
+            return self.s.recv(600)
+        except socket.timeout:
+            return b""
+
+    def exchange(self, data, wait=TIMEOUT):
+        self.send(data)
+        return self.receive(wait)
+
+    def close(self):
+        self.s.close()
+
+
+def pymodbus_client(args, device):
+    from pymodbus.client import ModbusSerialClient, ModbusTcpClient, ModbusUdpClient
+    from pymodbus.framer.rtu_framer import ModbusRtuFramer
+    from pymodbus.framer.socket_framer import ModbusSocketFramer
+    if args.transport == "serial":
+        client = ModbusSerialClient(port=device, framer=ModbusRtuFramer, baudrate=19200, timeout=TIMEOUT, retries=0)
+    else:
+        framer = ModbusRtuFramer if args.framing == "rtu" else ModbusSocketFramer
+        kind = ModbusTcpClient if args.transport == "tcp" else ModbusUdpClient
+        client = kind("127.0.0.1", port=args.port, framer=framer, timeout=TIMEOUT, retries=0)
+    client.connect()
+    return client
+
+
+def attempt(call, what):
+    try:
+        return what(call())
+    except Exception as error:  # a failed call is a failed check
+        return repr(error)
+
+
+def functions(args, device):
+    """Every function and the three exceptions through pymodbus; libmodbus and
+    mbpoll as well on Modbus TCP."""
+    from pymodbus.other_message import ReadExceptionStatusRequest
+    from pymodbus.diag_message import ReturnQueryDataRequest
+    failures = []
+
+    def check(ok, what):
+        if not ok:
+            failures.append(what)
+
+    c = pymodbus_client(args, device)
+    check(attempt(lambda: c.read_coils(0, 10, slave=1), lambda r: [int(b) for b in r.bits[:10]]) == DEVICE["co"], "coils")
+    check(attempt(lambda: c.read_discrete_inputs(0, 5, slave=1), lambda r: [int(b) for b in r.bits[:5]]) == DEVICE["di"], "inputs")
+    check(attempt(lambda: c.read_input_registers(0, 3, slave=1), lambda r: r.registers) == DEVICE["ir"], "input registers")
+    check(attempt(lambda: c.read_holding_registers(0, 4, slave=1), lambda r: r.registers) == DEVICE["hr"], "holding registers")
+    for name, call in (("write_coil", lambda: c.write_coil(20, True, slave=1)),
+                       ("write_register", lambda: c.write_register(21, 4660, slave=1)),
+                       ("write_coils", lambda: c.write_coils(30, [True, False, True, True, False, False, True, False, True], slave=1)),
+                       ("write_registers", lambda: c.write_registers(40, [7, 65535, 0, 32768], slave=1))):
+        check(attempt(call, lambda r: not r.isError()) is True, name)
+    check(attempt(lambda: c.read_holding_registers(40, 4, slave=1), lambda r: r.registers) == [7, 65535, 0, 32768], "read back registers")
+    check(attempt(lambda: c.read_coils(30, 9, slave=1), lambda r: [int(b) for b in r.bits[:9]]) == [1, 0, 1, 1, 0, 0, 1, 0, 1], "read back coils")
+    exceptions = [(2, lambda: c.read_holding_registers(65535, 2, slave=1), "beyond the map"),
+                  (3, lambda: c.read_holding_registers(0, 126, slave=1), "126 registers"),
+                  (3, lambda: c.read_coils(0, 2001, slave=1), "2001 coils")]
+    if args.framing == "mbap":
+        exceptions.append((1, lambda: c.execute(ReturnQueryDataRequest(0x1234, unit=1)), "function 8 on MBAP"))
+    if not (args.transport == "tcp" and args.framing == "rtu"):
+        # RTU on a byte stream cannot tell where a request of an unknown
+        # function ends: the server drops that client instead.
+        exceptions.append((1, lambda: c.execute(ReadExceptionStatusRequest(unit=1)), "function 7"))
+    for code, call, what in exceptions:
+        got = attempt(call, lambda r: getattr(r, "exception_code", None))
+        check(got == code, f"exception {code} for {what} (got {got})")
+    c.close()
+
+    if args.transport == "tcp" and args.framing == "mbap":
+        if args.peer_client:
+            script = "3 0 4\n1 0 10\n2 0 5\n4 0 3\n6 50 99\n16 51 1,2,3\n5 60 1\n15 61 1,0,1\n3 50 4\n3 65535 2\nraw 07\n"
+            out = subprocess.run([args.peer_client, "--port", str(args.port), "script"], input=script,
+                                 capture_output=True, text=True, timeout=60).stdout.split("\n")
+            want = ["OK 1 65535 32768 4660", "OK 1 0 1 1 0 0 0 0 1 1", "OK 0 1 1 0 1", "OK 11 22 33", "OK", "OK",
+                    "OK", "OK", "OK 99 1 2 3", "EXC 2", "RAW 87 01"]
+            check(out[:len(want)] == want, f"libmodbus peer_client {out[:len(want)]}")
+        if shutil.which("mbpoll"):
+            out = subprocess.run(["mbpoll", "-m", "tcp", "-p", str(args.port), "-a", "1", "-t", "4", "-r", "1", "-c", "4",
+                                  "-1", "-o", "5", "127.0.0.1"], capture_output=True, text=True, timeout=60).stdout
+            check("[1]: \t1\n" in out and "[2]: \t65535" in out and "[4]: \t4660" in out, f"mbpoll reads {out[-200:]!r}")
+            out = subprocess.run(["mbpoll", "-m", "tcp", "-p", str(args.port), "-a", "1", "-t", "4", "-r", "71",
+                                  "-o", "5", "127.0.0.1", "1234"], capture_output=True, text=True, timeout=60).stdout
+            check("Written 1 references" in out, f"mbpoll writes {out[-200:]!r}")
+    return failures
+
+
+def diagnostics(args, device):
+    """Function 8 on the serial and RTU-over-IP servers, as raw RTU frames."""
+    failures = []
+    raw = Raw(args, device)
+    # RTU on a byte stream knows a function 8 request by its usual length of
+    # eight bytes, so the echo carries one data word.
+    echo = rtu(bytes.fromhex("08 0000 1234"))
+    got = raw.exchange(echo)
+    if got != echo:
+        failures.append(f"sub-function 0 echo {got.hex()}")
+    got = raw.exchange(rtu(bytes.fromhex("08 000C 0000")))
+    if got != rtu(bytes.fromhex("08 000C 0001")):
+        failures.append(f"bus communication errors after one CRC error {got.hex()}")
+    if args.transport == "serial":
+        # Wine's serial emulation on a pty fails a wait now and then after a
+        # few idle seconds, and a transport failure parks the serial slave
+        # until Disconnect; the silent part of the sequence (listen-only)
+        # runs on the RTU-over-IP slaves and on the simulated line instead.
+        raw.close()
+        return failures
+    read = rtu(bytes.fromhex("03 0000 0001"))
+    for what, frame in (("force listen only", rtu(bytes.fromhex("08 0004 0000"))), ("a read while silent", read),
+                        ("restart, answered by silence", rtu(bytes.fromhex("08 0001 0000")))):
+        got = raw.exchange(frame, wait=1.0)
+        if got:
+            failures.append(f"{what} answered {got.hex()}")
+    got = raw.exchange(read)
+    if got != rtu(bytes.fromhex("03 02 0001")):
+        failures.append(f"a read after the restart {got.hex()}")
+    raw.close()
+    return failures
+
+
+def crc(args, device):
+    raw = Raw(args, device)
+    raw.send(rtu(bytes.fromhex("03 0000 0001"), corrupt=True))
+    time.sleep(0.5)
+    if args.transport == "tcp":
+        raw.close()
+        raw = Raw(args, device)
+    got = raw.exchange(rtu(bytes.fromhex("03 0000 0001")))
+    raw.close()
+    return [] if got == rtu(bytes.fromhex("03 02 0001")) else [f"the next request after a CRC error {got.hex()}"]
+
+
+def hangup(args, device):
+    s = socket.create_connection(("127.0.0.1", args.port), timeout=TIMEOUT)
+    s.close()
+    time.sleep(0.3)
+    c = pymodbus_client(args, device)
+    got = attempt(lambda: c.read_holding_registers(0, 1, slave=1), lambda r: r.registers)
+    c.close()
+    return [] if got == [1] else [f"the next client {got}"]
+
+
+def garbage(args, device):
+    raw = Raw(args, device)
+    got = raw.exchange(b"\x00\x01\x00", wait=0.5)
+    raw.close()
+    return [f"a broken datagram answered {got.hex()}"] if got else []
+
+
+def read_write(args, device, words):
+    verb, area, address, value = words[0], words[1], int(words[2]), int(words[3])
+    c = pymodbus_client(args, device)
+    if verb == "write":
+        got = attempt(lambda: c.write_register(address, value, slave=1), lambda r: not r.isError())
+        ok = got is True
+    else:
+        call = {"hr": lambda: c.read_holding_registers(address, 1, slave=1),
+                "di": lambda: c.read_discrete_inputs(address, 1, slave=1)}[area]
+        got = attempt(call, lambda r: int(r.registers[0] if area == "hr" else r.bits[0]))
+        ok = got == value
+    c.close()
+    return [] if ok else [f"{' '.join(words)}: {got}"]
+
+
+def bench(args, port, seconds):
+    return subprocess.run([args.peer_client, "--port", str(port), "bench", str(seconds)], capture_output=True,
+                          text=True, timeout=seconds + 60).stdout.strip()
+
+
+def load(args, seconds):
+    """libmodbus hammering the plug-in for that long, then engine_host's
+    server (the same request processing without the plug-in around it) on
+    the next port, for comparison."""
+    out = bench(args, args.port, seconds)
+    print(f"FIGURE libmodbus client against the {args.library} plug-in: {out}", flush=True)
+    failures = [] if out.startswith("requests ") else [f"bench {out}"]
+    if args.engine_host:
+        engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
+                                   "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True)
+        if engine.stdout.readline().strip() == "ready":
+            print(f"FIGURE libmodbus client against engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
+        engine.stdin.close()
+        engine.wait(60)
+    return failures
+
+
+def run(args, device, scenario):
+    words = scenario.split()
+    if words[0] in ("write", "read"):
+        return read_write(args, device, words)
+    if words[0] == "load":
+        return load(args, int(words[1]))
+    return {"functions": functions, "diagnostics": diagnostics, "crc": crc, "hangup": hangup,
+            "garbage": garbage}[words[0]](args, device)
+
+
+def serial_line(args, work):
+    """A socat pty pair: one end becomes COMn in the Wine prefix, the other is ours."""
+    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(args.wine_run), "..", "build", "wineprefix"))
+    wine_end, our_end = os.path.join(work, "wine"), os.path.join(work, "peer")
+    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={our_end}"],
+                             stderr=subprocess.DEVNULL)
+    for _ in range(50):
+        if os.path.exists(wine_end) and os.path.exists(our_end):
+            break
+        time.sleep(0.1)
+    link = os.path.join(prefix, "dosdevices", args.com.lower())
+    os.makedirs(os.path.dirname(link), exist_ok=True)
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(wine_end, link)
+    return socat, link, our_end
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--library", required=True)
+    parser.add_argument("--transport", required=True)
+    parser.add_argument("--framing", default="rtu")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--com")
+    parser.add_argument("--peer-client")
+    parser.add_argument("--engine-host")
+    parser.add_argument("--mode", default="session")
+    parser.add_argument("--seconds", type=int, default=10)
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="velmora-server-e2e.")
+    socat = link = device = None
+    try:
+        if args.transport == "serial":
+            socat, link, device = serial_line(args, work)
+            command = [args.wine_run, args.exe, "serial", args.library, args.com]
+        elif args.mode == "load":
+            command = [args.wine_run, args.exe, "load", args.library, str(args.port), str(args.seconds)]
+        else:
+            command = [args.wine_run, args.exe, "net", args.library, str(args.port)]
+        program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        for line in program.stdout:
+            line = line.rstrip("\n")
+            print(line, flush=True)
+            if line.startswith("DRIVER "):
+                failures = run(args, device, line[len("DRIVER "):])
+                program.stdin.write("ok\n" if not failures else "fail " + "; ".join(failures)[:400] + "\n")
+                program.stdin.flush()
+        return program.wait()
+    finally:
+        if socat:
+            socat.kill()
+            socat.wait()
+        if link and os.path.lexists(link):
+            os.remove(link)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,437 @@
+// The six server plug-in libraries through the real interface, as the shell
+// meets them: loaded from build/win/dist/plugins, checked against their
+// descriptors, configured through their own settings pages, attached to a
+// stand-in for the shell's view, connected, and served to independent
+// clients (pymodbus, libmodbus, mbpoll) that server_e2e.py runs on loopback
+// or on a pseudo-terminal.
+//
+//   server_plugin_e2e abi <held port>
+//       every library's descriptor, creation rules, table, lines and tips,
+//       and the Connect refusal of a taken port
+//   server_plugin_e2e net <library> <port>
+//   server_plugin_e2e serial <library> <COMn>
+//       a whole session; the program asks the driver for each client
+//       scenario ("DRIVER <scenario>", answered "ok" or "fail <why>") and
+//       checks what the view shows meanwhile
+//   server_plugin_e2e load <library> <port> <seconds>
+//       serves a client the driver runs for that long and prints how the
+//       posted copies were handled
+//
+// Prints one line per check and ends with "N checks, M failed"; the exit
+// code is the number of failed checks.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "support/check_log.h"
+#include "support/plugin_library.h"
+#include "support/view_host.h"
+
+namespace {
+
+std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+enum class Family { kSerial, kRtuOverIp, kMbap };
+
+struct Deliverable {
+  const char* library;
+  const char16_t* id;
+  const char16_t* name;
+  uint32_t order;
+  const char16_t* title;
+  const char16_t* connectionLine;
+  const char16_t* openFailure;
+  Family family;
+  bool tcp;
+};
+
+const Deliverable kDeliverables[] = {
+    {"linebin_server", u"linebin-server", u"Modbus RTU Slave", 20, u"Modbus RTU (slave)",
+     u"COM1: 19200-8-E-1-None, ID: 1", u"Failed to open COM port. Please check if it's available.", Family::kSerial,
+     false},
+    {"linetext_server", u"linetext-server", u"Modbus ASCII Slave", 40, u"Modbus ASCII (slave)",
+     u"COM1: 19200-7-E-1-None, ID: 1", u"Failed to open COM port. Please check if it's available.", Family::kSerial,
+     false},
+    {"streamhdr_server", u"streamhdr-server", u"Modbus TCP/IP Slave", 60, u"Modbus TCP/IP (slave)",
+     u"0.0.0.0:502, any Unit ID", u"Failed to listen on the selected TCP address and port.", Family::kMbap, true},
+    {"streambin_server", u"streambin-server", u"Modbus RTU over TCP/IP Slave", 80, u"Modbus RTU over TCP/IP (slave)",
+     u"0.0.0.0:502, Slave ID: 1", u"Failed to listen on the selected TCP address and port.", Family::kRtuOverIp,
+     true},
+    {"dgramhdr_server", u"dgramhdr-server", u"Modbus UDP/IP Slave", 100, u"Modbus UDP/IP (slave)",
+     u"0.0.0.0:502, any Unit ID", u"Failed to bind the selected UDP address and port.", Family::kMbap, false},
+    {"dgrambin_server", u"dgrambin-server", u"Modbus RTU over UDP/IP Slave", 120, u"Modbus RTU over UDP/IP (slave)",
+     u"0.0.0.0:502, Slave ID: 1", u"Failed to bind the selected UDP address and port.", Family::kRtuOverIp, false},
+};
+
+const Deliverable* Find(const char* library) {
+  for (const Deliverable& d : kDeliverables)
+    if (strcmp(d.library, library) == 0) return &d;
+  return nullptr;
+}
+
+std::u16string Tip(const PluginOps& ops, bool next, uint32_t seed = 0) {
+  Unit tip[512] = {};
+  if (next) ops.getNextTip(ops.instance, tip, 512);
+  else ops.getTip(ops.instance, seed, tip, 512);
+  return tip;
+}
+
+// --- settings pages ------------------------------------------------------------
+
+void SetControlText(HWND page, int id, const std::string& text) {
+  std::wstring wide(text.begin(), text.end());
+  SetDlgItemTextW(page, id, wide.c_str());
+}
+
+// Creates the plug-in's settings page in a parent window as the setup dialog
+// does, fills it as a user would (loopback address, port or COM port) and
+// confirms it.
+bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where) {
+  HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
+  if (!page) {
+    DestroyWindow(parent);
+    return false;
+  }
+  if (family == Family::kSerial) {
+    std::wstring port(where.begin(), where.end());
+    SendDlgItemMessageW(page, 1001, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port.c_str()));
+  } else {
+    SendDlgItemMessageW(page, 1001, IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+    SetControlText(page, 1002, where);
+  }
+  ops.applySettings(ops.instance);
+  DestroyWindow(page);
+  DestroyWindow(parent);
+  return true;
+}
+
+// The port must be listed under SERIALCOMM for the serial page to offer it.
+void ListSerialPort(const std::string& port) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  std::wstring value(port.begin(), port.end());
+  RegSetValueExW(key, L"VelmoraServerTestPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+// --- abi -------------------------------------------------------------------------
+
+void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
+  const std::string name = d.library;
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin)) {
+    Check(false, name + " loads with both exports");
+    return;
+  }
+  const PluginDescriptor* desc = plugin.descriptor;
+  Check(desc && desc->size == 40 && desc->interfaceVersion == 11 && desc->reserved == 0,
+        name + " descriptor size 40, version 11, reserved 0");
+  if (!desc) return;
+  CheckText(desc->id, d.id, name + " ID");
+  CheckText(desc->displayName, d.name, name + " display name");
+  CheckText(desc->viewTitle, u"I/O map", name + " view title");
+  Check(desc->order == d.order, name + " order " + std::to_string(desc->order));
+
+  const PluginOps& ops = plugin.ops;
+  Check(plugin.created == 1 && ops.size == 104 && ops.version == 11 && ops.instance, name + " table 104/11");
+  Check(ops.attach && ops.detach && ops.createSettingsPage && ops.applySettings && ops.handleEvent && ops.destroy &&
+            ops.getProtocolLine && ops.getConnectionLine && ops.showConnectionIndicator && ops.getTip &&
+            ops.getNextTip,
+        name + " every entry present");
+  auto create = reinterpret_cast<CreatePluginProc>(
+      reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(plugin.module), "CreatePlugin")));
+  PluginOps untouched;
+  memset(&untouched, 0x5A, sizeof untouched);
+  const PluginOps before = untouched;
+  Check(create(10, &untouched) == 0 && memcmp(&untouched, &before, sizeof before) == 0,
+        name + " refuses version 10 without touching the table");
+  Check(create(11, nullptr) == 0, name + " refuses a null table");
+
+  int32_t result = 0;
+  CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), d.title, name + " protocol line");
+  Check(result == 1, name + " protocol line complete");
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result), d.connectionLine, name + " connection line");
+  CheckText(Tip(ops, false, 17), u"Tip: double-click values to edit simulated device data.", name + " tip for seed 17");
+  CheckText(Tip(ops, true), u"Tip: TX and RX show the exact frames exchanged with the client.", name + " next tip");
+  for (int i = 0; i < 5; ++i) Tip(ops, true);
+  CheckText(Tip(ops, true), u"Tip: tabs are views onto one shared device map.", name + " after tip 7 comes tip 0");
+
+  // Two attachments over one map: each starts again at View 1.
+  for (int round = 0; round < 2; ++round) {
+    ViewHost view(ops);
+    view.Attach();
+    Check(view.tabs.size() == 1 && view.tabs[0].title == u"View 1" && view.rows == 20 && view.selectedChoice == 3 &&
+              view.Cell(0, 0) == u"400001" && view.fieldTexts[0] == u"0" && view.addRemove == 1,
+          name + " attach shows View 1 (round " + std::to_string(round + 1) + ")");
+    CheckText(view.Cell(1, 1), round == 0 ? u"0" : u"77", name + " holding register 1 (round " + std::to_string(round + 1) + ")");
+    view.EditCell(1, 1, u"77");
+    view.Add();
+    view.Detach();
+  }
+
+  // A port that cannot be opened: the message box, and the shell stays
+  // disconnected.
+  if (d.family != Family::kSerial) {
+    Check(ConfigurePage(ops, d.family, heldPort), name + " settings page applied");
+    ViewHost view(ops);
+    view.Attach();
+    Check(view.Connect() == 0, name + " Connect on a taken port fails");
+    Check(view.errors.size() == 1 && view.errors[0].first == d.openFailure &&
+              view.errors[0].second == u"Connection Error",
+          name + " \"" + Narrow(view.errors.empty() ? u"" : view.errors[0].first) + "\"");
+  }
+  ReleasePluginLibrary(&plugin);
+}
+
+int RunAbi(const std::string& heldPort) {
+  // Holds the port on both protocols, as another program would.
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<u_short>(atoi(heldPort.c_str())));
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  SOCKET tcp = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  Check(bind(tcp, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 && listen(tcp, 1) == 0 &&
+            bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0,
+        "port " + heldPort + " held");
+  for (const Deliverable& d : kDeliverables) CheckLibrary(d, heldPort);
+  closesocket(tcp);
+  closesocket(udp);
+  WSACleanup();
+  return 0;
+}
+
+// --- a session with clients --------------------------------------------------------
+
+// Asks the driver (server_e2e.py) to run a client scenario and waits for its
+// verdict.
+bool AskDriver(const std::string& scenario, std::string* why = nullptr) {
+  printf("DRIVER %s\n", scenario.c_str());
+  fflush(stdout);
+  char line[512];
+  if (!fgets(line, sizeof line, stdin)) return false;
+  line[strcspn(line, "\r\n")] = '\0';
+  if (why) *why = line;
+  return strncmp(line, "ok", 2) == 0;
+}
+
+// The driver's client scenario; a failure also tells what the RX line shows.
+// A serial slave parked by a transport failure is connected again and the
+// scenario repeated once, as a user would: Wine's serial emulation on a pty
+// fails a wait now and then (the NOTE line says so).
+void Scenario(ViewHost& view, const std::string& name, const std::string& scenario) {
+  std::string why;
+  bool ok = AskDriver(scenario, &why);
+  view.Pump();
+  if (!ok && view.rxLine == u"RX: Transport error" && name.rfind("line", 0) == 0) {
+    printf("NOTE %s parked by a transport failure during %s; connected again\n", name.c_str(), scenario.c_str());
+    view.Disconnect();
+    view.Connect();
+    if (scenario == "diagnostics") AskDriver("crc");  // the counters start again at 0
+    ok = AskDriver(scenario, &why);
+    view.Pump();
+  }
+  Check(ok, name + " " + scenario + ": " + why + (ok ? "" : " | " + Narrow(view.rxLine)));
+}
+
+// Shows area from start on the selected tab, as the user would.
+void ShowArea(ViewHost& view, uint64_t area, uint32_t start) {
+  view.ChooseFunction(area);
+  view.EditField(0, Wide(std::to_string(start)).c_str());
+}
+
+void TypeValues(ViewHost& view, uint64_t area, const std::vector<const char16_t*>& values) {
+  ShowArea(view, area, 0);
+  for (size_t row = 0; row < values.size(); ++row) view.EditCell(static_cast<uint32_t>(row), 1, values[row]);
+}
+
+bool PostedRxText(const ViewHost& view, size_t from, const std::u16string& text) {
+  for (size_t i = from; i < view.log.size(); ++i)
+    if (view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText && view.log[i].text == text &&
+        view.log[i].index == 1)
+      return true;
+  return false;
+}
+
+size_t PostedRxTexts(const ViewHost& view, size_t from) {
+  size_t count = 0;
+  for (size_t i = from; i < view.log.size(); ++i)
+    count += view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText;
+  return count;
+}
+
+int RunSession(const Deliverable& d, const std::string& where) {
+  const std::string name = d.library;
+  if (d.family == Family::kSerial) ListSerialPort(where);
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, name + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, d.family, where), name + " settings page created and applied");
+  int32_t result = 0;
+  const std::string line = Narrow(Line(ops.getConnectionLine, ops.instance, 256, &result));
+  Check(line.find(where) != std::string::npos, name + " connection line names " + where + ": " + line);
+
+  ViewHost view(ops);
+  view.Attach();
+  // The simulated device, entered by hand: the driver's clients expect it.
+  TypeValues(view, 0, {u"1", u"0", u"1", u"1", u"0", u"0", u"0", u"0", u"1", u"1"});
+  TypeValues(view, 1, {u"0", u"1", u"1", u"0", u"1"});
+  TypeValues(view, 2, {u"11", u"22", u"33"});
+  TypeValues(view, 3, {u"1", u"65535", u"32768", u"4660"});
+  view.EditCell(0, 0, u"Pump");
+
+  Check(view.Connect() == 1, name + " Connect");
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Connect");
+  HWND icon = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW | SS_ICON, 0, 0, 32, 32, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 1);
+
+  Scenario(view, name, "functions");
+  view.Pump();
+  CheckText(view.Cell(0, 0), u"Pump", name + " alias kept while connected");
+  Check(view.Count(HostCommandKind::ShowRxFrame, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
+        name + " frames posted to both lines");
+
+  // A client's write into the selected view redraws it; one outside does not.
+  view.Pump();
+  size_t refreshes = view.Count(HostCommandKind::RefreshTable, true);
+  Scenario(view, name, "write hr 5 777");
+  Check(view.PumpUntil([&] { return view.Count(HostCommandKind::RefreshTable, true) > refreshes; }, 10000) &&
+            view.Cell(5, 1) == u"777",
+        name + " the client's write shows without any user action: " + Narrow(view.Cell(5, 1)));
+  refreshes = view.Count(HostCommandKind::RefreshTable, true);
+  const size_t frames = view.Count(HostCommandKind::ShowTxFrame, true);
+  Scenario(view, name, "write hr 30 5");
+  view.PumpUntil([&] { return view.Count(HostCommandKind::ShowTxFrame, true) > frames; }, 10000);
+  Check(view.Count(HostCommandKind::RefreshTable, true) == refreshes, name + " a write outside the view: no redraw");
+
+  // A discrete input typed by the user is what the client reads.
+  ShowArea(view, 1, 0);
+  Check(view.EditCell(7, 1, u"1"), name + " discrete input 7 edited by double-click");
+  Scenario(view, name, "read di 7 1");
+
+  if (d.family != Family::kMbap) {
+    size_t from = view.log.size();
+    Scenario(view, name, "crc");
+    view.Pump();
+    Check(PostedRxText(view, from, u"RX: CRC error"), name + " a CRC error shows on the RX line");
+    Scenario(view, name, "diagnostics");
+  } else if (d.tcp) {
+    view.Pump();
+    size_t from = view.log.size();
+    Scenario(view, name, "hangup");
+    view.PumpUntil([] { return false; }, 300);
+    Check(PostedRxTexts(view, from) == 0, name + " a client that disconnects shows nothing");
+  } else {
+    size_t from = view.log.size();
+    Scenario(view, name, "garbage");
+    view.PumpUntil([&] { return PostedRxText(view, from, u"RX: Invalid Modbus UDP/IP datagram"); }, 10000);
+    Check(PostedRxText(view, from, u"RX: Invalid Modbus UDP/IP datagram"), name + " a broken datagram is shown");
+  }
+
+  ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 0);
+  view.Disconnect();
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  // Values survive a new connection.
+  Check(view.Connect() == 1, name + " Connect again");
+  Scenario(view, name, "read hr 5 777");
+  view.Detach();
+  DestroyWindow(icon);
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
+// --- load ------------------------------------------------------------------------------
+
+// The process's commit charge (Wine leaves PrivateUsage at 0).
+size_t CommittedBytes() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PagefileUsage;
+}
+
+int RunLoad(const Deliverable& d, const std::string& port, int seconds) {
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, std::string(d.library) + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  ConfigurePage(ops, d.family, port);
+  ViewHost view(ops);
+  view.Attach();
+  Check(view.Connect() == 1, std::string(d.library) + " Connect");
+  const size_t before = CommittedBytes();
+  printf("DRIVER load %d\n", seconds);
+  fflush(stdout);
+  // Handles the posted copies at the pace of a user-interface thread while
+  // the driver's client runs, then reads the driver's verdict.
+  size_t handled = 0, peak = 0, pumps = 0;
+  double longestMs = 0, totalMs = 0;
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  const DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000 + 500;
+  while (static_cast<int32_t>(until - GetTickCount()) > 0) {
+    const size_t queued = view.link().posts() - handled;
+    if (queued > peak) peak = queued;
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    handled += view.Pump();
+    QueryPerformanceCounter(&end);
+    const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    longestMs = ms > longestMs ? ms : longestMs;
+    totalMs += ms;
+    ++pumps;
+    view.log.clear();
+    Sleep(10);
+  }
+  handled += view.Pump();
+  view.log.clear();
+  const size_t after = CommittedBytes();
+  char verdict[512] = "";
+  fgets(verdict, sizeof verdict, stdin);
+  printf("FIGURE posted copies handled %zu, most queued at once %zu, committed %zu KiB before, %zu KiB after\n",
+         handled, peak, before / 1024, after / 1024);
+  printf("FIGURE handling the copies every 10 ms took %.3f ms on average, %.3f ms at most\n",
+         pumps ? totalMs / static_cast<double>(pumps) : 0.0, longestMs);
+  Check(strncmp(verdict, "ok", 2) == 0, std::string(d.library) + " load client: " + verdict);
+  view.Disconnect();
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "abi" && argc == 3) {
+    RunAbi(argv[2]);
+  } else if ((mode == "net" || mode == "serial") && argc == 4 && Find(argv[2])) {
+    RunSession(*Find(argv[2]), argv[3]);
+  } else if (mode == "load" && argc == 5 && Find(argv[2])) {
+    RunLoad(*Find(argv[2]), argv[3], atoi(argv[4]));
+  } else {
+    fprintf(stderr, "usage: server_plugin_e2e abi PORT | net LIBRARY PORT | serial LIBRARY COMn | load LIBRARY PORT SECONDS\n");
+    return 2;
+  }
+  return CheckSummary();
+}
