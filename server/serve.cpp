@@ -39,6 +39,20 @@ void InstallPendingEndCharacter(Link* link, DiagnosticState* state) {
   state->pendingEndCharacter = 0;
 }
 
+// The hook's refusal of a request about to be answered, if any.
+bool RefusedByHook(const ServeSession* session, const AduHeader& header, const ServerRequest& request,
+                   ServerResponse* response) {
+  uint8_t code = 0;
+  if (!session->hook || !session->hook->beforeAnswer(session->hook->context, header, &code)) return false;
+  BuildException(request, code, response);
+  return true;
+}
+
+int32_t SendAnswer(const ServeSession* session, const AduHeader& header, const ServerResponse& response) {
+  if (session->hook) return session->hook->send(session->hook->context, session->link, header, response);
+  return SendResponse(session->link, header, response);
+}
+
 }  // namespace
 
 bool IsAnswerable(int32_t status) {
@@ -122,7 +136,9 @@ int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const A
   ++state->serverMessageCount;
 
   ServerResponse response;
-  if (receiveStatus != StatusOk) {
+  // A broadcast is never answered, so no fault falls due on it.
+  if (header.unitId != kBroadcastUnitId && RefusedByHook(session, header, request, &response)) {
+  } else if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
   } else if (request.function == kDiagnostics) {
     const int32_t outcome = HandleDiagnostics(state, request, &response, link->framer->Kind());
@@ -137,7 +153,7 @@ int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const A
   if (response.isException) ++state->busExceptionErrorCount;
   if (header.unitId == kBroadcastUnitId) ++state->serverNoResponseCount;
 
-  const int32_t sent = SendResponse(link, header, response);
+  const int32_t sent = SendAnswer(session, header, response);
   InstallPendingEndCharacter(link, state);
   return sent;
 }
@@ -149,12 +165,13 @@ int32_t ServeRequestMbap(ServeSession* session, int32_t receiveStatus, const Adu
   if (!session->acceptAny && header.unitId != session->unitId) return 0;
 
   ServerResponse response;
-  if (request.function == kDiagnostics) {
+  if (RefusedByHook(session, header, request, &response)) {
+  } else if (request.function == kDiagnostics) {
     BuildException(request, kIllegalFunction, &response);
   } else if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
   } else {
     ExecuteRequest(session->map, request, &response, written);
   }
-  return SendResponse(session->link, header, response);
+  return SendAnswer(session, header, response);
 }
