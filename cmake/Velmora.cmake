@@ -114,6 +114,23 @@ function(velmora_fuzzer name)
       ${CMAKE_SOURCE_DIR}/tools/fuzz-run $<TARGET_FILE:${name}> ${F_CORPUS} ${work} ${F_SECONDS})
 endfunction()
 
+# Adds the listed subfolders of the current source folder, in order. A
+# listed folder without build rules stops the configuration (as
+# add_subdirectory does), and so does a subfolder with build rules that is
+# not listed: no folder is skipped or left out silently.
+function(velmora_add_folders)
+  file(GLOB rules RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(rule ${rules})
+    get_filename_component(dir ${rule} DIRECTORY)
+    if(NOT dir IN_LIST ARGN)
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${dir} has build rules but is not in its parent's folder list")
+    endif()
+  endforeach()
+  foreach(dir ${ARGN})
+    add_subdirectory(${dir})
+  endforeach()
+endfunction()
+
 # --- distribution ------------------------------------------------------------
 
 # velmora_dist_binary(target [SUBDIR dir])

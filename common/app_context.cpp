@@ -1,5 +1,6 @@
 #include "common/app_context.h"
 
+#include "common/exit_codes.h"
 #include "common/memory.h"
 #include "common/platform.h"
 
@@ -8,7 +9,7 @@ AppContext* g_context = nullptr;
 }
 
 AppContext* AppContextCreate(void* moduleInstance) {
-  if (g_context) plat::FatalExit(mem::kExitSecondContext);
+  if (g_context) plat::FatalExit(kExitSecondContext);
   AppContext* context = mem::New<AppContext>();
   context->moduleInstance = moduleInstance;
   context->resourceInstance = moduleInstance;

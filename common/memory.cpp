@@ -1,5 +1,6 @@
 #include "common/memory.h"
 
+#include "common/exit_codes.h"
 #include "common/platform.h"
 
 namespace mem {
@@ -21,6 +22,13 @@ void* Reallocate(void* block, size_t size) {
   return plat::HeapResize(block, size);
 }
 
+void* ReallocateArray(void* block, uint64_t count, size_t size, uint64_t maxCount) {
+  if (count == 0 || count > maxCount || count > SIZE_MAX / size) plat::FatalExit(kExitOutOfMemory);
+  void* grown = Reallocate(block, static_cast<size_t>(count) * size);
+  if (!grown) plat::FatalExit(kExitOutOfMemory);
+  return grown;
+}
+
 void CopyBytes(void* destination, const void* source, size_t count) {
   unsigned char* to = static_cast<unsigned char*>(destination);
   const unsigned char* from = static_cast<const unsigned char*>(source);
@@ -36,4 +44,4 @@ void FillBytes(void* destination, uint8_t value, size_t count) {
 
 // Called by the compiler's code when an abstract operation without an
 // implementation is invoked: the process ends with exit code 1.
-extern "C" void __cxa_pure_virtual() { plat::FatalExit(mem::kExitPureVirtual); }
+extern "C" void __cxa_pure_virtual() { plat::FatalExit(kExitPureVirtual); }

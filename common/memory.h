@@ -6,15 +6,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <limits>
 #include <new>  // placement new only
 #include <utility>
 
 namespace mem {
-
-constexpr uint32_t kExitOutOfMemory = 0xC0000017u;
-constexpr uint32_t kExitSecondContext = 0xC000000Du;
-constexpr uint32_t kExitBrokenInvariant = 0xC0000005u;
-constexpr uint32_t kExitPureVirtual = 1u;
 
 // Size 0 is taken as 1. Never returns null.
 void* Allocate(size_t size);
@@ -23,6 +19,22 @@ void Release(void* block);
 // Null block allocates; size 0 releases and returns null; otherwise resizes.
 // Returns null on failure with the old block intact.
 void* Reallocate(void* block, size_t size);
+
+// Reallocate for an array of count items of size bytes; ends the process
+// when count exceeds maxCount, the byte size overflows or memory runs out.
+void* ReallocateArray(void* block, uint64_t count, size_t size, uint64_t maxCount);
+
+// Makes room for one more item in a heap array that doubles its capacity,
+// starting at first, whenever count has reached it. Ends the process when
+// memory or the range of the counter is exhausted.
+template <typename T, typename Count>
+void GrowWhenFull(T** items, Count count, Count* capacity, Count first = 1) {
+  if (count < *capacity) return;
+  const uint64_t grown = *capacity ? static_cast<uint64_t>(*capacity) * 2 : static_cast<uint64_t>(first);
+  *items = static_cast<T*>(
+      ReallocateArray(*items, grown, sizeof(T), static_cast<uint64_t>(std::numeric_limits<Count>::max())));
+  *capacity = static_cast<Count>(grown);
+}
 
 void CopyBytes(void* destination, const void* source, size_t count);
 void FillBytes(void* destination, uint8_t value, size_t count);

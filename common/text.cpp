@@ -135,12 +135,12 @@ int TextBuffer::FormatNumber(uint64_t value, bool negative, uint32_t numberRadix
   return 1;
 }
 
-int TextBuffer::AppendUnsigned(uint64_t value) { return FormatNumber(value, false, radix, uppercase != 0); }
+int TextBuffer::AppendUnsigned(uint64_t value) { return FormatNumber(value, false, radix, uppercase); }
 
 int TextBuffer::AppendSigned(int64_t value) {
   bool negative = value < 0;
   uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  return FormatNumber(magnitude, negative, radix, uppercase != 0);
+  return FormatNumber(magnitude, negative, radix, uppercase);
 }
 
 int CopyTextCut(const Unit* text, Unit* buffer, uint64_t capacity) {

@@ -10,6 +10,18 @@ using Unit = char16_t;  // one UTF-16 code unit
 // Units before the NUL; a null text has length 0.
 int32_t TextLength(const Unit* text);
 
+// Copies text (null: the empty text) into buffer, cut to capacity - 1
+// units, and ends it with a NUL. Returns the units copied; a null buffer or
+// a capacity below 1 copies nothing. For UTF-16 units and bytes alike.
+template <typename C>
+int32_t CopyBounded(C* buffer, int32_t capacity, const C* text) {
+  if (!buffer || capacity < 1) return 0;
+  int32_t length = 0;
+  for (; text && length < capacity - 1 && text[length]; ++length) buffer[length] = text[length];
+  buffer[length] = 0;
+  return length;
+}
+
 // The number of units among 0-9, A-F, a-f in the first limit units of text
 // (a negative limit: the whole text).
 int32_t CountHexDigits(const Unit* text, int32_t limit);
@@ -48,7 +60,7 @@ class TextBuffer {
 
   // Formatting settings.
   uint32_t radix = 10;
-  uint32_t uppercase = 1;
+  bool uppercase = true;
   int32_t width = 0;
   Unit fill = u' ';
   int32_t groupSize = 0;

@@ -1,11 +1,11 @@
 #include "modbus/transport.h"
 
-#include "common/memory.h"
+#include "common/exit_codes.h"
 
 Transport::Transport() {
   stopEvent_ = plat::EventNew(true, false);
   // Without its stop event a transport could never be cancelled.
-  if (!stopEvent_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!stopEvent_) plat::FatalExit(kExitOutOfMemory);
 }
 
 Transport::~Transport() { plat::EventFree(stopEvent_); }

@@ -36,9 +36,9 @@ class Transport {
   // in its own destructor.
   virtual ~Transport();
 
-  // Opens the port, connects or binds. 1 when the port, connection or
-  // socket is ready, 0 if not. A transport that waits inside Open resets its
-  // stop event first.
+  // Opens the port, connects, binds or listens. 1 when the port,
+  // connection or socket is ready, 0 if not. A transport that waits inside
+  // Open resets its stop event first.
   virtual int32_t Open() = 0;
 
   // Releases the port or socket and marks the transport not ready.

@@ -1,10 +1,11 @@
 #include "server/device_map.h"
 
+#include "common/exit_codes.h"
 #include "common/memory.h"
 
 DeviceMap::DeviceMap() {
   lock_ = plat::MutexNew();
-  if (!lock_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!lock_) plat::FatalExit(kExitOutOfMemory);
 }
 
 DeviceMap::~DeviceMap() {
@@ -38,27 +39,14 @@ void DeviceMap::GetAlias(uint8_t area, uint16_t address, Unit* buffer, int32_t c
   if (!buffer || capacity <= 0) return;
   LockMap();
   int64_t index = FindAlias(area, address);
-  int32_t length = 0;
-  if (index >= 0) {
-    const Unit* text = aliases_[index].text;
-    while (length < capacity - 1 && text[length]) {
-      buffer[length] = text[length];
-      ++length;
-    }
-  }
-  buffer[length] = 0;
+  CopyBounded(buffer, capacity, index >= 0 ? aliases_[index].text : nullptr);
   UnlockMap();
 }
 
 namespace {
 
 void StoreAliasText(AliasEntry* entry, const Unit* text) {
-  int32_t length = 0;
-  while (length < kAliasMaxLength && text[length]) {
-    entry->text[length] = text[length];
-    ++length;
-  }
-  entry->text[length] = 0;
+  CopyBounded(entry->text, kAliasMaxLength + 1, text);
 }
 
 }  // namespace
@@ -73,13 +61,7 @@ void DeviceMap::SetAlias(uint8_t area, uint16_t address, const Unit* text) {
     for (uint32_t i = static_cast<uint32_t>(index) + 1; i < aliasCount_; ++i) aliases_[i - 1] = aliases_[i];
     --aliasCount_;
   } else if (hasText) {
-    if (aliasCount_ == aliasCapacity_) {
-      uint32_t grown = aliasCapacity_ ? aliasCount_ * 2 : 1;
-      void* block = mem::Reallocate(aliases_, static_cast<size_t>(grown) * sizeof(AliasEntry));
-      if (!block) plat::FatalExit(mem::kExitOutOfMemory);
-      aliases_ = static_cast<AliasEntry*>(block);
-      aliasCapacity_ = grown;
-    }
+    mem::GrowWhenFull(&aliases_, aliasCount_, &aliasCapacity_);
     AliasEntry* entry = &aliases_[aliasCount_++];
     entry->area = area;
     entry->address = address;

@@ -54,16 +54,7 @@ void AnchorLayout::ReleaseItems() {
 }
 
 void AnchorLayout::AddItem(int32_t controlId, uint32_t flags, HWND control) {
-  if (count_ == capacity_) {
-    int32_t grown = capacity_ ? capacity_ * 2 : kFirstCapacity;
-    if (grown <= capacity_ || static_cast<uint64_t>(grown) > SIZE_MAX / sizeof(Item)) {
-      plat::FatalExit(mem::kExitOutOfMemory);
-    }
-    Item* items = static_cast<Item*>(mem::Reallocate(items_, static_cast<size_t>(grown) * sizeof(Item)));
-    if (!items) plat::FatalExit(mem::kExitOutOfMemory);
-    items_ = items;
-    capacity_ = grown;
-  }
+  mem::GrowWhenFull(&items_, count_, &capacity_, kFirstCapacity);
   items_[count_++] = Item{controlId, flags, AnchorRectTo96(ClientRectOf(control, window_), dpi_)};
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/exit_codes.h"
 #include "common/memory.h"
 #include "common/platform.h"
 #include "shell/error_box.h"
@@ -17,7 +18,7 @@ const wchar_t* Wide(const Unit* text) { return reinterpret_cast<const wchar_t*>(
 // The buffer only fails to grow when memory is exhausted, which ends the
 // process like every other allocation of the shell.
 void MustSucceed(int result) {
-  if (!result) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!result) plat::FatalExit(kExitOutOfMemory);
 }
 
 // Appends part when the result still fits a Windows path; false otherwise.
@@ -28,24 +29,7 @@ bool AppendToPath(TextBuffer* path, const Unit* part) {
   return true;
 }
 
-template <typename T>
-void GrowWhenFull(T** items, uint32_t count, uint32_t* capacity) {
-  if (count < *capacity) return;
-  uint32_t grown = *capacity ? *capacity * 2 : 1;
-  if (grown <= *capacity) plat::FatalExit(mem::kExitOutOfMemory);
-  void* block = mem::Reallocate(*items, static_cast<size_t>(grown) * sizeof(T));
-  if (!block) plat::FatalExit(mem::kExitOutOfMemory);
-  *items = static_cast<T*>(block);
-  *capacity = grown;
-}
-
 bool IsEmpty(const Unit* text) { return !text || !text[0]; }
-
-bool SameId(const Unit* a, const Unit* b) {
-  for (; *a && *a == *b; ++a, ++b) {
-  }
-  return *a == *b;
-}
 
 // Ascending UTF-16 code-unit order; a null ID sorts first.
 int CompareIds(const Unit* a, const Unit* b) {
@@ -107,7 +91,7 @@ void PluginRegistry::ScanBeside(const Unit* executablePath) {
   if (scanned_) return;
   pluginCount_ = 0;
   recordCount_ = 0;
-  scanned_ = 1;
+  scanned_ = true;
 
   int32_t cut = TextLength(executablePath) - 1;
   while (cut >= 0 && executablePath[cut] != u'\\') --cut;
@@ -187,7 +171,7 @@ void PluginRegistry::LoadFile(const Unit* directory, const Unit* fileName) {
 }
 
 void PluginRegistry::AddRecord(const Unit* fileName, uint32_t status, uint32_t systemError) {
-  GrowWhenFull(&records_, recordCount_, &recordCapacity_);
+  mem::GrowWhenFull(&records_, recordCount_, &recordCapacity_);
   PluginLoadRecord& record = records_[recordCount_++];
   int32_t length = TextLength(fileName);
   if (length > kPluginFileNameCapacity - 1) length = kPluginFileNameCapacity - 1;
@@ -198,13 +182,13 @@ void PluginRegistry::AddRecord(const Unit* fileName, uint32_t status, uint32_t s
 }
 
 void PluginRegistry::AddPlugin(const PluginEntry& entry) {
-  GrowWhenFull(&plugins_, pluginCount_, &pluginCapacity_);
+  mem::GrowWhenFull(&plugins_, pluginCount_, &pluginCapacity_);
   plugins_[pluginCount_++] = entry;
 }
 
 bool PluginRegistry::HasId(const Unit* id) const {
   for (uint32_t i = 0; i < pluginCount_; ++i) {
-    if (SameId(plugins_[i].descriptor->id, id)) return true;
+    if (CompareIds(plugins_[i].descriptor->id, id) == 0) return true;
   }
   return false;
 }

@@ -55,7 +55,7 @@ class PluginRegistry {
   // Scan passes the running executable's path.
   void ScanBeside(const Unit* executablePath);
 
-  bool Scanned() const { return scanned_ != 0; }
+  bool Scanned() const { return scanned_; }
 
   // In registry order (ascending order, then ID); null when out of range.
   uint32_t PluginCount() const { return pluginCount_; }
@@ -87,5 +87,5 @@ class PluginRegistry {
   PluginLoadRecord* records_ = nullptr;
   uint32_t recordCount_ = 0;
   uint32_t recordCapacity_ = 0;
-  uint32_t scanned_ = 0;
+  bool scanned_ = false;
 };

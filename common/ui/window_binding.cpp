@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/exit_codes.h"
 #include "common/memory.h"
 #include "common/platform.h"
 
@@ -150,7 +151,7 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 Subclass::~Subclass() {
   if (!subclassed_) return;
   if (!RemoveWindowSubclass(Window(), SubclassProcedure, reinterpret_cast<UINT_PTR>(this))) {
-    plat::FatalExit(mem::kExitBrokenInvariant);
+    plat::FatalExit(kExitBrokenInvariant);
   }
 }
 

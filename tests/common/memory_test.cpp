@@ -41,6 +41,18 @@ struct Counted {
   int* counter_;
 };
 
+TEST(Memory, GrowWhenFullDoublesFromTheFirstCapacityAndKeepsItems) {
+  int32_t* items = nullptr;
+  int32_t count = 0, capacity = 0;
+  for (int32_t i = 0; i < 20; ++i) {
+    mem::GrowWhenFull(&items, count, &capacity, 8);
+    items[count++] = i;
+    EXPECT_EQ(capacity, i < 8 ? 8 : i < 16 ? 16 : 32);
+  }
+  for (int32_t i = 0; i < count; ++i) EXPECT_EQ(items[i], i);
+  mem::Release(items);
+}
+
 TEST(Memory, NewAndDeleteConstructAndDestroy) {
   int live = 0;
   Counted* object = mem::New<Counted>(&live);

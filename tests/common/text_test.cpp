@@ -162,7 +162,7 @@ TEST(TextBuffer, RadixOutsideTwoToSixteenFormatsNothing) {
 TEST(TextBuffer, BufferRadixAndSignedHelpers) {
   TextBuffer buffer;
   buffer.radix = 16;
-  buffer.uppercase = 0;
+  buffer.uppercase = false;
   ASSERT_EQ(buffer.AppendUnsigned(0xBEEF), 1);
   buffer.radix = 10;
   ASSERT_EQ(buffer.AppendUnit(u' '), 1);
@@ -181,3 +181,15 @@ TEST(CountHexDigits, CountsWithinTheLimit) {
 }
 
 }  // namespace
+
+TEST(CopyBounded, CutsToTheCapacityAndAlwaysTerminates) {
+  Unit units[4] = {u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(CopyBounded(units, 4, u"abcdef"), 3);
+  EXPECT_EQ(std::u16string(units), u"abc");
+  EXPECT_EQ(CopyBounded(units, 4, static_cast<const Unit*>(nullptr)), 0);
+  EXPECT_EQ(units[0], 0);
+  EXPECT_EQ(CopyBounded(units, 0, u"a"), 0);
+  char bytes[8];
+  EXPECT_EQ(CopyBounded(bytes, 8, "host"), 4);
+  EXPECT_STREQ(bytes, "host");
+}

@@ -29,26 +29,11 @@
 #include <string>
 #include <vector>
 
+#include "support/check_log.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
 
 namespace {
-
-int gChecks = 0;
-int gFailed = 0;
-
-std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
-
-void Check(bool ok, const std::string& what) {
-  ++gChecks;
-  if (!ok) ++gFailed;
-  printf("%s %s\n", ok ? "PASS" : "FAIL", what.c_str());
-  fflush(stdout);
-}
-
-void CheckText(const std::u16string& seen, const std::u16string& expected, const std::string& what) {
-  Check(seen == expected, what + ": \"" + Narrow(seen) + "\"" + (seen == expected ? "" : " expected \"" + Narrow(expected) + "\""));
-}
 
 struct Deliverable {
   const char* library;
@@ -93,11 +78,6 @@ const Deliverable* Find(const char* library) {
 
 std::u16string Str(const char16_t* text) { return text ? std::u16string(text) : std::u16string(u"<null>"); }
 
-std::u16string Line(int32_t (*entry)(void*, Unit*, uint32_t), void* instance, uint32_t capacity, int32_t* result) {
-  std::vector<Unit> buffer(capacity + 1, u'#');
-  *result = entry(instance, buffer.data(), capacity);
-  return std::u16string(buffer.data());
-}
 
 // --- abi ------------------------------------------------------------------------
 
@@ -503,6 +483,5 @@ int main(int argc, char** argv) {
                     " bench LIBRARY PORT SECONDS\n");
     return 100;
   }
-  printf("%d checks, %d failed\n", gChecks, gFailed);
-  return gFailed;
+  return CheckSummary();
 }

@@ -1,5 +1,6 @@
 #include "transport/serial/serial_port.h"
 
+#include "common/exit_codes.h"
 #include "common/deadline.h"
 #include "common/memory.h"
 #include "common/platform.h"
@@ -51,7 +52,7 @@ SerialPortTransport::SerialPortTransport(const SerialLineSettings& settings, con
   for (; *name && length < kMaxPathLength; ++name) path_[length++] = *name;
   path_[length] = 0;
   portGuard_ = plat::MutexNew();
-  if (!portGuard_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!portGuard_) plat::FatalExit(kExitOutOfMemory);
   SetCancelHook(&SerialPortTransport::CancelPendingIo);
 }
 

@@ -30,28 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "support/check_log.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
 
 namespace {
 
-int gChecks = 0;
-int gFailed = 0;
-
-std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
 std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-void Check(bool ok, const std::string& what) {
-  ++gChecks;
-  if (!ok) ++gFailed;
-  printf("%s %s\n", ok ? "PASS" : "FAIL", what.c_str());
-  fflush(stdout);
-}
-
-void Expect(const std::u16string& seen, const std::u16string& expected, const std::string& what) {
-  Check(seen == expected,
-        what + ": \"" + Narrow(seen) + "\"" + (seen == expected ? "" : " expected \"" + Narrow(expected) + "\""));
-}
 
 enum class Family { kSerial, kRtuOverIp, kMbap };
 
@@ -89,14 +74,6 @@ const Deliverable* Find(const char* library) {
   for (const Deliverable& d : kDeliverables)
     if (strcmp(d.library, library) == 0) return &d;
   return nullptr;
-}
-
-using LineProc = int32_t (*)(void*, Unit*, uint32_t);
-
-std::u16string Line(LineProc proc, void* instance, uint32_t capacity, int32_t* result) {
-  std::vector<Unit> buffer(capacity + 1, u'#');
-  *result = proc(instance, buffer.data(), capacity);
-  return buffer.data();
 }
 
 std::u16string Tip(const PluginOps& ops, bool next, uint32_t seed = 0) {
@@ -162,9 +139,9 @@ void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
   Check(desc && desc->size == 40 && desc->interfaceVersion == 11 && desc->reserved == 0,
         name + " descriptor size 40, version 11, reserved 0");
   if (!desc) return;
-  Expect(desc->id, d.id, name + " ID");
-  Expect(desc->displayName, d.name, name + " display name");
-  Expect(desc->viewTitle, u"I/O map", name + " view title");
+  CheckText(desc->id, d.id, name + " ID");
+  CheckText(desc->displayName, d.name, name + " display name");
+  CheckText(desc->viewTitle, u"I/O map", name + " view title");
   Check(desc->order == d.order, name + " order " + std::to_string(desc->order));
 
   const PluginOps& ops = plugin.ops;
@@ -183,13 +160,13 @@ void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
   Check(create(11, nullptr) == 0, name + " refuses a null table");
 
   int32_t result = 0;
-  Expect(Line(ops.getProtocolLine, ops.instance, 256, &result), d.title, name + " protocol line");
+  CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), d.title, name + " protocol line");
   Check(result == 1, name + " protocol line complete");
-  Expect(Line(ops.getConnectionLine, ops.instance, 256, &result), d.connectionLine, name + " connection line");
-  Expect(Tip(ops, false, 17), u"Tip: double-click values to edit simulated device data.", name + " tip for seed 17");
-  Expect(Tip(ops, true), u"Tip: TX and RX show the exact frames exchanged with the client.", name + " next tip");
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result), d.connectionLine, name + " connection line");
+  CheckText(Tip(ops, false, 17), u"Tip: double-click values to edit simulated device data.", name + " tip for seed 17");
+  CheckText(Tip(ops, true), u"Tip: TX and RX show the exact frames exchanged with the client.", name + " next tip");
   for (int i = 0; i < 5; ++i) Tip(ops, true);
-  Expect(Tip(ops, true), u"Tip: tabs are views onto one shared device map.", name + " after tip 7 comes tip 0");
+  CheckText(Tip(ops, true), u"Tip: tabs are views onto one shared device map.", name + " after tip 7 comes tip 0");
 
   // Two attachments over one map: each starts again at View 1.
   for (int round = 0; round < 2; ++round) {
@@ -198,7 +175,7 @@ void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
     Check(view.tabs.size() == 1 && view.tabs[0].title == u"View 1" && view.rows == 20 && view.selectedChoice == 3 &&
               view.Cell(0, 0) == u"400001" && view.fieldTexts[0] == u"0" && view.addRemove == 1,
           name + " attach shows View 1 (round " + std::to_string(round + 1) + ")");
-    Expect(view.Cell(1, 1), round == 0 ? u"0" : u"77", name + " holding register 1 (round " + std::to_string(round + 1) + ")");
+    CheckText(view.Cell(1, 1), round == 0 ? u"0" : u"77", name + " holding register 1 (round " + std::to_string(round + 1) + ")");
     view.EditCell(1, 1, u"77");
     view.Add();
     view.Detach();
@@ -321,14 +298,14 @@ int RunSession(const Deliverable& d, const std::string& where) {
   view.EditCell(0, 0, u"Pump");
 
   Check(view.Connect() == 1, name + " Connect");
-  Expect(view.rxLine, u"RX: -", name + " RX line after Connect");
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Connect");
   HWND icon = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW | SS_ICON, 0, 0, 32, 32, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
   ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 1);
 
   Scenario(view, name, "functions");
   view.Pump();
-  Expect(view.Cell(0, 0), u"Pump", name + " alias kept while connected");
+  CheckText(view.Cell(0, 0), u"Pump", name + " alias kept while connected");
   Check(view.Count(HostCommandKind::ShowRxFrame, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
         name + " frames posted to both lines");
 
@@ -371,7 +348,7 @@ int RunSession(const Deliverable& d, const std::string& where) {
 
   ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 0);
   view.Disconnect();
-  Expect(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
   // Values survive a new connection.
   Check(view.Connect() == 1, name + " Connect again");
   Scenario(view, name, "read hr 5 777");
@@ -456,6 +433,5 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: server_plugin_e2e abi PORT | net LIBRARY PORT | serial LIBRARY COMn | load LIBRARY PORT SECONDS\n");
     return 2;
   }
-  printf("%d checks, %d failed\n", gChecks, gFailed);
-  return gFailed;
+  return CheckSummary();
 }
