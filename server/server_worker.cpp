@@ -1,5 +1,6 @@
 #include "server/server_worker.h"
 
+#include "common/exit_codes.h"
 #include "common/memory.h"
 #include "client/host_commands.h"
 #include "server/view_list.h"
@@ -109,7 +110,7 @@ void WorkerInit(ServerWorker* worker, const ServerComposition* composition, cons
   worker->session.map = map;
   worker->views = views;
   worker->stopEvent = plat::EventNew(true, false);
-  if (!worker->stopEvent) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!worker->stopEvent) plat::FatalExit(kExitOutOfMemory);
 }
 
 void WorkerRelease(ServerWorker* worker) {

@@ -1,5 +1,6 @@
 #include "server/view_list.h"
 
+#include "common/exit_codes.h"
 #include "common/memory.h"
 #include "server/device_map.h"
 
@@ -22,7 +23,7 @@ void FormatViewName(uint32_t number, Unit* name) {
 void ViewListInit(ViewList* list) {
   *list = ViewList{};
   list->lock = plat::MutexNew();
-  if (!list->lock) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!list->lock) plat::FatalExit(kExitOutOfMemory);
 }
 
 void ViewListRelease(ViewList* list) {
@@ -36,7 +37,7 @@ MapView* AppendView(ViewList* list) {
   if (list->count == list->capacity) {
     const uint32_t capacity = list->capacity ? list->capacity * 2 : 1;
     void* grown = mem::Reallocate(list->views, capacity * sizeof(MapView*));
-    if (!grown) plat::FatalExit(mem::kExitOutOfMemory);
+    if (!grown) plat::FatalExit(kExitOutOfMemory);
     list->views = static_cast<MapView**>(grown);
     list->capacity = capacity;
   }
