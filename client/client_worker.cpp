@@ -2,6 +2,7 @@
 
 #include "client/host_commands.h"
 #include "common/deadline.h"
+#include "common/exit_codes.h"
 #include "common/memory.h"
 
 namespace {
@@ -17,7 +18,7 @@ ClientWorker::ClientWorker(PollList* polls)
       mutex_(plat::MutexNew()),
       stop_(plat::EventNew(true, false)),
       wake_(plat::EventNew(false, false)) {
-  if (!mutex_ || !stop_ || !wake_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!mutex_ || !stop_ || !wake_) plat::FatalExit(kExitOutOfMemory);
 }
 
 ClientWorker::~ClientWorker() {

@@ -2,6 +2,7 @@
 
 #include "client/value_format.h"
 #include "common/deadline.h"
+#include "common/exit_codes.h"
 #include "common/memory.h"
 
 namespace {
@@ -198,7 +199,7 @@ void SetPollAlias(PollDefinition* poll, uint32_t row, const Unit* text) {
 // --- PollList ---------------------------------------------------------------
 
 PollList::PollList(uint32_t framerKind) : mutex_(plat::MutexNew()), framerKind_(framerKind) {
-  if (!mutex_) plat::FatalExit(mem::kExitOutOfMemory);
+  if (!mutex_) plat::FatalExit(kExitOutOfMemory);
 }
 
 PollList::~PollList() {
@@ -217,7 +218,7 @@ PollDefinition* PollList::Add() {
   if (count_ == capacity_) {
     uint32_t capacity = capacity_ ? 2 * capacity_ : 1;
     void* grown = mem::Reallocate(polls_, capacity * sizeof(PollDefinition*));
-    if (!grown) plat::FatalExit(mem::kExitOutOfMemory);
+    if (!grown) plat::FatalExit(kExitOutOfMemory);
     polls_ = static_cast<PollDefinition**>(grown);
     capacity_ = capacity;
   }
