@@ -71,7 +71,7 @@ CELLS = [
     ("no answer", "mbap", "drop", [], ("write", "6 10 99"), "no response", "no response", "hr:10 99"),
     ("late answer within the time-out", "mbap", "late", ["--delay", "300"], ("read", "3 0 2"),
      "values 4660 22136", "values 4660 22136", None),
-    ("late answer beyond the time-out", "mbap", "late", ["--delay", "3500"], ("read", "3 0 2"),
+    ("late answer beyond the time-out", "mbap", "late", ["--delay", "3000"], ("read", "3 0 2"),
      "no response", "no response", None),
     ("exception code 6", "mbap", "exception", ["--exception", "6"], ("write", "6 10 99"),
      "exception 6", "exception 6", "hr:10 0"),
