@@ -72,7 +72,7 @@ def run(args, request):
     if request.startswith("shot "):
         target = request[len("shot "):]
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shot = subprocess.run(["import", "-window", "root", "-crop", "420x520+0+0", target], capture_output=True)
+        shot = subprocess.run(["import", "-window", "root", "-crop", "312x366+0+0", target], capture_output=True)
         return ([] if shot.returncode == 0 and os.path.exists(target) else ["import failed"]), target
     if request == "mbpoll":
         return mbpoll(args)
