@@ -76,11 +76,17 @@ void* CreateUdpSettings() { return mem::New<NetworkClient>(NetworkPageVariant::U
 void ReleaseNetwork(void* settings) { mem::Delete(static_cast<NetworkClient*>(settings)); }
 uint32_t NetworkTimeout(const void* settings) { return Network(settings).responseTimeoutMs; }
 
-Transport* CreateTcp(const void* settings) {
+Transport* CreateTcpWith(const void* settings, LateAnswers lateAnswers) {
   char host[16];
   DottedAddress(Network(settings).address, host);
-  return mem::New<TcpClientTransport>(host, Network(settings).port, Network(settings).connectTimeoutMs);
+  return mem::New<TcpClientTransport>(host, Network(settings).port, Network(settings).connectTimeoutMs,
+                                      lateAnswers);
 }
+// MBAP answers carry the transaction id, so a late one is recognised and dropped.
+Transport* CreateTcp(const void* settings) { return CreateTcpWith(settings, LateAnswers::Recognised); }
+// RTU on a stream cannot tell a late answer from the next one: the connection
+// is closed after a response time-out so that the late answer dies with it.
+Transport* CreateTcpRtu(const void* settings) { return CreateTcpWith(settings, LateAnswers::Ambiguous); }
 Transport* CreateUdp(const void* settings) {
   char host[16];
   DottedAddress(Network(settings).address, host);
@@ -124,6 +130,17 @@ const ClientSettingsOps kTcpClientSettings = {
     /* release */ &ReleaseNetwork,
     /* responseTimeoutMs */ &NetworkTimeout,
     /* createTransport */ &CreateTcp,
+    /* createPage */ &CreateNetworkPage,
+    /* applyPage */ &ApplyNetworkPage,
+    /* destroyPage */ &DestroyNetworkPage,
+    /* connectionLine */ &NetworkLine,
+};
+
+const ClientSettingsOps kTcpRtuClientSettings = {
+    /* create */ &CreateTcpSettings,
+    /* release */ &ReleaseNetwork,
+    /* responseTimeoutMs */ &NetworkTimeout,
+    /* createTransport */ &CreateTcpRtu,
     /* createPage */ &CreateNetworkPage,
     /* applyPage */ &ApplyNetworkPage,
     /* destroyPage */ &DestroyNetworkPage,

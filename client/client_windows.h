@@ -11,5 +11,6 @@ extern const ClientViewExtrasOps kClientViewExtras;
 
 extern const ClientSettingsOps kSerialRtuClientSettings;
 extern const ClientSettingsOps kSerialAsciiClientSettings;
-extern const ClientSettingsOps kTcpClientSettings;
+extern const ClientSettingsOps kTcpClientSettings;     // MBAP on TCP
+extern const ClientSettingsOps kTcpRtuClientSettings;  // RTU on TCP
 extern const ClientSettingsOps kUdpClientSettings;

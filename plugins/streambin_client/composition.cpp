@@ -10,7 +10,7 @@ const ClientComposition kComposition = {
     /* openFailureRxText */ u"RX: Connection failed",
     /* openFailureMessage */ u"Failed to connect to the Modbus RTU over TCP/IP server.",
     /* reopenFailureRxText */ u"RX: Reconnect failed",
-    /* settings */ &kTcpClientSettings,
+    /* settings */ &kTcpRtuClientSettings,
     /* extras */ &kClientViewExtras,
 };
 

@@ -9,6 +9,8 @@ the server when the program asks ("DRIVER stop", "DRIVER start").
                 --transport tcp|udp|serial --framing mbap|rtu
                 (--port P [--closed-port Q] | --com COMn [--closed-com COMm])
                 [--peer-server PATH]
+  client_e2e.py ... --port P --whole-program
+      runs the test program E as it stands, with VELMORA_CLIENT_PORT=P
   client_e2e.py ... --port P --bench SECONDS [--engine-host ENGINE_HOST.EXE]
       prints the benchmark figures of the library, then those of engine_host's
       client against the same server
@@ -97,6 +99,7 @@ def main():
     parser.add_argument("--closed-com")
     parser.add_argument("--peer-server")
     parser.add_argument("--bench", type=int)
+    parser.add_argument("--whole-program", action="store_true")
     parser.add_argument("--engine-host")
     args = parser.parse_args()
 
@@ -110,7 +113,11 @@ def main():
         if not server.start():
             print("the server did not start")
             return 1
-        if args.bench:
+        environment = dict(os.environ)
+        if args.whole_program:
+            program = [args.wine_run, args.exe]
+            environment["VELMORA_CLIENT_PORT"] = str(args.port)
+        elif args.bench:
             program = [args.wine_run, args.exe, "bench", args.library, str(args.port), str(args.bench)]
         elif args.transport == "serial":
             program = [args.wine_run, args.exe, "serial", args.library, args.com]
@@ -120,7 +127,8 @@ def main():
             program = [args.wine_run, args.exe, "net", args.library, str(args.port)]
             if args.closed_port:
                 program.append(str(args.closed_port))
-        run = subprocess.Popen(program, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        run = subprocess.Popen(program, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
+                               env=environment)
         for line in run.stdout:
             line = line.rstrip()
             print(line, flush=True)

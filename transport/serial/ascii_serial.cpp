@@ -3,5 +3,6 @@
 #include "transport/serial/line_timing.h"
 
 int32_t AsciiSerialTransport::ApplyLineTimeouts() {
-  return SetDriverTimeouts(0, 0, 0, AsciiWriteMsPerCharacter(Line().baudRate), 2000);
+  return SetDriverTimeouts(0, 0, 0, AsciiWriteMsPerCharacter(Line().baudRate),
+                           kDefaultWriteBudgetMs);
 }

@@ -41,6 +41,12 @@ uint32_t RtuT35Ms(uint32_t baud) {
   return CharacterTimesMs(38500000u, baud);
 }
 
+uint32_t RtuReadIntervalMs(uint32_t baud, uint32_t bitsPerCharacter) {
+  uint32_t character = baud == 0 ? 0 : Saturate(bitsPerCharacter * 1000ull / baud);
+  uint32_t t15 = RtuT15Ms(baud);
+  return character > 0xFFFFFFFFu - t15 ? 0xFFFFFFFFu : t15 + character;
+}
+
 uint32_t RtuWriteMsPerCharacter(uint32_t baud) {
   return baud == 0 ? 0 : Saturate(CeilDiv(11000u, baud));
 }

@@ -26,6 +26,16 @@ uint32_t WireTimeMs(uint32_t count, uint32_t bitsPerCharacter, uint32_t baud);
 uint32_t RtuT15Ms(uint32_t baud);
 uint32_t RtuT35Ms(uint32_t baud);
 
+// The driver's read interval time-out that ends an RTU frame. The driver
+// times the interval from one character's arrival to the next, and that
+// includes the next character's own time on the wire, so the silence it
+// accepts is the interval minus one character. The interval is t1.5 plus
+// one character time rounded down to whole milliseconds: the silence
+// accepted inside a frame is then t1.5 less a fraction of a millisecond,
+// and the check for t3.5 after the frame (t3.5 - t1.5 more) measures t3.5
+// of silence, not t3.5 less one character.
+uint32_t RtuReadIntervalMs(uint32_t baud, uint32_t bitsPerCharacter);
+
 // Driver write time-out per character: 11 bits for RTU, 10 bits for ASCII.
 uint32_t RtuWriteMsPerCharacter(uint32_t baud);
 uint32_t AsciiWriteMsPerCharacter(uint32_t baud);

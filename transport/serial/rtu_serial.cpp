@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kWriteConstantMs = 2000;
 constexpr uint32_t kSilenceBudgetExtraMs = 2000;
 
 uint32_t Max(uint32_t a, uint32_t b) { return a > b ? a : b; }
@@ -23,7 +22,7 @@ RtuSerialTransport::RtuSerialTransport(const SerialLineSettings& settings, const
 }
 
 void RtuSerialTransport::MarkIdleFromNow(uint32_t delayMs) {
-  idleUntil_ = plat::Tick() + delayMs;
+  idleUntil_ = DeadlineAfter(delayMs);
   idleUntilValid_ = true;
 }
 
@@ -35,9 +34,11 @@ int32_t RtuSerialTransport::Open() {
 }
 
 int32_t RtuSerialTransport::ApplyLineTimeouts() {
-  // The interval time-out ends a read at the first gap longer than t1.5;
-  // no total time-out, the transport's own deadline bounds the read.
-  return SetDriverTimeouts(t15_, 0, 0, RtuWriteMsPerCharacter(Line().baudRate), kWriteConstantMs);
+  // The interval time-out ends a read at the first silence longer than
+  // t1.5; no total time-out, the transport's own deadline bounds the read.
+  // A write may take its wire time plus the fixed allowance.
+  return SetDriverTimeouts(RtuReadIntervalMs(Line().baudRate, BitsPerCharacter()), 0, 0,
+                           RtuWriteMsPerCharacter(Line().baudRate), kDefaultWriteBudgetMs);
 }
 
 int32_t RtuSerialTransport::WaitForSilence(uint32_t windowMs) {

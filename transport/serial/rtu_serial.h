@@ -2,8 +2,9 @@
 // The RTU line discipline on a serial port. Frames are delimited by
 // silence: a frame ends at the first gap longer than t1.5, and two frames
 // must be separated by at least t3.5. Reading ends a frame through the
-// driver's interval time-out, then checks that the line stays quiet for the
-// rest of t3.5; a frame followed too soon is rejected and the line is
+// driver's interval time-out, which runs from one character's arrival to
+// the next and so is set to t1.5 plus one character; then it checks that
+// the line stays quiet for the rest of t3.5; a frame followed too soon is rejected and the line is
 // resynchronised by waiting for a silence of t3.5, bounded by the time of
 // 257 characters plus two seconds. Sending waits until t3.5 has passed since
 // the last frame on the line.

@@ -13,7 +13,6 @@ namespace {
 constexpr DWORD kLineErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
 constexpr DWORD kOverrunBits = CE_RXOVER | CE_OVERRUN;
 constexpr uint32_t kOpenReadConstantMs = 50;
-constexpr uint32_t kWriteConstantMs = 2000;
 constexpr uint32_t kDrainPollMs = 2;
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
@@ -44,13 +43,19 @@ SerialPortTransport::SerialPortTransport(const SerialLineSettings& settings, con
     : settings_(settings), api_(api ? api : SystemCommApi()), port_(INVALID_HANDLE_VALUE) {
   settings_.portName = nullptr;  // the path below is the transport's own copy
   bitsPerCharacter_ = ::BitsPerCharacter(settings.dataBits, settings.parity, settings.stopBits);
-  uint32_t length = 0;
+  // A name longer than the settings page produces is refused, not cut: the
+  // path stays empty and Open fails.
   const char16_t* name = settings.portName ? settings.portName : u"";
-  if (!(name[0] == u'\\' && name[1] == u'\\') && name[0] != 0) {
-    for (const char16_t* prefix = u"\\\\.\\"; *prefix; ++prefix) path_[length++] = *prefix;
+  const bool isPath = name[0] == u'\\' && name[1] == u'\\';
+  const char16_t* prefix = isPath ? u"" : u"\\\\.\\";
+  uint32_t nameLength = 0;
+  while (name[nameLength] && nameLength <= kMaxPathLength) ++nameLength;
+  if (nameLength > 0 && nameLength <= (isPath ? kMaxPathLength : kMaxPortNameLength)) {
+    uint32_t length = 0;
+    for (; *prefix; ++prefix) path_[length++] = *prefix;
+    for (; *name; ++name) path_[length++] = *name;
+    path_[length] = 0;
   }
-  for (; *name && length < kMaxPathLength; ++name) path_[length++] = *name;
-  path_[length] = 0;
   portGuard_ = plat::MutexNew();
   if (!portGuard_) plat::FatalExit(kExitOutOfMemory);
   SetCancelHook(&SerialPortTransport::CancelPendingIo);
@@ -118,7 +123,7 @@ int32_t SerialPortTransport::Open() {
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = kOpenReadConstantMs;
   timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+  timeouts.WriteTotalTimeoutConstant = kDefaultWriteBudgetMs;
   if (!api_->SetCommTimeouts(port, &timeouts)) {
     Close();
     return 0;
@@ -161,6 +166,7 @@ int32_t SerialPortTransport::ApplyHandshake() {
 
 void SerialPortTransport::Close() {
   bytesWritten_ = 0;
+  deferredLineErrors_ = 0;
   plat::EventSet(StopEvent());
   if (!PortOpen()) return;
   HANDLE port = AsHandle(port_);
@@ -202,6 +208,12 @@ bool SerialPortTransport::WaitOnStopEvent(uint32_t timeoutMs) {
   return api_->WaitForMultipleObjects(1, &stop, FALSE, timeoutMs) == WAIT_OBJECT_0;
 }
 
+uint32_t SerialPortTransport::TakeDeferredLineErrors() {
+  uint32_t errors = deferredLineErrors_;
+  deferredLineErrors_ = 0;
+  return errors;
+}
+
 bool SerialPortTransport::QueryDriver(uint32_t* lineErrors, uint32_t* inQueue, uint32_t* outQueue) {
   DWORD errors = 0;
   COMSTAT status;
@@ -211,6 +223,11 @@ bool SerialPortTransport::QueryDriver(uint32_t* lineErrors, uint32_t* inQueue, u
   if (inQueue) *inQueue = status.cbInQue;
   if (outQueue) *outQueue = status.cbOutQue;
   return true;
+}
+
+SerialPortTransport::DriverResult SerialPortTransport::ResultOfError(uint32_t error, DriverResult aborted) {
+  if (error == ERROR_OPERATION_ABORTED) return aborted;
+  return error == ERROR_SEM_TIMEOUT ? DriverResult::TimedOut : DriverResult::Failed;
 }
 
 SerialPortTransport::DriverOutcome SerialPortTransport::AwaitOverlapped(void* raw, uint32_t deadline) {
@@ -224,10 +241,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::AwaitOverlapped(void* ra
     if (api_->GetOverlappedResult(port, overlapped, &done, FALSE)) {
       outcome.result = DriverResult::Ok;
     } else {
-      DWORD error = api_->GetLastError();
-      outcome.result = error == ERROR_OPERATION_ABORTED ? DriverResult::Cancelled
-                       : error == ERROR_SEM_TIMEOUT     ? DriverResult::TimedOut
-                                                        : DriverResult::Failed;
+      outcome.result = ResultOfError(api_->GetLastError(), DriverResult::Cancelled);
     }
     outcome.count = done;
     return outcome;
@@ -239,10 +253,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::AwaitOverlapped(void* ra
   if (api_->GetOverlappedResult(port, overlapped, &done, TRUE)) {
     outcome.result = DriverResult::Ok;  // it completed after all
   } else {
-    DWORD error = api_->GetLastError();
-    outcome.result = error == ERROR_OPERATION_ABORTED ? reason
-                     : error == ERROR_SEM_TIMEOUT     ? DriverResult::TimedOut
-                                                      : DriverResult::Failed;
+    outcome.result = ResultOfError(api_->GetLastError(), reason);
   }
   outcome.count = done;
   return outcome;
@@ -255,7 +266,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::Transfer(bool write, voi
     outcome.result = DriverResult::NotOpen;
     return outcome;
   }
-  uint32_t deadline = plat::Tick() + timeoutMs;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
   HANDLE mutex = AsHandle(write ? writeMutex_ : readMutex_);
   DWORD taken = api_->WaitForMultipleObjects(1, &mutex, FALSE, timeoutMs);
   if (!IsTaken(taken)) {
@@ -279,15 +290,18 @@ SerialPortTransport::DriverOutcome SerialPortTransport::Transfer(bool write, voi
     DWORD error = api_->GetLastError();
     if (error == ERROR_IO_PENDING) {
       outcome = AwaitOverlapped(&overlapped, deadline);
+      outcome.held = true;
     } else {
-      outcome.result = error == ERROR_OPERATION_ABORTED ? DriverResult::Cancelled
-                       : error == ERROR_SEM_TIMEOUT     ? DriverResult::TimedOut
-                                                        : DriverResult::Failed;
+      outcome.result = ResultOfError(error, DriverResult::Cancelled);
     }
   }
   uint32_t lineErrors = 0;
   if (!QueryDriver(&lineErrors, nullptr, nullptr)) {
     outcome.result = DriverResult::Failed;
+  } else if (write) {
+    // Every line-error bit is a receive-side condition: noise on an idle
+    // line or another node's damaged frame must not fail our own write.
+    deferredLineErrors_ |= lineErrors;
   } else if (lineErrors) {
     outcome.result = DriverResult::Failed;
     outcome.lineErrors = lineErrors;
@@ -321,7 +335,12 @@ int32_t SerialPortTransport::MapOutcome(const DriverOutcome& outcome) {
 int32_t SerialPortTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
   if (!buffer || capacity == 0) return 0;
   if (StopRequested() || !PortOpen()) return TransportCancelled;
-  DriverOutcome outcome = Transfer(false, buffer, capacity, timeoutMs);
+  // Errors flagged while we were writing are this receive's to report;
+  // what has arrived since stays queued for the next read.
+  DriverOutcome outcome;
+  outcome.lineErrors = TakeDeferredLineErrors();
+  if (outcome.lineErrors) return MapOutcome(outcome);
+  outcome = Transfer(false, buffer, capacity, timeoutMs);
   // A read that the time-out ended after some bytes had arrived delivers
   // them: they have left the driver and exist nowhere else.
   if (outcome.result == DriverResult::TimedOut && !outcome.lineErrors && outcome.count > 0) {
@@ -332,9 +351,14 @@ int32_t SerialPortTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t t
 
 int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
   if (StopRequested()) return TransportCancelled;
+  const uint32_t started = plat::Tick();
   DriverOutcome outcome = Transfer(true, const_cast<uint8_t*>(bytes), length, timeoutMs);
   int32_t result = MapOutcome(outcome);
   if (result > 0) {
+    // The tick counter may be coarse (about 16 ms on Windows): a write the
+    // driver completed at once is not discounted by a tick that happened to
+    // pass during it.
+    if (bytesWritten_ == 0) transmitStart_ = outcome.held ? started : plat::Tick();
     uint32_t room = 0xFFFFFFFFu - bytesWritten_;
     bytesWritten_ += static_cast<uint32_t>(result) < room ? static_cast<uint32_t>(result) : room;
   }
@@ -343,14 +367,22 @@ int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32
 
 uint32_t SerialPortTransport::WriteBudget(uint32_t length) {
   uint32_t wire = WireTimeMs(length, bitsPerCharacter_, settings_.baudRate);
-  return wire > 0xFFFFFFFFu - kWriteConstantMs ? 0xFFFFFFFFu : wire + kWriteConstantMs;
+  return wire > 0xFFFFFFFFu - kDefaultWriteBudgetMs ? 0xFFFFFFFFu : wire + kDefaultWriteBudgetMs;
 }
 
 int32_t SerialPortTransport::FinishTransmit(uint32_t timeoutMs) {
-  uint32_t deadline = plat::Tick() + timeoutMs;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
   uint32_t count = bytesWritten_;
   bytesWritten_ = 0;
+  // The wire time counts from the start of the first write when the driver
+  // held it: a driver that completes a write only once the bytes have left
+  // the port has spent it inside Write already, and what remains is the
+  // drain of its queue.
   uint32_t wire = WireTimeMs(count, bitsPerCharacter_, settings_.baudRate);
+  const int32_t spent = TickDiff(plat::Tick(), transmitStart_);
+  if (count > 0 && spent > 0) {
+    wire = static_cast<uint32_t>(spent) < wire ? wire - static_cast<uint32_t>(spent) : 0;
+  }
   if (wire > 0) {
     int32_t left = TickDiff(deadline, plat::Tick());
     // Bytes that cannot have left the port by the deadline: fail at once
@@ -372,7 +404,7 @@ int32_t SerialPortTransport::FinishTransmit(uint32_t timeoutMs) {
       outcome.result = DriverResult::Failed;
       break;
     }
-    outcome.lineErrors |= lineErrors;
+    deferredLineErrors_ |= lineErrors;  // for the next receive, as in Transfer
     if (queued == 0) {
       outcome.result = DriverResult::Ok;
       break;
@@ -429,7 +461,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     outcome.result = DriverResult::NotOpen;
     return outcome;
   }
-  uint32_t deadline = plat::Tick() + timeoutMs;
+  uint32_t deadline = DeadlineAfter(timeoutMs);
   HANDLE mutex = AsHandle(readMutex_);
   DWORD taken = api_->WaitForMultipleObjects(1, &mutex, FALSE, timeoutMs);
   if (!IsTaken(taken)) {
@@ -442,6 +474,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
   // Bytes may already be waiting, or arrive between the query and the
   // moment the event mask is in place: query before and after.
   bool queried = QueryDriver(&lineErrors, &queued, nullptr);
+  lineErrors |= TakeDeferredLineErrors();
   if (queried && !lineErrors && queued == 0) {
     api_->SetCommMask(port, 0);
     api_->SetCommMask(port, EV_RXCHAR | EV_ERR);
@@ -462,6 +495,7 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     ::ResetEvent(overlapped.hEvent);
     DWORD events = 0;
     DriverOutcome wait;
+    bool endedAtOnce = false;
     if (api_->WaitCommEvent(port, &events, &overlapped)) {
       wait.result = DriverResult::Ok;
     } else {
@@ -469,7 +503,8 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
       if (error == ERROR_IO_PENDING) {
         wait = AwaitOverlapped(&overlapped, deadline);
       } else {
-        wait.result = error == ERROR_OPERATION_ABORTED ? DriverResult::Cancelled : DriverResult::Failed;
+        wait.result = ResultOfError(error, DriverResult::Cancelled);
+        endedAtOnce = true;
       }
     }
 
@@ -497,6 +532,9 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     // of the wait the caller asked for, so wait again for the time left.
     bool ended = wait.result == DriverResult::Cancelled ||
                  (wait.result == DriverResult::Ok && !(events & (EV_RXCHAR | EV_ERR)));
+    // A wait refused at once would be asked again at once: let at least a
+    // millisecond pass first rather than spin.
+    if (ended && endedAtOnce && !DeadlinePassed(deadline)) WaitOnStopEvent(1);
     if (ended && !DeadlinePassed(deadline)) continue;
     outcome.result = ended ? DriverResult::TimedOut : wait.result;
     break;

@@ -3,7 +3,18 @@
 // overlapped I/O. It configures the line, reads and writes with time-outs
 // that also watch the stop event, reports the driver's line errors apart
 // from other failures (-3 framing, parity or break; -4 overrun or input
-// overflow) and knows how long bytes take on the wire. The RTU and ASCII
+// overflow) and knows how long bytes take on the wire.
+//
+// Every line error is a receive-side condition. A write or FinishTransmit
+// never fails for one: the bits the driver flags while we send are kept and
+// reported once by the next receive (Read, or the wait for a character that
+// starts an RTU frame), before it reads anything, so what has arrived stays
+// queued for the read after it.
+//
+// Some drivers complete an overlapped write at once, others only when the
+// bytes have left the port; FinishTransmit counts the wire time from the
+// start of a write the driver held, from the end of one it completed at
+// once, so either kind waits it once. The RTU and ASCII
 // serial transports derive from it and program the driver's time-outs for
 // their framing (ApplyLineTimeouts).
 //
@@ -39,8 +50,12 @@ struct SerialLineSettings {
 
 class SerialPortTransport : public Transport {
  public:
-  // The device path holds at most this many characters with its prefix.
-  static constexpr uint32_t kMaxPathLength = 31;
+  // The longest port name the settings page produces, and the longest
+  // device path: that name with the device prefix in front. A longer name
+  // or path is refused rather than cut, since a cut name may be another
+  // port.
+  static constexpr uint32_t kMaxPortNameLength = 31;
+  static constexpr uint32_t kMaxPathLength = kMaxPortNameLength + 4;
 
   // api null: the system's functions.
   explicit SerialPortTransport(const SerialLineSettings& settings, const CommApi* api = nullptr);
@@ -56,11 +71,13 @@ class SerialPortTransport : public Transport {
   void ResetAfterError() override;
   int32_t IsReady() override;
 
-  // Slot 14: programs the driver's read and write time-outs for the framing
-  // in use. 1 on success, 0 when the port is not open or the driver refuses.
+  // Programs the driver's read and write time-outs for the framing in use;
+  // Open calls it last, and a framing may call it again before a read. 1 on
+  // success, 0 when the port is not open or the driver refuses.
   virtual int32_t ApplyLineTimeouts() = 0;
 
-  // The device path Open uses, NUL-terminated.
+  // The device path Open uses, NUL-terminated; empty when the name was
+  // empty or too long, and then Open fails.
   const char16_t* DevicePath() const { return path_; }
   uint32_t BitsPerCharacter() const { return bitsPerCharacter_; }
 
@@ -74,6 +91,7 @@ class SerialPortTransport : public Transport {
     DriverResult result = DriverResult::Failed;
     uint32_t count = 0;
     uint32_t lineErrors = 0;
+    bool held = false;  // the driver did not complete it at once
   };
 
   const SerialLineSettings& Line() const { return settings_; }
@@ -101,12 +119,19 @@ class SerialPortTransport : public Transport {
   static int32_t MapOutcome(const DriverOutcome& outcome);
 
  private:
+  // The outcome of a driver call that failed with this error code: an
+  // aborted operation ends for the reason given (the caller knows whether
+  // it cancelled or gave up), a semaphore time-out is the driver's own
+  // time-out, anything else a failure.
+  static DriverResult ResultOfError(uint32_t error, DriverResult aborted);
   DriverOutcome Transfer(bool write, void* buffer, uint32_t count, uint32_t timeoutMs);
   // Waits for the pending overlapped operation on ioEvent_ until the
   // deadline or the stop event; cancels it if it did not complete.
   DriverOutcome AwaitOverlapped(void* overlapped, uint32_t deadline);
   // Queries and clears the driver's errors; false when the query fails.
   bool QueryDriver(uint32_t* lineErrors, uint32_t* inQueue, uint32_t* outQueue);
+  // The line errors a write collected, handed to the next receive once.
+  uint32_t TakeDeferredLineErrors();
   int32_t ApplyHandshake();
   bool CreateSyncObjects();
   void FreeSyncObjects();
@@ -126,4 +151,13 @@ class SerialPortTransport : public Transport {
   // thread, so Cancel never touches a handle that is being closed.
   plat::Mutex* portGuard_ = nullptr;
   uint32_t bytesWritten_ = 0;  // since the last FinishTransmit, saturating
+  // The tick from which the wire time of those bytes counts: the start of
+  // a write the driver held until (as the 16550 driver does) the bytes had
+  // left, so that their wire time is not waited twice; the end of one the
+  // driver completed at once, having only queued the bytes.
+  uint32_t transmitStart_ = 0;
+  // Receive-side line errors the driver flagged while we were writing: a
+  // write does not fail for what was received, the next receive reports
+  // them.
+  uint32_t deferredLineErrors_ = 0;
 };

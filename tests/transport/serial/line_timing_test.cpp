@@ -26,6 +26,19 @@ TEST(LineTiming, CharacterTimesFollowTheBaudRate) {
   }
 }
 
+// t1.5 plus one character rounded down: at 1200 baud 8N1 (8.3 ms a
+// character) 14 + 8; above 19200 baud a character is under a millisecond.
+TEST(LineTiming, ReadIntervalAddsOneCharacterToT15) {
+  struct Case {
+    uint32_t baud, bits, interval;
+  } cases[] = {{1200, 10, 22}, {1200, 11, 23}, {9600, 10, 3}, {19200, 10, 2},
+               {115200, 11, 2}, {0, 10, 2},   {300, 12, 95}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.baud);
+    EXPECT_EQ(RtuReadIntervalMs(c.baud, c.bits), c.interval);
+  }
+}
+
 TEST(LineTiming, BitsPerCharacterCountStartParityAndStopBits) {
   EXPECT_EQ(BitsPerCharacter(8, kParityNone, kStopBitsOne), 10u);
   EXPECT_EQ(BitsPerCharacter(7, kParityEven, kStopBitsOne), 10u);

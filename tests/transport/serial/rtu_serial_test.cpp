@@ -11,6 +11,7 @@
 #include "modbus/rtu_framer.h"
 #include "modbus/status.h"
 #include "transport/serial/ascii_serial.h"
+#include "transport/serial/line_timing.h"
 #include "transport/serial/rtu_serial.h"
 #include "transport/serial/simulated_line.h"
 
@@ -75,6 +76,37 @@ TEST(RtuFrameGaps, SecondFrameTooSoonIsRejectedAndLaterOneIsReceived) {
     }
     // Only a read that found nothing asks for a resynchronisation.
     EXPECT_EQ(rtu.port.ResynchroniseDue(), c.second == 0);
+  }
+}
+
+// The driver's interval time-out runs from one character's arrival to the
+// next and so includes the next character's own time on the wire. A pause
+// inside a frame shorter than t1.5 must not cut it: at 1200 baud 8N1 (a
+// character is 8.3 ms, t1.5 14 ms) a pause of one character or of one and
+// a half is inside the frame, one of two characters ends it. At 9600 baud
+// (a character 1.04 ms, t1.5 2 ms) whole milliseconds put the edge at
+// 1.96 ms: a pause of 1.8 characters is inside, 1.9 ends the frame.
+// A frame cut in two is rejected: its second part follows before t3.5.
+TEST(RtuFrameGaps, PauseInsideAFrameUpToT15KeepsItWhole) {
+  struct Case {
+    uint32_t baud;
+    uint32_t pauseTenths;  // of a character, between bytes 4 and 5
+    int32_t result;
+  } cases[] = {
+      {1200, 10, 8}, {1200, 15, 8}, {1200, 20, TransportInvalidFrame},
+      {9600, 10, 8}, {9600, 18, 8}, {9600, 19, TransportInvalidFrame},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.baud << " baud, pause " << c.pauseTenths << " tenths");
+    RtuLine rtu(c.baud);
+    const std::vector<uint8_t> frame = Frame(1, 8);
+    uint64_t end = rtu.line.Arrive(rtu.line.NowUs() + 1000, {frame.begin(), frame.begin() + 4});
+    rtu.line.Arrive(end + rtu.line.CharacterUs() * c.pauseTenths / 10, {frame.begin() + 4, frame.end()});
+    EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), c.result);
+    if (c.result == 8) {
+      EXPECT_EQ(std::vector<uint8_t>(rtu.buffer, rtu.buffer + 8), frame);
+    }
+    EXPECT_EQ(rtu.line.QueuedInput(), 0);
   }
 }
 
@@ -191,6 +223,39 @@ TEST(RtuFrameGaps, WaitsThatEndWithoutAnEventAreResumed) {
   EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1500), TransportCancelled);
 }
 
+// A driver that refuses the comm-event wait at once, as aborted: the wait
+// is asked again, but only after a millisecond, never in a tight loop.
+TEST(RtuFrameGaps, RefusedWaitsAreResumedWithoutSpinning) {
+  RtuLine rtu(9600);
+  rtu.line.SetWaitRefusedAtOnce(true);
+  uint32_t start = plat::Tick();
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 100), 0);
+  EXPECT_EQ(plat::Tick() - start, 100u);
+  EXPECT_GE(rtu.line.WaitCommEventCalls(), 50);
+  EXPECT_LE(rtu.line.WaitCommEventCalls(), 101);
+  // A frame arriving meanwhile is still found through the queued count.
+  rtu.line.Arrive(rtu.line.NowUs() + 20000, Frame(1, 8));
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
+}
+
+// Without a resynchronisation due, PrepareExchange still discards what the
+// driver holds: a response that came too late for the last request is not
+// the answer to the next.
+TEST(RtuFrameGaps, PrepareExchangeDiscardsALateResponse) {
+  RtuLine rtu(9600);
+  rtu.line.Arrive(rtu.line.NowUs() + 1000, Frame(1, 8));
+  ASSERT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
+  rtu.line.Arrive(rtu.line.NowUs() + 1000, Frame(0x21, 7));  // late, unread
+  rtu.line.AdvanceUs(50000);
+  ASSERT_FALSE(rtu.port.ResynchroniseDue());
+  ASSERT_EQ(rtu.line.QueuedInput(), 7);
+  EXPECT_EQ(rtu.port.PrepareExchange(), 1);
+  EXPECT_EQ(rtu.line.QueuedInput(), 0);
+  rtu.line.Arrive(rtu.line.NowUs() + 20000, Frame(0x41, 6));
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 6);
+  EXPECT_EQ(rtu.buffer[0], 0x41);
+}
+
 TEST(RtuFrameGaps, NothingArrivingIsATimeoutThatAsksForResynchronisation) {
   RtuLine rtu(9600);
   EXPECT_FALSE(rtu.port.ResynchroniseDue());
@@ -284,6 +349,120 @@ TEST(RtuTransmit, SendThatCannotLeaveThePortTimesOutAndCloses) {
   EXPECT_EQ(port.IsReady(), 0);
   EXPECT_FALSE(line.PortOpen());
   LinkDestroy(link);
+}
+
+// --- a serial slave on a real driver -------------------------------------------
+
+// An RTU slave through the link: requests in, responses out.
+struct RtuSlave {
+  RtuSlave(uint32_t baud, uint8_t parity, bool writeOnWire) : port(Settings(baud, parity), line.Api()) {
+    line.SetWriteCompletesOnWire(writeOnWire);
+    link = LinkCreate(&port, &framer, kLinkRoleServer, nullptr, nullptr, nullptr);
+    EXPECT_EQ(port.Open(), 1);
+  }
+  ~RtuSlave() { LinkDestroy(link); }
+  static SerialLineSettings Settings(uint32_t baud, uint8_t parity) {
+    SerialLineSettings settings = Line(baud);
+    settings.parity = parity;
+    return settings;
+  }
+  std::vector<uint8_t> Adu(uint8_t function, const std::vector<uint8_t>& data) {
+    AduHeader header;
+    header.unitId = 1;
+    Pdu pdu;
+    pdu.function = function;
+    pdu.length = static_cast<uint32_t>(data.size());
+    for (size_t i = 0; i < data.size(); ++i) pdu.data[i] = data[i];
+    uint8_t adu[kAduBufferSize];
+    int32_t length = framer.BuildAdu(header, pdu, adu, sizeof(adu));
+    return std::vector<uint8_t>(adu, adu + (length > 0 ? length : 0));
+  }
+  // A read of 125 registers arrives 20 ms from now.
+  void RequestArrives() { line.Arrive(line.NowUs() + 20000, Adu(3, {0, 0, 0, 125})); }
+  int32_t Receive() {
+    AduHeader header;
+    Pdu pdu;
+    return ReceiveAdu(link, &header, &pdu, 2000);
+  }
+  // The 255-byte answer: 125 registers.
+  int32_t Answer() {
+    std::vector<uint8_t> data(251, 0x5A);
+    data[0] = 250;
+    std::vector<uint8_t> adu = Adu(3, data);
+    return SendAdu(link, adu.data(), static_cast<uint32_t>(adu.size()));
+  }
+  SimulatedLine line;
+  RtuSerialTransport port;
+  RtuFramer framer;
+  Link* link = nullptr;
+};
+
+// The 255-byte response at 1200 baud 8E1 is 2.34 s on the wire. A driver
+// that completes the write only then must not make the send wait that time
+// again (which would overrun the two seconds of slack, fail the send and
+// close the port): the answer goes out, in its wire time plus the drain of
+// the output queue, and the slave serves the next request.
+TEST(RtuSlave, LongAnswerAtLowSpeedOnADriverThatCompletesOnTheWire) {
+  struct Case {
+    uint32_t baud;
+    uint8_t parity;
+  } cases[] = {{1200, kParityEven}, {9600, kParityNone}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.baud);
+    RtuSlave slave(c.baud, c.parity, true);
+    for (int round = 0; round < 2; ++round) {
+      slave.RequestArrives();
+      ASSERT_EQ(slave.Receive(), 8);
+      size_t sentBefore = slave.line.Sent().size();
+      ASSERT_EQ(slave.Answer(), 255);
+      std::vector<SimulatedLine::SentByte> sent = slave.line.Sent();
+      ASSERT_EQ(sent.size(), sentBefore + 255);
+      const uint64_t wireUs = 255 * slave.line.CharacterUs();
+      EXPECT_LE(slave.line.NowUs() - sent[sentBefore].startUs, wireUs + 3000);
+      EXPECT_EQ(slave.port.IsReady(), 1);
+    }
+  }
+}
+
+// Line errors are receive-side conditions. Noise on the idle line before
+// the answer, or another node's damaged frame while the answer is going
+// out, must not fail the answer (which would close the port and stop the
+// slave); the next receive reports them once, as a bus error, and the slave
+// goes on serving.
+TEST(RtuSlave, LineErrorsDoNotFailItsAnswers) {
+  struct Case {
+    const char* name;
+    bool duringAnswer;  // else while idle, before it
+    DWORD errors;
+    bool writeOnWire;
+    int32_t reported;
+  } cases[] = {
+      {"idle framing", false, CE_FRAME, false, StatusSerialFramingError},
+      {"idle break", false, CE_BREAK, true, StatusSerialFramingError},
+      {"answer parity", true, CE_RXPARITY, false, StatusSerialFramingError},
+      {"answer overrun", true, CE_OVERRUN, true, StatusSerialOverrun},
+      {"answer framing", true, CE_FRAME, true, StatusSerialFramingError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RtuSlave slave(9600, kParityNone, c.writeOnWire);
+    slave.RequestArrives();
+    ASSERT_EQ(slave.Receive(), 8);
+    // The answer starts t3.5 after the request; it takes 266 ms.
+    slave.line.RaiseErrors(slave.line.NowUs() + (c.duringAnswer ? 100000 : 1000), c.errors, false);
+    if (!c.duringAnswer) slave.line.AdvanceUs(2000);
+    EXPECT_EQ(slave.Answer(), 255);
+    EXPECT_EQ(slave.port.IsReady(), 1);
+    // The next request is already waiting when the error is reported; it is
+    // not lost.
+    slave.RequestArrives();
+    slave.line.AdvanceUs(40000);
+    EXPECT_EQ(slave.Receive(), c.reported);
+    EXPECT_EQ(slave.Receive(), 8);
+    EXPECT_EQ(slave.Answer(), 255);
+    slave.RequestArrives();
+    EXPECT_EQ(slave.Receive(), 8);
+  }
 }
 
 // --- ASCII -------------------------------------------------------------------

@@ -25,22 +25,33 @@ SerialLineSettings Line(uint32_t baud, uint8_t handshake = kHandshakeNone, const
 
 std::wstring Wide(const char16_t* text) { return std::wstring(reinterpret_cast<const wchar_t*>(text)); }
 
-TEST(SerialPortOpen, DevicePathGetsThePrefixAndIsLimited) {
+// The settings page produces names of up to 31 characters; a longer name
+// is refused, never cut down to the name of some other port.
+TEST(SerialPortOpen, DevicePathGetsThePrefixAndLongNamesAreRefused) {
   struct Case {
     const char16_t* name;
-    const wchar_t* path;
+    const wchar_t* path;  // empty: refused
   } cases[] = {
       {u"COM10", L"\\\\.\\COM10"},
       {u"\\\\.\\COM3", L"\\\\.\\COM3"},
-      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", L"\\\\.\\ABCDEFGHIJKLMNOPQRSTUVWXYZ0"},
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", L"\\\\.\\ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"},
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", L""},
+      {u"\\\\.\\ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", L"\\\\.\\ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"},
+      {u"\\\\.\\ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", L""},
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ", L""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << Wide(c.name).size() << " characters");
     SimulatedLine line;
     AsciiSerialTransport port(Line(9600, kHandshakeNone, c.name), line.Api());
     EXPECT_EQ(Wide(port.DevicePath()), c.path);
-    ASSERT_EQ(port.Open(), 1);
-    EXPECT_EQ(line.OpenedPath(), c.path);
-    EXPECT_LE(line.OpenedPath().size(), SerialPortTransport::kMaxPathLength);
+    const bool refused = c.path[0] == 0;
+    EXPECT_EQ(port.Open(), refused ? 0 : 1);
+    EXPECT_EQ(line.CreateCalls(), refused ? 0 : 1);
+    if (!refused) {
+      EXPECT_EQ(line.OpenedPath(), c.path);
+    }
+    EXPECT_LE(Wide(port.DevicePath()).size(), SerialPortTransport::kMaxPathLength);
   }
 }
 
@@ -89,6 +100,62 @@ TEST(SerialPortOpen, LineSettingsAndHandshakeReachTheDriver) {
   }
 }
 
+// A port keeps the control block of whoever used it last. Whatever it held
+// (every flag set, every flag clear, an earlier handshake of ours), Open
+// leaves exactly the line settings and the handshake asked for.
+TEST(SerialPortOpen, NothingOfTheEarlierControlBlockSurvives) {
+  struct Case {
+    bool startSet;       // the port's control block before the first open
+    uint8_t parity;
+    uint8_t handshakes[3];  // opened one after the other on the same port
+  } cases[] = {
+      {true, kParityNone, {kHandshakeNone, kHandshakeCtsDsr, kHandshakeNone}},
+      {true, kParityEven, {kHandshakeRtsToggle, kHandshakeCts, kHandshakeDsr}},
+      {false, kParityNone, {kHandshakeCtsDsr, kHandshakeRtsToggle, kHandshakeNone}},
+      {false, kParityOdd, {kHandshakeDsr, kHandshakeNone, kHandshakeRtsToggle}},
+  };
+  for (const Case& c : cases) {
+    SimulatedLine line;
+    line.SetAllDcbFlags(c.startSet);
+    for (uint8_t handshake : c.handshakes) {
+      SCOPED_TRACE(testing::Message() << "start set " << c.startSet << ", parity " << int(c.parity)
+                                      << ", handshake " << int(handshake));
+      SerialLineSettings settings = Line(9600, handshake);
+      settings.parity = c.parity;
+      AsciiSerialTransport port(settings, line.Api());
+      ASSERT_EQ(port.Open(), 1);
+      DCB dcb = line.State();
+      EXPECT_EQ(dcb.fBinary, 1u);
+      EXPECT_EQ(dcb.fParity, c.parity != kParityNone ? 1u : 0u);
+      EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+      EXPECT_EQ(dcb.fOutxCtsFlow, handshake == kHandshakeCts || handshake == kHandshakeCtsDsr ? 1u : 0u);
+      EXPECT_EQ(dcb.fOutxDsrFlow, handshake == kHandshakeDsr || handshake == kHandshakeCtsDsr ? 1u : 0u);
+      EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(handshake == kHandshakeRtsToggle ? RTS_CONTROL_TOGGLE
+                                                                                   : RTS_CONTROL_ENABLE));
+      EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+      EXPECT_EQ(dcb.fDsrSensitivity | dcb.fOutX | dcb.fInX | dcb.fErrorChar | dcb.fNull | dcb.fAbortOnError, 0u);
+      port.Close();
+    }
+  }
+}
+
+// Until the framing programs its own, the port reads what is there and
+// returns (interval MAXDWORD with a 50 ms limit) and gives a write two
+// seconds.
+TEST(SerialPortOpen, OpenSetsQuickReadsBeforeTheFramingTimeouts) {
+  SimulatedLine line;
+  RtuSerialTransport port(Line(1200), line.Api());
+  ASSERT_EQ(port.Open(), 1);
+  std::vector<COMMTIMEOUTS> history = line.TimeoutHistory();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(history[0].ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(history[0].ReadTotalTimeoutConstant, 50u);
+  EXPECT_EQ(history[0].WriteTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(history[0].WriteTotalTimeoutConstant, 2000u);
+  EXPECT_EQ(history[1].ReadIntervalTimeout, 22u);  // the framing's, last
+}
+
 TEST(SerialPortOpen, RefusalsLeaveThePortClosed) {
   {
     SimulatedLine line;
@@ -119,7 +186,7 @@ TEST(SerialPortOpen, LineTimeoutsFollowTheFraming) {
   struct Case {
     uint32_t baud;
     DWORD rtuInterval, rtuWrite, asciiWrite;
-  } cases[] = {{1200, 14, 10, 9}, {9600, 2, 2, 2}, {115200, 2, 1, 1}, {0, 2, 0, 0}};
+  } cases[] = {{1200, 22, 10, 9}, {9600, 3, 2, 2}, {115200, 2, 1, 1}, {0, 2, 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.baud);
     {
@@ -248,15 +315,60 @@ TEST(SerialPortWrite, FinishTransmitWaitsForTheWireAndTheQueue) {
   EXPECT_EQ(plat::Tick(), start);
 }
 
+// Drivers that complete a write only when its bytes have left the port
+// spend the wire time inside Write; FinishTransmit must not wait it again.
+// Either kind of driver: the send ends when the last byte has left, give or
+// take the 2 ms polls of the output queue.
+TEST(SerialPortWrite, WireTimeIsWaitedOnceWhateverTheDriver) {
+  struct Case {
+    uint32_t baud;
+    uint8_t parity;
+    uint32_t length;
+    bool onWire;
+  } cases[] = {
+      {1200, kParityEven, 255, true}, {1200, kParityEven, 255, false}, {9600, kParityNone, 255, true},
+      {9600, kParityNone, 8, true},   {9600, kParityNone, 8, false},   {115200, kParityNone, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.baud << " baud, " << c.length << " bytes, on wire " << c.onWire);
+    SimulatedLine line;
+    line.SetWriteCompletesOnWire(c.onWire);
+    SerialLineSettings settings = Line(c.baud);
+    settings.parity = c.parity;
+    AsciiSerialTransport port(settings, line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    std::vector<uint8_t> bytes(c.length, 0x3C);
+    const uint32_t budget = port.WriteBudget(c.length);
+    const uint32_t wire = WireTimeMs(c.length, port.BitsPerCharacter(), c.baud);
+    uint32_t start = plat::Tick();
+    ASSERT_EQ(port.Write(bytes.data(), c.length, budget), static_cast<int32_t>(c.length));
+    EXPECT_EQ(port.FinishTransmit(budget - (plat::Tick() - start)), 1);
+    EXPECT_GE(plat::Tick() - start, wire - 1);
+    EXPECT_LE(plat::Tick() - start, wire + 2);
+    EXPECT_EQ(line.SentBytes().size(), c.length);
+  }
+}
+
+// 100 bytes at 1200 baud are 834 ms on the wire: they cannot leave within
+// 500 ms, and FinishTransmit says so at once. Close (here through a reset)
+// forgets them: after reopening only the character that was leaving the
+// port when it was cleared is waited for.
 TEST(SerialPortWrite, FinishTransmitRefusesAWireTimeThatCannotFit) {
-  SimulatedLine line;
-  AsciiSerialTransport port(Line(1200), line.Api());
-  ASSERT_EQ(port.Open(), 1);
-  std::vector<uint8_t> bytes(100, 0x55);
-  ASSERT_EQ(port.Write(bytes.data(), 100, 3000), 100);
-  uint32_t start = plat::Tick();
-  EXPECT_EQ(port.FinishTransmit(500), 0);  // 834 ms on the wire
-  EXPECT_EQ(plat::Tick(), start);
+  for (bool reopened : {false, true}) {
+    SCOPED_TRACE(reopened);
+    SimulatedLine line;
+    AsciiSerialTransport port(Line(1200), line.Api());
+    ASSERT_EQ(port.Open(), 1);
+    std::vector<uint8_t> bytes(100, 0x55);
+    ASSERT_EQ(port.Write(bytes.data(), 100, 3000), 100);
+    if (reopened) {
+      port.ResetAfterError();
+      ASSERT_EQ(port.Open(), 1);
+    }
+    uint32_t start = plat::Tick();
+    EXPECT_EQ(port.FinishTransmit(500), reopened ? 1 : 0);
+    EXPECT_LE(plat::Tick() - start, reopened ? 10u : 0u);
+  }
 }
 
 TEST(SerialPortWrite, StalledOutputTimesOutAndResetClosesThePort) {
@@ -274,14 +386,19 @@ TEST(SerialPortWrite, StalledOutputTimesOutAndResetClosesThePort) {
   EXPECT_TRUE(line.SentBytes().empty());  // the queued bytes were cleared
 }
 
-TEST(SerialPortWrite, LineErrorsWhileDrainingAreReported) {
+// Every line-error bit is a receive-side condition: errors flagged while we
+// send do not fail the send; the next receive reports them, once.
+TEST(SerialPortWrite, LineErrorsWhileDrainingAreLeftToTheNextReceive) {
   SimulatedLine line;
   AsciiSerialTransport port(Line(9600), line.Api());
   ASSERT_EQ(port.Open(), 1);
   const uint8_t bytes[4] = {1, 2, 3, 4};
   ASSERT_EQ(port.Write(bytes, 4, 100), 4);
   line.RaiseErrors(line.NowUs() + 1000, CE_FRAME, false);
-  EXPECT_EQ(port.FinishTransmit(100), TransportLineError);
+  EXPECT_EQ(port.FinishTransmit(100), 1);
+  uint8_t buffer[4];
+  EXPECT_EQ(port.Read(buffer, 1, 10), TransportLineError);
+  EXPECT_EQ(port.Read(buffer, 1, 10), 0);
 }
 
 TEST(SerialPortPrepare, DiscardsStaleInput) {

@@ -112,6 +112,31 @@ void SimulatedLine::SetOutputStalled(bool stalled) {
   }
 }
 
+void SimulatedLine::SetWriteCompletesOnWire(bool onWire) {
+  Lock lock(mutex_);
+  writeOnWire_ = onWire;
+}
+
+void SimulatedLine::SetAllDcbFlags(bool on) {
+  Lock lock(mutex_);
+  DWORD bit = on ? 1 : 0;
+  dcb_.fBinary = dcb_.fParity = dcb_.fOutxCtsFlow = dcb_.fOutxDsrFlow = bit;
+  dcb_.fDsrSensitivity = dcb_.fTXContinueOnXoff = dcb_.fOutX = dcb_.fInX = bit;
+  dcb_.fErrorChar = dcb_.fNull = dcb_.fAbortOnError = bit;
+  dcb_.fDtrControl = on ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+  dcb_.fRtsControl = on ? RTS_CONTROL_TOGGLE : RTS_CONTROL_DISABLE;
+}
+
+void SimulatedLine::SetWaitRefusedAtOnce(bool refused) {
+  Lock lock(mutex_);
+  waitRefused_ = refused;
+}
+
+int SimulatedLine::WaitCommEventCalls() {
+  Lock lock(mutex_);
+  return waitCalls_;
+}
+
 std::wstring SimulatedLine::OpenedPath() {
   Lock lock(mutex_);
   return path_;
@@ -170,6 +195,24 @@ void SimulatedLine::Transmit(uint8_t value) {
   leaveUs_.push_back(start + ByteUs(1));
 }
 
+void SimulatedLine::CheckWriteDone() {
+  if (!writePending_ || write_.lastByte >= leaveUs_.size()) return;
+  if (nowUs_ < leaveUs_[write_.lastByte]) return;
+  writePending_ = false;
+  Complete(write_.overlapped, ERROR_SUCCESS, write_.count);
+}
+
+void SimulatedLine::AbortWrite() {
+  if (!writePending_) return;
+  writePending_ = false;
+  DWORD left = 0;  // bytes whose last bit has left
+  for (uint64_t leave : leaveUs_) {
+    if (leave <= nowUs_) ++left;
+  }
+  size_t first = write_.lastByte + 1 - write_.count;
+  Complete(write_.overlapped, ERROR_OPERATION_ABORTED, left > first ? static_cast<DWORD>(left - first) : 0);
+}
+
 DWORD SimulatedLine::OutQueue() {
   DWORD queued = static_cast<DWORD>(held_.size());
   for (uint64_t leave : leaveUs_) {
@@ -201,6 +244,7 @@ uint64_t SimulatedLine::NextEventUs() {
     next = std::min(next, ReadTotalDeadlineUs());
   }
   if (waitPending_ && spuriousWaitEndUs_) next = std::min(next, wait_.startUs + spuriousWaitEndUs_);
+  if (writePending_ && write_.lastByte < leaveUs_.size()) next = std::min(next, leaveUs_[write_.lastByte]);
   return std::max(next, nowUs_);
 }
 
@@ -209,6 +253,7 @@ void SimulatedLine::AdvanceTo(uint64_t atUs, Lock& lock) {
   FakeClock::Set(baseMs_ + static_cast<uint32_t>(nowUs_ / 1000u));
   Deliver();
   CheckReadDone();
+  CheckWriteDone();
   if (waitPending_ && spuriousWaitEndUs_ && nowUs_ >= wait_.startUs + spuriousWaitEndUs_) {
     waitPending_ = false;
     *wait_.mask = 0;
@@ -315,6 +360,7 @@ BOOL WINAPI SimulatedLine::SimCloseHandle(HANDLE handle) {
   if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
   if (self->readPending_) self->CompleteRead(ERROR_OPERATION_ABORTED);
   if (self->waitPending_) self->CompleteWait(0);
+  self->AbortWrite();
   self->open_ = false;
   self->input_.clear();
   self->errors_ = 0;
@@ -366,6 +412,13 @@ BOOL WINAPI SimulatedLine::SimWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERL
   Lock lock(self->mutex_);
   if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
   if (self->waitPending_) return self->Fail(ERROR_INVALID_PARAMETER);
+  ++self->waitCalls_;
+  if (self->waitRefused_) {
+    if (self->refusedAtUs_ != self->nowUs_) self->refusedThere_ = 0;
+    self->refusedAtUs_ = self->nowUs_;
+    if (++self->refusedThere_ > 100) self->AdvanceTo(self->nowUs_ + 1000, lock);
+    return self->Fail(ERROR_OPERATION_ABORTED);
+  }
   if (self->latched_ & self->mask_) {
     *mask = self->latched_ & self->mask_;
     self->latched_ = 0;
@@ -399,6 +452,7 @@ BOOL WINAPI SimulatedLine::SimPurgeComm(HANDLE handle, DWORD flags) {
   Lock lock(self->mutex_);
   if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
   if ((flags & PURGE_RXABORT) && self->readPending_) self->CompleteRead(ERROR_OPERATION_ABORTED);
+  if (flags & PURGE_TXABORT) self->AbortWrite();
   if (flags & PURGE_RXCLEAR) self->input_.clear();
   if (flags & PURGE_TXCLEAR) {
     self->held_.clear();
@@ -449,6 +503,7 @@ BOOL WINAPI SimulatedLine::SimWriteFile(HANDLE handle, LPCVOID bytes, DWORD coun
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
   if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (self->writePending_) return self->Fail(ERROR_INVALID_PARAMETER);
   // The driver takes the bytes into its output queue at once.
   const uint8_t* data = static_cast<const uint8_t*>(bytes);
   for (DWORD i = 0; i < count; ++i) {
@@ -457,6 +512,15 @@ BOOL WINAPI SimulatedLine::SimWriteFile(HANDLE handle, LPCVOID bytes, DWORD coun
     } else {
       self->Transmit(data[i]);
     }
+  }
+  if (self->writeOnWire_ && count > 0) {
+    self->writePending_ = true;
+    self->write_.overlapped = overlapped;
+    self->write_.count = count;
+    // Held bytes get their place in leaveUs_ once the output runs again.
+    self->write_.lastByte = self->leaveUs_.size() + self->held_.size() - 1;
+    overlapped->Internal = ERROR_IO_PENDING;
+    return self->Fail(ERROR_IO_PENDING);
   }
   self->Complete(overlapped, ERROR_SUCCESS, count);
   if (done) *done = count;
@@ -470,7 +534,8 @@ BOOL WINAPI SimulatedLine::SimGetOverlappedResult(HANDLE handle, LPOVERLAPPED ov
   if (handle != kPortHandle) return self->Fail(ERROR_INVALID_HANDLE);
   for (;;) {
     bool pending = (self->readPending_ && self->read_.overlapped == overlapped) ||
-                   (self->waitPending_ && self->wait_.overlapped == overlapped);
+                   (self->waitPending_ && self->wait_.overlapped == overlapped) ||
+                   (self->writePending_ && self->write_.overlapped == overlapped);
     if (!pending) break;
     if (!wait) return self->Fail(ERROR_IO_INCOMPLETE);
     HANDLE event = overlapped->hEvent;
@@ -493,6 +558,7 @@ BOOL WINAPI SimulatedLine::SimCancelIo(HANDLE handle) {
     self->waitPending_ = false;
     self->Complete(self->wait_.overlapped, ERROR_OPERATION_ABORTED, 0);
   }
+  self->AbortWrite();
   return TRUE;
 }
 

@@ -63,6 +63,15 @@ class SimulatedLine {
   std::vector<uint8_t> SentBytes();
   // A stalled output (flow control holding it) keeps written bytes queued.
   void SetOutputStalled(bool stalled);
+  // Drivers such as the standard 16550 one complete an overlapped write
+  // only when its last byte has left the port; by default the simulated
+  // driver completes it at once, when the bytes are queued.
+  void SetWriteCompletesOnWire(bool onWire);
+
+  // The control block the port starts with: every flag and control field
+  // set (true) or cleared (false), so that a transport that leaves one
+  // alone is seen to.
+  void SetAllDcbFlags(bool on);
 
   // What the transport asked of the driver.
   std::wstring OpenedPath();
@@ -83,6 +92,12 @@ class SimulatedLine {
   // an empty mask, some milliseconds after it began. Non-zero: every such
   // wait ends that way after this long unless something arrived first.
   void SetSpuriousWaitEnd(uint64_t afterUs);
+  // Every WaitCommEvent fails at once as aborted, without pending. A caller
+  // that asks again without letting time pass would spin for ever on the
+  // virtual clock: after 100 refusals at the same instant the line lets a
+  // millisecond pass itself, so such a loop ends and can be counted.
+  void SetWaitRefusedAtOnce(bool refused);
+  int WaitCommEventCalls();
 
   // When set, a wait with nothing scheduled before its time-out blocks for
   // real (up to this many milliseconds), so another thread can end it.
@@ -115,6 +130,11 @@ class SimulatedLine {
     OVERLAPPED* overlapped = nullptr;
     DWORD* mask = nullptr;
     uint64_t startUs = 0;
+  };
+  struct PendingWrite {
+    OVERLAPPED* overlapped = nullptr;
+    DWORD count = 0;
+    size_t lastByte = 0;  // index in leaveUs_ of its last byte
   };
   struct Scripted {
     uint64_t atUs;
@@ -149,6 +169,8 @@ class SimulatedLine {
   void CheckReadDone();
   void CompleteRead(DWORD error);
   void CompleteWait(DWORD events);
+  void CheckWriteDone();
+  void AbortWrite();
   void Complete(OVERLAPPED* overlapped, DWORD error, DWORD count);
   DWORD OutQueue();
   void Transmit(uint8_t value);
@@ -177,6 +199,13 @@ class SimulatedLine {
   std::vector<SentByte> sent_;
   std::vector<uint64_t> leaveUs_;  // per sent byte: when its last bit left
   bool stalled_ = false;
+  bool writeOnWire_ = false;
+  bool writePending_ = false;
+  PendingWrite write_;
+  bool waitRefused_ = false;
+  int waitCalls_ = 0;
+  uint64_t refusedAtUs_ = 0;
+  int refusedThere_ = 0;
   std::vector<uint8_t> held_;  // written while the output is stalled
   bool readPending_ = false;
   PendingRead read_;

@@ -1,0 +1,127 @@
+// The TCP master in the real program: velmora.exe started in a scratch
+// folder with the six master libraries, "Modbus TCP/IP Master" chosen in the
+// connection setup with its page pointed at the pymodbus server that
+// client_e2e.py started (port in VELMORA_CLIENT_PORT), then connected,
+// polled, given a second poll, switched between tabs and disconnected, all
+// by posted input. Keeps a screenshot of the polling view in
+// build/win/artifacts/client_poll_view.png.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/velmora_session.h"
+
+namespace {
+
+using namespace uiauto;
+
+const wchar_t* const kMasters[] = {L"linebin_client", L"linetext_client", L"streamhdr_client",
+                                   L"streambin_client", L"dgramhdr_client", L"dgrambin_client"};
+
+HWND ChildDialog(HWND parent) {
+  HWND found = nullptr;
+  EnumChildWindows(
+      parent,
+      [](HWND window, LPARAM result) -> BOOL {
+        wchar_t className[64] = {};
+        GetClassNameW(window, className, 64);
+        if (std::wstring(className) != L"#32770") return TRUE;
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Replaces an edit's text as typing over a selection does, then leaves it.
+void TypeInto(HWND edit, const std::wstring& text) {
+  PostMessageW(edit, WM_SETFOCUS, 0, 0);
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, text);
+  LeaveField(edit);
+}
+
+std::wstring Port() {
+  wchar_t port[16] = {};
+  GetEnvironmentVariableW(L"VELMORA_CLIENT_PORT", port, 16);
+  return port;
+}
+
+TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
+  std::wstring port = Port();
+  ASSERT_FALSE(port.empty()) << "run through client_e2e.py, which sets VELMORA_CLIENT_PORT";
+  Scratch scratch({});
+  for (const wchar_t* name : kMasters) {
+    ASSERT_TRUE(CopyFileW((ExeFolder() + L"..\\dist\\plugins\\" + name + L".dll").c_str(),
+                          (scratch.Folder() + L"plugins\\" + name + L".dll").c_str(), FALSE));
+  }
+  Shell shell;
+  shell.Start(scratch);
+
+  HWND dialog = OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
+  std::vector<std::wstring> names;
+  for (int i = 0; i < ChoiceCount(list); ++i) names.push_back(ChoiceText(list, i));
+  ASSERT_EQ(names, (std::vector<std::wstring>{L"Modbus RTU Master", L"Modbus ASCII Master", L"Modbus TCP/IP Master",
+                                              L"Modbus RTU over TCP/IP Master", L"Modbus UDP/IP Master",
+                                              L"Modbus RTU over UDP/IP Master"}));
+  PickChoice(list, 2);
+  HWND page = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    page = ChildDialog(dialog);
+    return page && Text(GetDlgItem(page, 1003)).find(L"1500") == 0;
+  })) << "the TCP client page did not appear";
+  TypeInto(GetDlgItem(page, 1002), port);
+  Click(GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+  shell.Settle();
+
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP (master)");
+  EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port);
+  HWND tabs = shell.Item(IDC_TABS);
+  HWND table = shell.Item(IDC_TABLE);
+  EXPECT_EQ(TabTitles(tabs), (std::vector<std::wstring>{L"Poll 1"}));
+  EXPECT_EQ(shell.Text(IDC_FIELD_LABEL_0), L"Unit ID:");
+  EXPECT_EQ(CellText(table, 0, 0), L"400001");
+  EXPECT_EQ(CellText(table, 1, 0), L"400002");
+  // The frame lines show a change at most every 100 ms: wait for the preview.
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE) == L"TX: 00 00 00 00 00 06 FF 03 00 00 00 02"; }));
+  TypeInto(shell.Item(IDC_FIELD_2), L"4");
+  TypeInto(shell.Item(IDC_FIELD_3), L"250");
+  shell.Settle();
+  EXPECT_EQ(ListRowCount(table), 4);
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE) == L"TX: 00 00 00 00 00 06 FF 03 00 00 00 04"; }));
+
+  // A second poll of the input registers, set up while disconnected.
+  shell.Click(IDC_ADD_BUTTON);
+  EXPECT_EQ(TabTitles(tabs), (std::vector<std::wstring>{L"Poll 1", L"Poll 2"}));
+  PickChoice(shell.Item(IDC_CHOICES), 3);  // "Fn 04 - Read Input Registers"
+  TypeInto(shell.Item(IDC_FIELD_2), L"3");
+  TypeInto(shell.Item(IDC_FIELD_3), L"250");
+  shell.Settle();
+  EXPECT_EQ(CellText(table, 0, 0), L"300001");
+
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+  EXPECT_TRUE(WaitFor([&] { return CellText(table, 1, 1) == L"22" && CellText(table, 2, 1) == L"33"; }));
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L"RX: 00 ") == 0; }));
+
+  SelectTab(tabs, 0);
+  shell.Settle();
+  EXPECT_TRUE(WaitFor([&] { return CellText(table, 1, 1) == L"65535" && CellText(table, 3, 1) == L"4660"; }));
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE).find(L" FF 03 00 00 00 04") != std::wstring::npos; }));
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L" FF 03 08 00 01 FF FF 80 00 12 34") != std::wstring::npos; }));
+
+  Sleep(300);  // let the frame lines' 100 ms throttle paint the latest texts
+  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\client_poll_view.png"));
+
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE) == L"RX: -"; }));
+}
+
+}  // namespace
