@@ -62,14 +62,6 @@ void RewriteForFault(FaultKind kind, bool mbap, uint8_t* adu, uint32_t length) {
 
 uint32_t SplitPoint(uint32_t length) { return length < 2 ? length : length / 2; }
 
-uint32_t RtuSplitGapMs(uint32_t baudRate, uint32_t bitsPerCharacter) {
-  // 3.5 characters in microseconds, fixed above 19200 baud as on the line.
-  uint32_t silenceUs = 1750;
-  if (baudRate != 0 && baudRate <= 19200) silenceUs = (35u * bitsPerCharacter * 100000u) / baudRate;
-  const uint32_t gapMs = (2 * silenceUs + 999) / 1000;
-  return gapMs < 2 ? 2 : gapMs;
-}
-
 const Unit* FaultName(FaultKind kind) {
   switch (kind) {
     case FaultKind::kDrop: return u"answer dropped";

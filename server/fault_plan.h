@@ -65,9 +65,5 @@ void RewriteForFault(FaultKind kind, bool mbap, uint8_t* adu, uint32_t length);
 // either side.
 uint32_t SplitPoint(uint32_t length);
 
-// The gap of an RTU split answer: twice the 3.5-character silence of the
-// line (1.75 ms above 19200 baud) rounded up, at least 2 ms.
-uint32_t RtuSplitGapMs(uint32_t baudRate, uint32_t bitsPerCharacter);
-
 // The RX line's name of a fault, such as u"answer dropped".
 const Unit* FaultName(FaultKind kind);

@@ -8,7 +8,8 @@
 //   exception       the exception response; the request is not carried out
 //   damaged         the response with a wrong CRC or transaction id
 //   another unit    the response with the next unit or slave id
-//   split answer    the first half, the gap, then the rest
+//   split answer    the first half, the gap, then the rest (a serial RTU
+//                   port adds its own t3.5 before the rest)
 //   close           the TCP connection is dropped; nothing is sent
 //
 // The TX line shows the whole frame as it went out. Runs on the worker

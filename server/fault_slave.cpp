@@ -14,6 +14,7 @@
 #include "server/server_context.h"
 #include "settings/settings_page.h"
 #include "settings/settings_records.h"
+#include "transport/serial/line_timing.h"
 
 namespace {
 
@@ -128,12 +129,12 @@ void ReportFault(void* context, const Unit* text) {
   PostRxText(*self->server->worker.hostLink, text, true);
 }
 
+// On RTU the port itself keeps t3.5 of silence before the second part (it
+// starts a new frame for the port); t3.5 more makes the silence plainly
+// longer than 3.5 characters.
 uint32_t SplitGap(const FaultSlave* self, const void* settings) {
   if (self->tcp) return kTcpSplitGapMs;
-  const SerialSettings& line = *static_cast<const SerialSettings*>(settings);
-  const uint32_t bits = 1u + line.dataBits + (line.parity == kParityNone ? 0u : 1u) +
-                        (line.stopBits == kStopBitsTwo ? 2u : 1u);
-  return RtuSplitGapMs(line.baudRate, bits);
+  return RtuT35Ms(static_cast<const SerialSettings*>(settings)->baudRate);
 }
 
 void Connecting(void* context, ServerContext* server, const void* settings) {

@@ -50,7 +50,7 @@ TEST(FaultPlan, DueFaultsAndPrecedence) {
   }
 }
 
-TEST(FaultPlan, ClampsAndGaps) {
+TEST(FaultPlan, ClampsAndSplitPoints) {
   FaultSettings wild;
   wild.delayMs = 60000;
   wild.exceptionCode = 5;
@@ -58,10 +58,6 @@ TEST(FaultPlan, ClampsAndGaps) {
   EXPECT_EQ(kFaultMaxDelayMs, clamped.delayMs);
   EXPECT_EQ(4, clamped.exceptionCode);
   EXPECT_FALSE(AnyFaultOn(clamped));
-  // 3.5 characters of 11 bits: 4.0 ms at 9600 baud, 32.1 ms at 1200, 1.75 ms above 19200.
-  EXPECT_EQ(9u, RtuSplitGapMs(9600, 11));
-  EXPECT_EQ(65u, RtuSplitGapMs(1200, 11));
-  EXPECT_EQ(4u, RtuSplitGapMs(115200, 11));
   EXPECT_EQ(1u, SplitPoint(2));
   EXPECT_EQ(6u, SplitPoint(13));
 }
