@@ -145,12 +145,7 @@ int TextBuffer::AppendSigned(int64_t value) {
 
 int CopyTextCut(const Unit* text, Unit* buffer, uint64_t capacity) {
   if (!buffer || capacity == 0) return 0;
-  if (!text) text = u"";
-  uint64_t count = 0;
-  while (text[count] && count + 1 < capacity) {
-    buffer[count] = text[count];
-    ++count;
-  }
-  buffer[count] = 0;
-  return text[count] == 0 ? 1 : 0;
+  const int32_t bounded = capacity > INT32_MAX ? INT32_MAX : static_cast<int32_t>(capacity);
+  const int32_t copied = CopyBounded(buffer, bounded, text);
+  return !text || text[copied] == 0 ? 1 : 0;
 }

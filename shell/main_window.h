@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include "common/plugin_interface.h"
+#include "common/text.h"
 #include "common/ui/numeric_field.h"
 #include "common/ui/window_binding.h"
 #include "shell/anchor_layout.h"
@@ -69,6 +70,10 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   COLORREF tabBodyColour = RGB(255, 255, 255);
   HBRUSH tabBodyBrush = nullptr;
   HFONT monospaceFont = nullptr;
+
+  // The decoded Readme and License (information_view.cpp).
+  TextBuffer readme;
+  TextBuffer license;
 
   HostLinkHost& Host() { return host_; }
   AnchorLayout& Layout() { return layout_; }

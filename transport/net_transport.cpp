@@ -50,12 +50,6 @@ void NetTransport::EndNetwork() {
   networkStarted_ = false;
 }
 
-void CopyBoundedText(char* destination, uint32_t capacity, const char* text) {
-  uint32_t i = 0;
-  for (; text && text[i] && i + 1 < capacity; ++i) destination[i] = text[i];
-  destination[i] = '\0';
-}
-
 void FormatIpv4(uint32_t address, char* text) {
   int at = 0;
   for (int shift = 24; shift >= 0; shift -= 8) {

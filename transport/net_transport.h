@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "common/text.h"
 #include "modbus/status.h"
 #include "modbus/transport.h"
 #include "transport/socket_shim.h"
@@ -48,10 +49,6 @@ class NetTransport : public Transport {
   std::atomic<bool> stop_{false};
   bool networkStarted_ = false;
 };
-
-// Copies text into a buffer of capacity chars, cut to fit and always
-// terminated; null copies as empty.
-void CopyBoundedText(char* destination, uint32_t capacity, const char* text);
 
 // The dotted text of an IPv4 address held most significant byte first
 // (127.0.0.1 is 0x7F000001), as the settings keep it. text holds 16 chars.

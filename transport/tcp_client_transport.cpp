@@ -6,7 +6,7 @@
 TcpClientTransport::TcpClientTransport(const char* host, uint16_t port, uint32_t connectTimeoutMs,
                                        LateAnswers lateAnswers)
     : port_(port), connectTimeoutMs_(connectTimeoutMs), lateAnswers_(lateAnswers) {
-  CopyBoundedText(host_, sizeof host_, host);
+  CopyBounded(host_, static_cast<int32_t>(sizeof host_), host);
 }
 
 TcpClientTransport::~TcpClientTransport() { Close(); }

@@ -4,7 +4,7 @@
 #include "transport/stream_pending.h"
 
 TcpServerTransport::TcpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
-  CopyBoundedText(bindAddress_, sizeof bindAddress_, bindAddress);
+  CopyBounded(bindAddress_, static_cast<int32_t>(sizeof bindAddress_), bindAddress);
 }
 
 TcpServerTransport::~TcpServerTransport() { Close(); }

@@ -3,7 +3,7 @@
 #include "common/deadline.h"
 
 UdpClientTransport::UdpClientTransport(const char* host, uint16_t port) : port_(port) {
-  CopyBoundedText(host_, sizeof host_, host);
+  CopyBounded(host_, static_cast<int32_t>(sizeof host_), host);
 }
 
 UdpClientTransport::~UdpClientTransport() { Close(); }

@@ -5,7 +5,7 @@
 #include "transport/udp_client_transport.h"
 
 UdpServerTransport::UdpServerTransport(const char* bindAddress, uint16_t port) : port_(port) {
-  CopyBoundedText(bindAddress_, sizeof bindAddress_, bindAddress);
+  CopyBounded(bindAddress_, static_cast<int32_t>(sizeof bindAddress_), bindAddress);
 }
 
 UdpServerTransport::~UdpServerTransport() { Close(); }

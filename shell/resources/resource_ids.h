@@ -32,6 +32,11 @@
 #define IDC_VIEW_GROUP 322
 #define IDC_CONNECT_BUTTON 324
 
+// The connection setup dialog's own controls.
+#define IDC_PLUGIN_LIST 325
+#define IDC_WHITE_BAND 326
+#define IDC_PAGE_MARKER 327
+
 #define IDR_README 602
 #define IDR_LICENSE 603
 

@@ -11,123 +11,13 @@
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
-#include "support/ui_automation.h"
+#include "support/velmora_session.h"
 
 namespace {
 
-using uiauto::App;
-
-std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
-// A scratch folder with velmora.exe, plugins\ holding the chosen script
-// plug-ins, and the stand-in setup dialog's answer file.
-class Scratch {
- public:
-  explicit Scratch(const std::vector<std::wstring>& plugins) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int counter = 0;
-    // Process ids come back under Wine: the tick count keeps runs apart.
-    folder_ = std::wstring(temp) + L"velmora_main_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(++counter) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    CreateDirectoryW((folder_ + L"plugins").c_str(), nullptr);
-    CopyFileW((ExeFolder() + L"..\\dist\\velmora.exe").c_str(), Exe().c_str(), FALSE);
-    for (const std::wstring& name : plugins) {
-      CopyFileW((ExeFolder() + L"test_plugins\\" + name + L".dll").c_str(), (folder_ + L"plugins\\" + name + L".dll").c_str(),
-                FALSE);
-    }
-  }
-  ~Scratch() { Remove(folder_); }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  std::wstring Exe() const { return folder_ + L"velmora.exe"; }
-  std::wstring Folder() const { return folder_; }
-  std::wstring SetupFile() const { return folder_ + L"setup.txt"; }
-
-  void Write(const std::wstring& path, const std::string& content) const {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  void Answer(const std::string& answer) const { Write(SetupFile(), answer); }
-  void Script(const std::wstring& plugin, const std::string& script) const {
-    Write(folder_ + L"plugins\\" + plugin + L".script", script);
-  }
-  std::string Log(const std::wstring& plugin) const {
-    std::string content;
-    HANDLE file = CreateFileW((folder_ + L"plugins\\" + plugin + L".log").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) content.append(chunk, read);
-    CloseHandle(file);
-    return content;
-  }
-  // Waits until the plug-in's log holds line (a whole line).
-  bool WaitLog(const std::wstring& plugin, const std::string& line) const {
-    return uiauto::WaitFor([&] { return ("\n" + Log(plugin)).find("\n" + line + "\n") != std::string::npos; });
-  }
-  bool LogHas(const std::wstring& plugin, const std::string& line) const {
-    return ("\n" + Log(plugin)).find("\n" + line + "\n") != std::string::npos;
-  }
-
- private:
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          Remove(folder + name + L"\\");
-        } else {
-          DeleteFileW((folder + name).c_str());
-        }
-      } while (FindNextFileW(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-
-  std::wstring folder_;
-};
-
-// The started program and its main window.
-struct Shell {
-  App app;
-  HWND main = nullptr;
-  HWND Item(int id) const { return GetDlgItem(main, id); }
-
-  void Start(const Scratch& scratch) {
-    ASSERT_TRUE(app.Start(scratch.Exe(), scratch.Folder(), {L"VELMORA_TEST_SETUP_FILE=" + scratch.SetupFile()}));
-    main = app.MainWindow(L"Velmora Tools");
-    ASSERT_NE(main, nullptr) << "the main window did not appear";
-  }
-  void Setup(const Scratch& scratch, const std::string& answer) {
-    scratch.Answer(answer);
-    uiauto::Click(Item(IDC_SETUP_BUTTON));
-    Settle();
-  }
-  void Click(int id) {
-    uiauto::Click(Item(id));
-    Settle();
-  }
-  // Every input posted so far has been handled.
-  void Settle() const { ASSERT_TRUE(uiauto::Settle(Item(IDC_DOCUMENT))); }
-  std::wstring Text(int id) const { return uiauto::Text(Item(id)); }
-};
+using uiauto::ExeFolder;
+using uiauto::Scratch;
+using uiauto::Shell;
 
 // Which controls are enabled: the enable table and the add/remove rule.
 struct Enables {
@@ -182,14 +72,8 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   EXPECT_TRUE(uiauto::SavePng(picture, ExeFolder() + L"..\\artifacts\\main_window.png"));
   EXPECT_GT(picture.DistinctColours(), 4) << "the window looks blank";
 
-  // The stand-in dialog fails: the error box, nothing else changes.
-  scratch.Answer("fail");
-  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
-  uiauto::BoxText box;
-  ASSERT_TRUE(uiauto::DismissMessageBox(shell.app, shell.main, &box));
-  EXPECT_EQ(box.caption, L"Velmora");
-  EXPECT_EQ(box.text, L"The connection setup dialog could not be created.");
-  shell.Setup(scratch, "cancel");
+  // Without plug-ins the setup says so, and cancelling changes nothing.
+  shell.Setup("cancel");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
   ExpectEnables(shell, {true, false, false, false, false, false}, "after cancel");
 
@@ -340,11 +224,11 @@ TEST(MainWindow, PluginDrivesTheView) {
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
 
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
   shell.Settle();
   const std::string log = scratch.Log(L"script_a");
-  EXPECT_EQ(log.find("applySettings\nattach"), 0u) << log;
+  EXPECT_EQ(log.find("createSettingsPage\napplySettings\nattach"), 0u) << log;
   ExpectEnables(shell, {true, true, true, true, true, true}, "attached");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_a");
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A");
@@ -432,21 +316,22 @@ TEST(MainWindow, PluginDrivesTheView) {
 
   // The same plug-in confirmed again: header lines re-read, nothing else.
   scratch.Script(L"script_a", "protocol Proto A2\n");
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   EXPECT_TRUE(uiauto::WaitFor([&] { return shell.Text(IDC_PROTOCOL_LINE) == L"Proto A2"; }));
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"Conn A") << "a line the plug-in does not give stays";
   EXPECT_FALSE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(uiauto::ListRowCount(table), 5);
   // Cancelling changes nothing, not even the header lines.
   scratch.Script(L"script_a", "protocol Proto A3\non ChoiceSelected post SetLabel 0 0 Stale\n");
-  shell.Setup(scratch, "cancel");
+  shell.Setup("cancel");
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A2");
 
   // A command posted before the detach and handled after it has no effect;
   // the view is reset for the new plug-in.
   uiauto::PickChoice(choices, 1);
-  scratch.Answer("1");
-  uiauto::Click(shell.Item(IDC_SETUP_BUTTON));
+  HWND dialog = uiauto::OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  uiauto::AnswerSetup(dialog, "1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
   shell.Settle();
   EXPECT_TRUE(scratch.LogHas(L"script_a", "detach"));
@@ -493,7 +378,7 @@ TEST(MainWindow, SmallOperationTables) {
   scratch.Script(L"script_64", "protocol Never\n");
   Shell shell;
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
-  shell.Setup(scratch, "0");
+  shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"script_88", "connectionLine"));
   uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
   shell.Click(IDC_CONNECT_BUTTON);
@@ -502,10 +387,10 @@ TEST(MainWindow, SmallOperationTables) {
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   EXPECT_EQ(scratch.Log(L"script_88"),
-            "applySettings\nattach size=32 version=11\nprotocolLine\nconnectionLine\n"
+            "createSettingsPage\napplySettings\nattach size=32 version=11\nprotocolLine\nconnectionLine\n"
             "event Connect arg=0 key=0 text=~\nindicator 1\nevent Disconnect arg=0 key=0 text=~\nindicator 0\n");
 
-  shell.Setup(scratch, "1");
+  shell.Setup("1");
   ASSERT_TRUE(scratch.WaitLog(L"script_64", "attach size=32 version=11"));
   shell.Click(IDC_CONNECT_BUTTON);
   shell.Click(IDC_CONNECT_BUTTON);
@@ -513,7 +398,7 @@ TEST(MainWindow, SmallOperationTables) {
   shell.Settle();
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(scratch.Log(L"script_64"),
-            "applySettings\nattach size=32 version=11\n"
+            "createSettingsPage\napplySettings\nattach size=32 version=11\n"
             "event Connect arg=0 key=0 text=~\nevent Disconnect arg=0 key=0 text=~\n");
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
   EXPECT_EQ(shell.app.WaitExit(), 0u);

@@ -17,8 +17,11 @@
 //   connection TEXT           getConnectionLine writes TEXT
 //   tip TEXT                  getTip writes TEXT
 //   nexttip TEXT              getNextTip writes TEXT followed by a counter
-//   page TEXT                 createSettingsPage makes a child static window
-//                             (control id 1001) showing TEXT; absent: null
+//   page W H                  createSettingsPage makes a page of W x H dialog
+//                             units (absent: it returns no page)
+//   refuse                    read when the plug-in is created: while the
+//                             line is there, the connection setup dialog
+//                             cannot be created
 //   on TRIGGER HOW KIND INDEX VALUE [TEXT]
 //                             when TRIGGER happens, build a HostCommand of KIND
 //                             (its name, such as AddTab) and give it to the
@@ -258,13 +261,67 @@ void Detach(void*) {
   g_link = nullptr;
 }
 
+// A settings page as the plug-ins make them: a child dialog (DS_CONTROL)
+// whose edit (1001) and check box (1002) take part in the parent's Tab ring.
+INT_PTR CALLBACK PageProcedure(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == WM_CTLCOLORDLG || message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN) {
+    return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+  }
+  return FALSE;
+}
+
+HWND CreatePage(HWND parent, short width, short height) {
+  alignas(4) WORD words[128] = {};
+  size_t n = 0;
+  auto put = [&](WORD word) { words[n++] = word; };
+  auto putLong = [&](DWORD value) {
+    put(LOWORD(value));
+    put(HIWORD(value));
+  };
+  auto putItem = [&](DWORD style, short x, short y, short cx, short cy, WORD id, WORD classAtom, const wchar_t* text) {
+    if (n % 2) put(0);
+    putLong(style | WS_CHILD | WS_VISIBLE | WS_TABSTOP);
+    putLong(0);
+    for (short value : {x, y, cx, cy}) put(static_cast<WORD>(value));
+    put(id);
+    put(0xFFFF);
+    put(classAtom);
+    for (; *text; ++text) put(*text);
+    put(0);
+    put(0);
+  };
+  putLong(WS_CHILD | WS_VISIBLE | DS_CONTROL);
+  putLong(0);
+  put(2);
+  for (short value : {short(0), short(0), width, height}) put(static_cast<WORD>(value));
+  put(0);
+  put(0);
+  put(0);
+  putItem(ES_AUTOHSCROLL | WS_BORDER, 4, 4, 60, 12, 1001, 0x0081, L"page");
+  putItem(BS_AUTOCHECKBOX, 4, 20, 60, 10, 1002, 0x0080, L"Check");
+  return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<DLGTEMPLATE*>(words), parent,
+                                    PageProcedure, 0);
+}
+
 PluginWindow CreateSettingsPage(void*, PluginWindow parent) {
   Log("createSettingsPage");
-  std::string text;
-  if (!Setting("page", text)) return nullptr;
-  std::u16string title = Utf16(text);
-  return CreateWindowExW(0, L"STATIC", reinterpret_cast<const wchar_t*>(title.c_str()), WS_CHILD | WS_VISIBLE, 0, 0, 200,
-                         100, parent, reinterpret_cast<HMENU>(static_cast<intptr_t>(1001)), nullptr, nullptr);
+  std::string size;
+  if (!Setting("page", size)) return nullptr;
+  const short width = static_cast<short>(Number(Word(size)));
+  return CreatePage(parent, width, static_cast<short>(Number(size)));
+}
+
+// "refuse": the connection setup dialog cannot be created while the line is
+// in the script, as when the system refuses a window.
+HHOOK g_refusal = nullptr;
+LRESULT CALLBACK RefuseSetup(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    const CBT_CREATEWNDW* create = reinterpret_cast<const CBT_CREATEWNDW*>(lParam);
+    const wchar_t* name = create->lpcs->lpszName;
+    std::string unused;
+    if (name && !IS_INTRESOURCE(name) && wcscmp(name, L"Connection Setup") == 0 && Setting("refuse", unused)) return 1;
+  }
+  return CallNextHookEx(g_refusal, code, wParam, lParam);
 }
 
 int32_t ApplySettings(void*) {
@@ -366,5 +423,7 @@ VELMORA_PLUGIN_EXPORT int32_t CreatePlugin(uint32_t version, PluginOps* table) {
   table->showConnectionIndicator = ShowConnectionIndicator;
   table->getTip = GetTip;
   table->getNextTip = GetNextTip;
+  std::string unused;
+  if (Setting("refuse", unused) && !g_refusal) g_refusal = SetWindowsHookExW(WH_CBT, RefuseSetup, nullptr, GetCurrentThreadId());
   return 1;
 }

@@ -1,0 +1,70 @@
+#pragma once
+// Drives velmora.exe's connection setup dialog from a test, as a user does.
+#include <windows.h>
+
+#include <string>
+
+#include "shell/resources/resource_ids.h"
+#include "support/ui_automation.h"
+
+namespace uiauto {
+
+// The process's dialog window with exactly this caption, shown or not yet.
+inline HWND FindDialog(const App& app, const std::wstring& caption) {
+  struct Search {
+    DWORD pid;
+    const std::wstring* caption;
+    HWND found;
+  } search{app.ProcessId(), &caption, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM parameter) -> BOOL {
+        Search& s = *reinterpret_cast<Search*>(parameter);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        wchar_t text[256] = {};
+        if (pid != s.pid || !GetClassNameW(window, text, 256) || std::wstring(text) != L"#32770") return TRUE;
+        GetWindowTextW(window, text, 256);
+        if (*s.caption != text) return TRUE;
+        s.found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Clicks the main window's setup button and waits for the connection setup
+// dialog. Once the dialog is on screen it shows the diagnostics box, when
+// there is one: the box is read into box, counted in boxes and closed. The
+// settled marker proves the dialog has reached the report: the box then
+// exists, though it may not be shown yet. Null when the dialog did not
+// appear.
+inline HWND OpenSetup(const App& app, HWND main, BoxText* box = nullptr, int* boxes = nullptr) {
+  Click(GetDlgItem(main, IDC_SETUP_BUTTON));
+  HWND dialog = app.MainWindow(L"Connection Setup");
+  if (!dialog || !Settle(GetDlgItem(main, IDC_DOCUMENT))) return nullptr;
+  HWND report = FindDialog(app, L"Plugin diagnostics");
+  if (!report) return dialog;
+  if (!WaitFor([&] { return IsWindowVisible(report) != 0; })) return nullptr;
+  if (box) {
+    box->caption = L"Plugin diagnostics";
+    box->text = Text(GetDlgItem(report, 0xFFFF));
+  }
+  if (boxes) ++*boxes;
+  PostMessageW(report, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  if (!WaitFor([&] { return !IsWindow(report); })) return nullptr;
+  return dialog;
+}
+
+// Picks entry index in the dialog's list and confirms with OK, or cancels
+// with answer "cancel"; waits until the dialog is gone.
+inline bool AnswerSetup(HWND dialog, const std::string& answer) {
+  if (answer == "cancel") {
+    Click(GetDlgItem(dialog, IDCANCEL));
+  } else {
+    PickChoice(GetDlgItem(dialog, IDC_PLUGIN_LIST), std::stoi(answer));
+    Click(GetDlgItem(dialog, IDOK));
+  }
+  return WaitFor([&] { return !IsWindow(dialog); });
+}
+
+}  // namespace uiauto
