@@ -7,6 +7,7 @@ times), and this driver checks what each client saw. "DRIVER shot FILE"
 photographs the screen (ImageMagick's import) while the Faults page shows.
 
   fault_e2e.py --exe E --wine-run W --peer-client P --port N --screenshot FILE.png
+  fault_e2e.py --exe fault_in_shell_test.exe --wine-run W --peer-client P --port N --whole-program
 """
 import argparse
 import os
@@ -63,7 +64,8 @@ def mbpoll(args):
     for _ in range(4):
         run = subprocess.run(["mbpoll", "-m", "tcp", "-a", "1", "-r", "1", "-c", "2", "-t", "4", "-1", "-o", "1",
                               "-p", str(args.port), "127.0.0.1"], capture_output=True, text=True, timeout=60)
-        results.append("answered" if run.returncode == 0 and "4660" in run.stdout else "timed out")
+        results.append("answered" if run.returncode == 0 and "[1]:" in run.stdout else
+                       "timed out" if "timed out" in run.stdout + run.stderr else "failed: " + run.stdout[-80:])
     expected = ["answered", "timed out", "answered", "timed out"]
     return ([] if results == expected else [f"mbpoll polls: {results}"]), "mbpoll " + ", ".join(results)
 
@@ -85,10 +87,15 @@ def main():
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--peer-client", required=True)
     parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--screenshot", required=True)
+    parser.add_argument("--screenshot")
+    parser.add_argument("--whole-program", action="store_true", help="the exe is fault_in_shell_test")
     args = parser.parse_args()
-    command = [args.wine_run, args.exe, "session", str(args.port), args.screenshot]
-    program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    if args.whole_program:
+        command = [args.wine_run, args.exe]
+        os.environ["VELMORA_FAULT_PORT"] = str(args.port)
+    else:
+        command = [args.wine_run, args.exe, "session", str(args.port), args.screenshot]
+    program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace")
     for line in program.stdout:
         line = line.rstrip("\n")
         print(line, flush=True)
@@ -98,7 +105,8 @@ def main():
             program.stdin.flush()
         # A wineserver started by this run inherits the pipe and keeps it
         # open: the summary line ends the session.
-        if " checks, " in line and line.endswith(" failed"):
+        if (" checks, " in line and line.endswith(" failed")) or line.startswith("[  PASSED  ]") or \
+                line.endswith("FAILED TEST") or line.endswith("FAILED TESTS"):
             break
     return program.wait(60)
 
