@@ -62,12 +62,9 @@ int32_t Send(void* context, Link* link, const AduHeader& header, const ServerRes
       return SendResponse(link, header, response);
     default: break;
   }
-  Pdu pdu;
-  const int32_t built = BuildResponsePdu(response, &pdu);
-  if (built < 0) return built;
   uint8_t adu[kAduBufferSize];
-  const int32_t length = link->framer->BuildAdu(header, pdu, adu, sizeof adu);
-  if (length <= 0) return StatusInvalidLength;
+  const int32_t length = BuildResponseAdu(link, header, response, adu, sizeof adu);
+  if (length < 0) return length;
   if (kind == FaultKind::kSplit) return SendSplit(link, adu, static_cast<uint32_t>(length), fault->splitGapMs);
   RewriteForFault(kind, mbap, adu, static_cast<uint32_t>(length));
   return SendAdu(link, adu, static_cast<uint32_t>(length));

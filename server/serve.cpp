@@ -104,15 +104,21 @@ int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, ui
   return StatusInvalidRequest;
 }
 
-int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
-  if (!link->transport->IsReady()) return StatusNotConnected;
-  if (header.unitId == kBroadcastUnitId && link->framer->Kind() != kFrameMbap) return 0;
+int32_t BuildResponseAdu(const Link* link, const AduHeader& header, const ServerResponse& response, uint8_t* adu,
+                         uint32_t capacity) {
   Pdu pdu;
   const int32_t status = BuildResponsePdu(response, &pdu);
   if (status < 0) return status;
+  const int32_t length = link->framer->BuildAdu(header, pdu, adu, capacity);
+  return length <= 0 ? StatusInvalidLength : length;
+}
+
+int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
+  if (!link->transport->IsReady()) return StatusNotConnected;
+  if (header.unitId == kBroadcastUnitId && link->framer->Kind() != kFrameMbap) return 0;
   uint8_t adu[kAduBufferSize];
-  const int32_t length = link->framer->BuildAdu(header, pdu, adu, sizeof adu);
-  if (length <= 0) return StatusInvalidLength;
+  const int32_t length = BuildResponseAdu(link, header, response, adu, sizeof adu);
+  if (length < 0) return length;
   return SendAdu(link, adu, static_cast<uint32_t>(length));
 }
 

@@ -55,6 +55,11 @@ bool IsAnswerable(int32_t status);
 // Calls the link's receive monitor with every ADU that passed its framer.
 int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, uint32_t timeoutMs);
 
+// Builds the response ADU with the request's header into adu. Its length,
+// or a negative status.
+int32_t BuildResponseAdu(const Link* link, const AduHeader& header, const ServerResponse& response, uint8_t* adu,
+                         uint32_t capacity);
+
 // Sends the response with the request's header (its unit ID and MBAP
 // transaction ID). 0 when nothing is sent (a broadcast outside MBAP), the
 // ADU length when sent, or a negative status.

@@ -15,29 +15,13 @@
 
 #include <string>
 
+#include "find_control.h"
 #include "server/fault_page_ids.h"
 #include "support/velmora_session.h"
 
 namespace {
 
 using namespace uiauto;
-
-HWND Descendant(HWND parent, int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } search = {id, nullptr};
-  EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM data) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(data);
-        if (GetDlgCtrlID(child) != s->id) return TRUE;
-        s->found = child;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
 
 void TypeInto(HWND edit, const std::wstring& text) {
   PostMessageW(edit, WM_SETFOCUS, 0, 0);
@@ -79,11 +63,11 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   EXPECT_EQ(ChoiceText(list, 0), L"Modbus TCP/IP Slave (fault injection)");
   PickChoice(list, 0);
   HWND drop = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (drop = Descendant(dialog, IDC_FAULT_DROP)) != nullptr; }))
+  ASSERT_TRUE(WaitFor([&] { return (drop = FindControl(dialog, IDC_FAULT_DROP)) != nullptr; }))
       << "the Faults group did not appear";
   HWND page = GetParent(GetParent(drop));
-  SendMessageW(Descendant(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
-  TypeInto(Descendant(page, 1002), port);
+  SendMessageW(FindControl(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  TypeInto(FindControl(page, 1002), port);
   TypeInto(drop, L"2");
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "find_control.h"
 #include "server/fault_page_ids.h"
 #include "support/check_log.h"
 #include "support/plugin_library.h"
@@ -40,24 +41,6 @@ const Deliverable kDeliverables[] = {
     {"linebin_fault_server", u"linebin-fault-server", u"Modbus RTU Slave (fault injection)", 140,
      u"Modbus RTU (slave, fault injection)", u"COM1: 19200-8-E-1-None, ID: 1, faults injected: 0", false},
 };
-
-// A control of the page or of the group inside it.
-HWND Control(HWND page, int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } search = {id, nullptr};
-  EnumChildWindows(
-      page,
-      [](HWND child, LPARAM data) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(data);
-        if (GetDlgCtrlID(child) != s->id) return TRUE;
-        s->found = child;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
 
 void SetText(HWND control, const std::string& text) {
   std::wstring wide(text.begin(), text.end());
@@ -99,11 +82,11 @@ bool ConfigurePage(const PluginOps& ops, const std::string& port, const FaultCas
     DestroyWindow(parent);
     return false;
   }
-  SendMessageW(Control(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
-  SetText(Control(page, 1002), port);
-  for (int id = IDC_FAULT_DROP; id <= IDC_FAULT_CLOSE; ++id) SetText(Control(page, id), id == fault.rateControl ? "2" : "0");
-  SetText(Control(page, IDC_FAULT_DELAY), fault.delay);
-  SendMessageW(Control(page, IDC_FAULT_CODE), CB_SETCURSEL, static_cast<WPARAM>(fault.codeIndex), 0);
+  SendMessageW(FindControl(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  SetText(FindControl(page, 1002), port);
+  for (int id = IDC_FAULT_DROP; id <= IDC_FAULT_CLOSE; ++id) SetText(FindControl(page, id), id == fault.rateControl ? "2" : "0");
+  SetText(FindControl(page, IDC_FAULT_DELAY), fault.delay);
+  SendMessageW(FindControl(page, IDC_FAULT_CODE), CB_SETCURSEL, static_cast<WPARAM>(fault.codeIndex), 0);
   if (shot) {
     // Painted before the driver photographs the screen.
     const DWORD until = GetTickCount() + 300;
@@ -142,16 +125,16 @@ void CheckLibrary(const Deliverable& d) {
   HWND parent = CreateWindowExW(0, L"STATIC", L"setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
   HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
-  Check(page && Control(page, IDC_FAULT_DROP) && Control(page, IDC_FAULT_SPLIT) && Control(page, IDC_FAULT_CODE),
+  Check(page && FindControl(page, IDC_FAULT_DROP) && FindControl(page, IDC_FAULT_SPLIT) && FindControl(page, IDC_FAULT_CODE),
         name + " settings page holds the Faults group");
-  Check((Control(page, IDC_FAULT_CLOSE) != nullptr) == d.tcp, name + " \"Close connection\" only on TCP");
-  HWND group = Control(page, IDC_FAULT_DROP) ? GetParent(Control(page, IDC_FAULT_DROP)) : nullptr;
+  Check((FindControl(page, IDC_FAULT_CLOSE) != nullptr) == d.tcp, name + " \"Close connection\" only on TCP");
+  HWND group = FindControl(page, IDC_FAULT_DROP) ? GetParent(FindControl(page, IDC_FAULT_DROP)) : nullptr;
   RECT pageRect = {}, groupRect = {};
   GetWindowRect(page, &pageRect);
   if (group) GetWindowRect(group, &groupRect);
   Check(group && groupRect.top > pageRect.top && groupRect.bottom <= pageRect.bottom,
         name + " the Faults group lies under the transport's group, inside the page");
-  Check(SendMessageW(Control(page, IDC_FAULT_CODE), CB_GETCOUNT, 0, 0) == 5, name + " five exception codes offered");
+  Check(SendMessageW(FindControl(page, IDC_FAULT_CODE), CB_GETCOUNT, 0, 0) == 5, name + " five exception codes offered");
   DestroyWindow(page);
   DestroyWindow(parent);
   ReleasePluginLibrary(&plugin);
@@ -178,46 +161,49 @@ bool EndsWith(const std::u16string& text, const std::u16string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-void RunSession(const std::string& port, const char* shot) {
-  for (const Deliverable& d : kDeliverables) CheckLibrary(d);
-  const Deliverable& d = kDeliverables[0];
-  const std::string name = d.library;
-  PluginLibrary plugin;
-  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
-    Check(false, name + " loads");
-    return;
-  }
-  const PluginOps& ops = plugin.ops;
-  ViewHost view(ops);
+// Connects with the fault's settings applied, lets the driver's clients run
+// and checks that expected faults were named on the RX line.
+void ConnectAndAsk(ViewHost& view, const std::string& what, const FaultCase& fault, size_t expected) {
+  view.Pump();
+  const size_t from = view.log.size();
+  Check(view.Connect() == 1, what + ": Connect");
+  std::string why;
+  Check(AskDriver(fault.scenario, &why), what + ": clients see " + why);
+  std::vector<std::u16string> named;
+  view.PumpUntil(
+      [&] {
+        named.clear();
+        for (const std::u16string& text : PostedRxTexts(view, from))
+          if (fault.name && EndsWith(text, std::u16string(u" \u2014 ") + fault.name)) named.push_back(text);
+        return named.size() >= expected;
+      },
+      10000);
+  Check(named.size() == expected && PostedRxTexts(view, from).size() == expected,
+        what + ": " + std::to_string(expected) + " faults named on the RX line" +
+            (named.empty() ? "" : " (" + Narrow(named[0]) + ")"));
+}
+
+// Holding registers 0 and 1 as the driver's clients expect them.
+void TypeDevice(ViewHost& view) {
   view.Attach();
   view.ChooseFunction(3);
   view.EditField(0, u"0");
   view.EditCell(0, 1, u"4660");
   view.EditCell(1, 1, u"22136");
+}
+
+void RunSession(const PluginOps& ops, const std::string& port, const char* shot) {
+  const std::string name = kDeliverables[0].library;
+  ViewHost view(ops);
+  TypeDevice(view);
   for (const FaultCase& fault : kFaults) {
     const std::string what = name + " " + fault.scenario;
     Check(ConfigurePage(ops, port, fault, strcmp(fault.scenario, "drop") == 0 ? shot : nullptr),
           what + ": settings applied");
     view.EditCell(10, 1, u"0");
-    view.Pump();
-    const size_t from = view.log.size();
-    Check(view.Connect() == 1, what + ": Connect");
-    std::string why;
-    Check(AskDriver(fault.scenario, &why), what + ": clients see " + why);
     // The driver's clients make two requests each; every 2nd one is faulted.
     const size_t expected = fault.name ? 2 : 0;
-    std::vector<std::u16string> named;
-    view.PumpUntil(
-        [&] {
-          named.clear();
-          for (const std::u16string& text : PostedRxTexts(view, from))
-            if (fault.name && EndsWith(text, std::u16string(u" \u2014 ") + fault.name)) named.push_back(text);
-          return named.size() >= expected;
-        },
-        10000);
-    Check(named.size() == expected && PostedRxTexts(view, from).size() == expected,
-          what + ": " + std::to_string(expected) + " faults named on the RX line" +
-              (named.empty() ? "" : " (" + Narrow(named[0]) + ")"));
+    ConnectAndAsk(view, what, fault, expected);
     int32_t result = 0;
     const std::u16string line = Line(ops.getConnectionLine, ops.instance, 256, &result);
     Check(EndsWith(line, u", faults injected: " + std::u16string(1, static_cast<char16_t>(u'0' + expected))),
@@ -230,18 +216,23 @@ void RunSession(const std::string& port, const char* shot) {
     view.Disconnect();
   }
   view.Detach();
-  ReleasePluginLibrary(&plugin);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
-  if (argc == 4 && strcmp(argv[1], "session") == 0) {
-    RunSession(argv[2], argv[3]);
-  } else {
+  if (argc != 4 || strcmp(argv[1], "session") != 0) {
     fprintf(stderr, "usage: fault_slave_e2e session PORT SCREENSHOT\n");
     return 2;
   }
+  for (const Deliverable& d : kDeliverables) CheckLibrary(d);
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(kDeliverables[0].library), &plugin) || !plugin.created) {
+    Check(false, std::string(kDeliverables[0].library) + " loads");
+    return CheckSummary();
+  }
+  RunSession(plugin.ops, argv[2], argv[3]);
+  ReleasePluginLibrary(&plugin);
   return CheckSummary();
 }
