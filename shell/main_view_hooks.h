@@ -1,7 +1,7 @@
 #pragma once
 // Where the main view's frame lines, tab rename and table editing join the
-// main window. main_view_hooks.cpp holds what the window does until those
-// behaviours are in place; they replace it with their own files.
+// main window; main_view.cpp implements them with frame_lines.*,
+// tab_rename.* and table_edit.*.
 
 #include "common/plugin_interface.h"
 #include "common/ui/window_binding.h"

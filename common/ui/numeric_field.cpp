@@ -1,41 +1,10 @@
 #include "common/ui/numeric_field.h"
 
-#include "common/memory.h"
 #include "common/ui/refusal_beep.h"
+#include "common/ui/window_text.h"
 
 namespace ui {
 namespace {
-
-// The text of a window, read once into toolkit memory.
-class WindowText {
- public:
-  explicit WindowText(HWND window) {
-    int count = GetWindowTextLengthW(window);
-    if (count < 0) count = 0;
-    units_ = static_cast<Unit*>(mem::Allocate((static_cast<size_t>(count) + 1) * sizeof(Unit)));
-    length_ = GetWindowTextW(window, reinterpret_cast<wchar_t*>(units_), count + 1);
-    if (length_ < 0) length_ = 0;
-    units_[length_] = 0;
-  }
-  ~WindowText() { mem::Release(units_); }
-  WindowText(const WindowText&) = delete;
-  WindowText& operator=(const WindowText&) = delete;
-
-  const Unit* Units() const { return units_; }
-  int32_t Length() const { return length_; }
-  bool Equals(const TextBuffer& other) const {
-    if (other.Length() != length_) return false;
-    const Unit* text = other.Text();
-    for (int32_t i = 0; i < length_; ++i) {
-      if (text[i] != units_[i]) return false;
-    }
-    return true;
-  }
-
- private:
-  Unit* units_ = nullptr;
-  int32_t length_ = 0;
-};
 
 bool SameText(const Unit* a, const Unit* b) {
   if (!a) a = u"";
@@ -119,8 +88,7 @@ int64_t NumericField::CurrentValue() const {
 int NumericField::ShowText(int64_t value, bool withSuffix) {
   TextBuffer shown;
   if (!NumericFormat(Settings(), value, withSuffix, shown)) return 0;
-  WindowText current(Window());
-  if (!current.Equals(shown)) SetWindowTextW(Window(), reinterpret_cast<const wchar_t*>(shown.Text()));
+  SetWindowTextIfChanged(Window(), shown.Text());
   return 1;
 }
 

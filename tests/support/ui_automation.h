@@ -357,8 +357,22 @@ struct Picture {
   }
 };
 
+// Copies the window as the screen shows it. Other tests' windows share the
+// display, so the window is raised above them and repainted first, and
+// put back in its place afterwards.
 inline Picture Capture(HWND window) {
   Picture picture;
+  const UINT keep = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+  SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, keep);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kDefaultTimeoutMs, &ignored);
+  Sleep(100);  // the X server composes the raised window
+  struct Restore {
+    HWND window;
+    UINT keep;
+    ~Restore() { SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, keep); }
+  } restore{window, keep};
   RECT rect{};
   GetWindowRect(window, &rect);
   picture.width = rect.right - rect.left;

@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "common/plugin_interface.h"
+#include "plugin_log.h"
 
 #define QUOTE_(x) #x
 #define QUOTE(x) QUOTE_(x)
@@ -98,15 +99,7 @@ std::u16string Utf16(const std::string& text) {
   return out;
 }
 
-void Log(const std::string& line) {
-  HANDLE file = CreateFileW((g_base + L".log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
+void Log(const std::string& line) { pluginlog::Append(g_base + L".log", line); }
 
 std::vector<std::string> ScriptLines() {
   std::vector<std::string> lines;
@@ -395,10 +388,7 @@ int32_t GetNextTip(void*, Unit* buffer, uint32_t capacity) {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
-    g_base.assign(path, length);
-    if (g_base.size() > 4) g_base.resize(g_base.size() - 4);
+    g_base = pluginlog::ModuleBase(instance);
   }
   return TRUE;
 }

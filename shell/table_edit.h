@@ -1,0 +1,63 @@
+#pragma once
+// In-place editing in the main view's table. The list view's own label edit
+// of column 0 asks the plug-in (BeginCellEdit) and reports the text
+// (EndCellEdit); a double-click on column 1 asks for the editor mode and the
+// initial text (GetCellEditor), starts the list view's label edit and turns
+// its edit control into the cell editor, kept over column 1.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <stdint.h>
+
+#include "common/plugin_interface.h"
+#include "common/text.h"
+#include "common/ui/window_binding.h"
+#include "shell/cell_editor.h"
+
+constexpr int32_t kCellEditorTextCapacity = 64;  // GetCellEditor's buffer
+
+// Where the table's events go: fills in the selected tab's key and delivers
+// the event to the attached plug-in (0 when none is attached).
+class CellEventSink {
+ public:
+  virtual int64_t DeliverCellEvent(ViewEvent& event) = 0;
+
+ protected:
+  virtual ~CellEventSink() = default;
+};
+
+class TableEditing : public ui::Subclass {
+ public:
+  // Subclasses the table (306).
+  int Attach(HWND table, CellEventSink& sink);
+  // A notification of the table; sets handled and the result for the ones
+  // it answers (double-click, start and end of a label edit).
+  void Notify(ui::Message& message);
+
+  // The row being edited, -1 when none.
+  int32_t Row() const { return row_; }
+  bool StartedByShell() const { return startedByShell_; }
+  bool InProgress() const { return inProgress_; }
+
+ protected:
+  void Dispatch(ui::Message& message) override;
+
+ private:
+  static void OnPaint(TableEditing& table, ui::Message& message);
+
+  void DoubleClick(const NMITEMACTIVATE& activate);
+  void BeginEdit(ui::Message& message, const NMLVDISPINFOW& info);
+  void EndEdit(const NMLVDISPINFOW& info);
+  int64_t Deliver(ViewEventKind kind, uint64_t arg, const Unit* text, Unit* buffer, uint64_t capacity);
+  void Reset();
+
+  CellEventSink* sink_ = nullptr;
+  CellEditor editor_;
+  int32_t row_ = -1;
+  uint32_t mode_ = kCellEditFree;
+  Unit initialText_[kCellEditorTextCapacity] = {};
+  bool startedByShell_ = false;
+  bool inProgress_ = false;
+};
