@@ -356,6 +356,9 @@ void MainWindow::CreateMonospaceFont() {
 
 // The colour the tab control paints its body with, read from its own
 // rendering (themes paint it differently from the dialog background).
+// Without a theme the control draws only its edges and leaves the body to
+// the dialog background beneath it, so the bitmap starts in that colour
+// rather than black.
 void MainWindow::UpdateTabBodyColour() {
   COLORREF colour = GetSysColor(COLOR_WINDOW);
   HWND tabs = Control(IDC_TABS);
@@ -368,6 +371,8 @@ void MainWindow::UpdateTabBodyColour() {
   HBITMAP bitmap = screen ? CreateCompatibleBitmap(screen, width, height) : nullptr;
   if (memory && bitmap) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
+    RECT all = {0, 0, width, height};
+    FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
     SendMessageW(tabs, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
     COLORREF pixel = GetPixel(memory, width / 2, height / 2);
     if (pixel != CLR_INVALID) colour = pixel;
