@@ -17,6 +17,21 @@ constexpr uint8_t kDiagnostics = 8;
 constexpr uint8_t kWriteMultipleCoils = 15;
 constexpr uint8_t kWriteMultipleRegisters = 16;
 
+// Functions no server of ours supports. The RTU stream still has to know
+// where their requests end, to answer them with exception 1.
+constexpr uint8_t kReadExceptionStatus = 7;
+constexpr uint8_t kGetCommEventCounter = 11;
+constexpr uint8_t kGetCommEventLog = 12;
+constexpr uint8_t kReportServerId = 17;
+constexpr uint8_t kReadFileRecord = 20;
+constexpr uint8_t kWriteFileRecord = 21;
+constexpr uint8_t kMaskWriteRegister = 22;
+constexpr uint8_t kReadWriteMultipleRegisters = 23;
+constexpr uint8_t kReadFifoQueue = 24;
+constexpr uint8_t kEncapsulatedInterface = 43;
+// The MEI type of function 43 that reads the device identification.
+constexpr uint8_t kMeiReadDeviceId = 14;
+
 // Set in the function code of an exception response.
 constexpr uint8_t kExceptionFlag = 0x80;
 

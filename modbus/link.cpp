@@ -119,52 +119,120 @@ int32_t ReceiveMbap(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) 
   return Parse(link, lengthField + 6, header, pdu);
 }
 
-// The length of an RTU frame on a byte stream, predicted from what has been
-// read so far: returns the total, 0 when it cannot be predicted, or the
-// negative count of bytes (including address and function) that must be
-// read before the byte count decides it.
-int32_t PredictRtuLength(uint8_t role, uint8_t function) {
-  const bool requests = role == kLinkRoleServer;
+// How the length of an RTU frame on a byte stream follows from its first
+// bytes, since a stream has no silence to mark where a frame ends.
+enum class RtuLength : uint8_t {
+  kUnknown,  // the function code does not tell: the stream is given up
+  kFixed,    // value bytes in all
+  kCounted,  // the byte at offset value counts the bytes that follow it;
+             // extra is the frame's length besides them
+  kChecked,  // the shortest of value, value + extra, ... bytes whose CRC checks
+  kMei,      // function 43: the MEI type at offset 2 decides
+};
+
+struct RtuLengthRule {
+  RtuLength kind;
+  uint8_t value;
+  uint8_t extra;
+};
+
+// Requests, the frames a server receives. Lengths count address, function
+// code, data and CRC.
+RtuLengthRule RequestLength(uint8_t function) {
   switch (function) {
     case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters:
-      return requests ? 8 : -3;
-    case kWriteSingleCoil: case kWriteSingleRegister: case kDiagnostics: return 8;
-    case kWriteMultipleCoils: case kWriteMultipleRegisters: return requests ? -7 : 8;
-    default: return !requests && (function & kExceptionFlag) ? 5 : 0;
+    case kWriteSingleCoil: case kWriteSingleRegister:
+      return {RtuLength::kFixed, 8, 0};
+    case kReadExceptionStatus: case kGetCommEventCounter: case kGetCommEventLog: case kReportServerId:
+      return {RtuLength::kFixed, 4, 0};
+    // Return Query Data echoes any amount of data after the sub-function.
+    case kDiagnostics: return {RtuLength::kChecked, 6, 2};
+    case kWriteMultipleCoils: case kWriteMultipleRegisters: return {RtuLength::kCounted, 6, 9};
+    case kReadFileRecord: case kWriteFileRecord: return {RtuLength::kCounted, 2, 5};
+    case kMaskWriteRegister: return {RtuLength::kFixed, 10, 0};
+    case kReadWriteMultipleRegisters: return {RtuLength::kCounted, 10, 13};
+    case kReadFifoQueue: return {RtuLength::kFixed, 6, 0};
+    case kEncapsulatedInterface: return {RtuLength::kMei, 0, 0};
+    default: return {RtuLength::kUnknown, 0, 0};
   }
+}
+
+// Responses, the frames a client receives: only those of the functions a
+// client of ours sends, and exception responses.
+RtuLengthRule ResponseLength(uint8_t function) {
+  if (IsReadFunction(function)) return {RtuLength::kCounted, 2, 5};
+  if (IsWriteFunction(function) || function == kDiagnostics) return {RtuLength::kFixed, 8, 0};
+  if (function & kExceptionFlag) return {RtuLength::kFixed, 5, 0};
+  return {RtuLength::kUnknown, 0, 0};
+}
+
+// Function 43: Read Device Identification has a fixed request; the other
+// MEI types carry data of their own length, found by its CRC.
+RtuLengthRule MeiLength(uint8_t meiType) {
+  if (meiType == kMeiReadDeviceId) return {RtuLength::kFixed, 7, 0};
+  return {RtuLength::kChecked, 5, 1};
+}
+
+// Reads the frame on from *have bytes to count bytes.
+int32_t ReadFrameTo(Link* link, uint32_t* have, uint32_t count, uint32_t deadline) {
+  if (*have >= count) return StatusOk;
+  const int32_t status = ReadExact(link, link->receiveBuffer + *have, count - *have, deadline);
+  if (status < 0) return status;
+  *have = count;
+  return StatusOk;
+}
+
+// A frame that fails its CRC leaves the stream at an unknown place: the
+// transport is reset as for any other frame given up half way.
+int32_t ParseStreamFrame(Link* link, uint32_t length, AduHeader* header, Pdu* pdu) {
+  const int32_t result = Parse(link, length, header, pdu);
+  if (result == StatusCrcError) link->transport->ResetAfterError();
+  return result;
 }
 
 int32_t ReceiveRtuStream(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) {
   Transport* transport = link->transport;
-  uint8_t* buffer = link->receiveBuffer;
-  int32_t status = ReadExact(link, buffer, 1, deadline);
+  const uint8_t* buffer = link->receiveBuffer;
+  uint32_t have = 0;
+  int32_t status = ReadFrameTo(link, &have, 1, deadline);
   if (status < 0) return status;
   const uint32_t rest = DeadlineAfter(kStreamFrameMs);
-  status = ReadExact(link, buffer + 1, 1, rest);
+  status = ReadFrameTo(link, &have, 2, rest);
   if (status < 0) return AbandonStreamFrame(link, status);
-  uint32_t have = 2;
-  int32_t predicted = PredictRtuLength(link->role, buffer[1]);
-  if (predicted == 0) {
-    transport->ResetAfterError();
-    return StatusInvalidFrame;
-  }
-  uint32_t total = static_cast<uint32_t>(predicted);
-  if (predicted < 0) {
-    // Responses carry the byte count third (total 5 + count), requests of
-    // functions 15 and 16 seventh (total 9 + count).
-    const uint32_t upToCount = static_cast<uint32_t>(-predicted);
-    status = ReadExact(link, buffer + have, upToCount - have, rest);
+  RtuLengthRule rule = link->role == kLinkRoleServer ? RequestLength(buffer[1]) : ResponseLength(buffer[1]);
+  if (rule.kind == RtuLength::kMei) {
+    status = ReadFrameTo(link, &have, 3, rest);
     if (status < 0) return AbandonStreamFrame(link, status);
-    have = upToCount;
-    total = upToCount + 2 + buffer[upToCount - 1];
+    rule = MeiLength(buffer[2]);
+  }
+  uint32_t total = rule.value;
+  switch (rule.kind) {
+    case RtuLength::kFixed: break;
+    case RtuLength::kCounted:
+      status = ReadFrameTo(link, &have, rule.value + 1u, rest);
+      if (status < 0) return AbandonStreamFrame(link, status);
+      total = rule.extra + buffer[rule.value];
+      break;
+    case RtuLength::kChecked:
+      for (; total <= kMaxRtuAdu; total += rule.extra) {
+        status = ReadFrameTo(link, &have, total, rest);
+        if (status < 0) return AbandonStreamFrame(link, status);
+        status = Parse(link, total, header, pdu);
+        if (status != StatusCrcError) return status;
+      }
+      transport->ResetAfterError();
+      return StatusCrcError;
+    default:
+      transport->ResetAfterError();
+      return StatusInvalidFrame;
   }
   if (total > kMaxRtuAdu) {
     transport->ResetAfterError();
     return StatusFrameTooLarge;
   }
-  status = ReadExact(link, buffer + have, total - have, rest);
+  status = ReadFrameTo(link, &have, total, rest);
   if (status < 0) return AbandonStreamFrame(link, status);
-  return Parse(link, total, header, pdu);
+  return ParseStreamFrame(link, total, header, pdu);
 }
 
 }  // namespace

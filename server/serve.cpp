@@ -31,6 +31,12 @@ void BuildException(const ServerRequest& request, uint8_t code, ServerResponse* 
   response->exceptionCode = code;
 }
 
+// The serial and RTU-over-IP servers take the frames for their slave ID and
+// broadcasts; the rest of a shared bus's traffic is not theirs.
+bool IsAddressedHere(const ServeSession& session, uint8_t unitId) {
+  return unitId == session.unitId || unitId == kBroadcastUnitId;
+}
+
 // The ASCII end character set by a diagnostic takes effect only once the
 // response to that diagnostic has gone out with the old one.
 void InstallPendingEndCharacter(Link* link, DiagnosticState* state) {
@@ -62,7 +68,8 @@ bool IsBusCommunicationError(int32_t status) {
   }
 }
 
-int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, uint32_t timeoutMs) {
+int32_t ReceiveRequest(ServeSession* session, AduHeader* header, ServerRequest* request, uint32_t timeoutMs) {
+  Link* link = session->link;
   if (!link->transport->IsReady()) return StatusNotConnected;
   *header = AduHeader{};
   mem::FillBytes(request, 0, sizeof *request);
@@ -72,10 +79,13 @@ int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, ui
   if (link->receiveMonitor) {
     link->receiveMonitor(link->monitorContext, link->receiveBuffer, static_cast<uint32_t>(length));
   }
-  if (pdu.function & kExceptionFlag) return StatusInvalidFrame;
+  const bool mbap = link->framer->Kind() == kFrameMbap;
+  if ((pdu.function & kExceptionFlag) && (mbap || IsAddressedHere(*session, header->unitId))) {
+    return StatusInvalidFrame;
+  }
 
   if (DecodeRequest(pdu, request)) {
-    if (link->framer->Kind() == kFrameMbap) return StatusOk;
+    if (mbap) return StatusOk;
     if (header->unitId == kBroadcastUnitId && !IsWriteFunction(request->function)) return StatusInvalidRequest;
     if (header->unitId > kHighestSlaveId) return StatusInvalidRequest;
     return StatusOk;
@@ -112,7 +122,7 @@ int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const A
     if (receiveStatus == StatusSerialOverrun) ++state->busCharacterOverrunCount;
   }
   if (!IsAnswerable(receiveStatus)) return 0;
-  if (header.unitId != session->unitId && header.unitId != kBroadcastUnitId) return 0;
+  if (!IsAddressedHere(*session, header.unitId)) return 0;
   // The address field carries the sub-function; 1 restarts communications.
   const bool restart = receiveStatus == StatusOk && request.function == kDiagnostics && request.address == 1;
   if (state->listenOnly && !restart) {

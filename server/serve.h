@@ -34,12 +34,20 @@ bool IsBusCommunicationError(int32_t status);
 // StatusInvalidRequest.
 bool IsAnswerable(int32_t status);
 
-// Receives and decodes one request. StatusOk with a decoded request;
-// StatusUnsupportedFunction, StatusInvalidAddress or StatusInvalidRequest for
-// a well-framed request that is answered by exception 1, 2 or 3 (header and
-// function are valid then); any other negative status for a receive failure.
-// Calls the link's receive monitor with every ADU that passed its framer.
-int32_t ReceiveRequest(Link* link, AduHeader* header, ServerRequest* request, uint32_t timeoutMs);
+// Receives and decodes one request on session->link. StatusOk with a
+// decoded request; StatusUnsupportedFunction, StatusInvalidAddress or
+// StatusInvalidRequest for a well-framed request that is answered by
+// exception 1, 2 or 3 (header and function are valid then); any other
+// negative status for a receive failure. Calls the link's receive monitor
+// with every ADU that passed its framer.
+//
+// On a shared serial bus the other slaves' answers pass by as well. A frame
+// with bit 7 set in its function code is an invalid request only when it
+// is addressed to this server (its slave ID or broadcast) or arrives on
+// MBAP; for another slave it is classed like any other function outside the
+// supported set, and ServeRequestSerial's address filter then drops it
+// silently, so it counts as a bus message and nothing more.
+int32_t ReceiveRequest(ServeSession* session, AduHeader* header, ServerRequest* request, uint32_t timeoutMs);
 
 // Sends the response with the request's header (its unit ID and MBAP
 // transaction ID). 0 when nothing is sent (a broadcast outside MBAP), the

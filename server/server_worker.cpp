@@ -165,7 +165,7 @@ void StopWorker(ServerWorker* worker) {
 ServePass ServeOnePass(ServerWorker* worker) {
   AduHeader header;
   ServerRequest request;
-  const int32_t status = ReceiveRequest(worker->session.link, &header, &request, kReceiveTimeoutMs);
+  const int32_t status = ReceiveRequest(&worker->session, &header, &request, kReceiveTimeoutMs);
   if (worker->composition->family == ServerFamily::kMbap) return ServeMbap(worker, status, header, request);
   return ServeSerial(worker, status, header, request);
 }

@@ -37,7 +37,7 @@ void Serve(ServerRun* run) {
   while (!run->stop.load()) {
     AduHeader header;
     ServerRequest request;
-    int32_t status = ReceiveRequest(run->session.link, &header, &request, 500);
+    int32_t status = ReceiveRequest(&run->session, &header, &request, 500);
     if (status == StatusTimeout) continue;
     if (status == StatusCancelled) break;
     const bool answerable = IsAnswerable(status);

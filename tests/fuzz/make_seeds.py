@@ -34,6 +34,7 @@ write('parse_adu_fuzzer', 'mbap_write16', bytes([2]) + mbap(7, 255, 16, [0, 1, 0
 # receive_adu_fuzzer: selector%6: 0 rtu serial,1 rtu udp,2 rtu tcp,3 ascii,4 mbap tcp,5 mbap udp; 0x80 server role
 write('receive_adu_fuzzer', 'rtu_frames', bytes([0, 0]) + chunks(rtu(1, 3, [2, 0, 5]), 16) + chunks(rtu(1, 6, [0, 1, 0, 2]), 16, 1))
 write('receive_adu_fuzzer', 'rtu_stream_responses', bytes([2, 200]) + chunks(rtu(1, 3, [2, 0, 5]) + rtu(1, 0x83, [2]) + rtu(1, 16, [0, 1, 0, 2]), 3))
+write('receive_adu_fuzzer', 'rtu_stream_checked', bytes([0x80 | 2, 9]) + chunks(rtu(1, 8, [0, 0] + list(range(30))) + rtu(1, 43, [13, 1, 2]) + rtu(1, 23, [0, 3, 0, 6, 0, 14, 0, 1, 2, 0, 7]), 4))
 write('receive_adu_fuzzer', 'rtu_stream_requests', bytes([0x80 | 2, 7]) + chunks(rtu(1, 16, [0, 1, 0, 2, 4, 0, 10, 1, 2]) + rtu(1, 3, [0, 0, 0, 1]), 5))
 write('receive_adu_fuzzer', 'ascii_stream', bytes([3, 255]) + chunks(b'xx' + ascii_(1, 3, [0, 0, 0, 1]) + b':01' + ascii_(2, 6, [0, 1, 0, 2]), 7, 2))
 write('receive_adu_fuzzer', 'ascii_bang', bytes([3 | 0x40, 1]) + chunks(ascii_(1, 6, [0, 1, 0, 2], b'!'), 4))

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "modbus/frames.h"
 #include "support/fake_clock.h"
@@ -175,6 +177,29 @@ TEST(ReceiveAsciiStream, FindsTheFrame) {
   }
 }
 
+// After the ':' only a silence becomes an incomplete frame; what the line or
+// the transport reports is passed on as it stands.
+TEST(ReceiveAsciiStream, FailureAfterTheStartIsPassedOn) {
+  struct Case {
+    int32_t result;
+    int32_t status;
+  } cases[] = {
+      {TransportLineError, StatusSerialFramingError},
+      {TransportOverrun, StatusSerialOverrun},
+      {TransportIoError, StatusTransportError},
+      {TransportCancelled, StatusCancelled},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    Rig rig(new AsciiFramer());
+    rig.transport.Deliver(5, Text(":0103"));
+    rig.transport.Inject(6, c.result);
+    rig.transport.Deliver(7, Text("00000001FB\r\n"));
+    EXPECT_EQ(rig.Receive(3000), c.status);
+    EXPECT_EQ(rig.transport.resets, 0);
+  }
+}
+
 TEST(ReceiveAsciiStream, OneSecondBetweenCharactersWhateverTheCallerAllows) {
   Bytes frame = Text(":010300000001FB\r\n");
   struct Case {
@@ -337,7 +362,9 @@ TEST(ReceiveRtuStream, PredictsTheLengthByRole) {
       {"response 7", kLinkRoleClient, Rtu(1, 7, {0}), StatusInvalidFrame, 1},
       {"response, 252 bytes counted", kLinkRoleClient, {1, 3, 252}, StatusFrameTooLarge, 1},
       {"request, 248 bytes counted", kLinkRoleServer, {1, 16, 0, 0, 0, 124, 248}, StatusFrameTooLarge, 1},
-      {"response, CRC damaged", kLinkRoleClient, {1, 6, 0, 1, 0, 2, 0, 0}, StatusCrcError, 0},
+      // A frame that fails its check leaves the stream out of step.
+      {"response, CRC damaged", kLinkRoleClient, {1, 6, 0, 1, 0, 2, 0, 0}, StatusCrcError, 1},
+      {"request, CRC damaged", kLinkRoleServer, {1, 3, 0, 1, 0, 2, 0, 0}, StatusCrcError, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -374,6 +401,108 @@ TEST(ReceiveRtuStream, TimeoutsBeforeAndAfterTheFirstByte) {
     EXPECT_EQ(rig.transport.resets, c.resets);
     // After the first byte the rest has two seconds, not the caller's 100 ms.
     EXPECT_EQ(rig.Elapsed(), c.partial.empty() ? 100u : 2010u);
+  }
+}
+
+// Every function code on both sides of an RTU stream: the frame the standard
+// gives it is read whole and the next frame stays intact; a code whose length
+// cannot be told is refused and the stream reset.
+TEST(ReceiveRtuStream, LengthOfEveryFunction) {
+  const Bytes next = Rtu(9, 6, {0, 1, 0, 2});
+  // Requests of the functions outside our supported set that masters send
+  // (data after the function code, as the standard lays it out).
+  struct Request {
+    uint8_t function;
+    Bytes data;
+  };
+  const std::vector<Request> requests = {
+      {1, {0, 0x13, 0, 0x25}}, {2, {0, 0xC4, 0, 0x16}}, {3, {0, 0x6B, 0, 3}}, {4, {0, 8, 0, 1}},
+      {5, {0, 0xAC, 0xFF, 0}}, {6, {0, 1, 0, 3}},
+      {7, {}}, {11, {}}, {12, {}}, {17, {}},
+      {8, {0, 0, 0xA5, 0x37}},
+      {15, {0, 0x13, 0, 0x0A, 2, 0xCD, 1}}, {16, {0, 1, 0, 2, 4, 0, 0x0A, 1, 2}},
+      {20, {14, 6, 0, 4, 0, 1, 0, 2, 6, 0, 3, 0, 9, 0, 2}},
+      {21, {13, 6, 0, 4, 0, 7, 0, 3, 6, 0xAF, 4, 0xBE, 0x10, 0x0D}},
+      {22, {0, 4, 0, 0xF2, 0, 0x25}},
+      {23, {0, 3, 0, 6, 0, 0x0E, 0, 3, 6, 0, 0xFF, 0, 0xFF, 0, 0xFF}},
+      {24, {4, 0xDE}},
+      {43, {14, 1, 0}},
+  };
+  for (int f = 0; f < 256; ++f) {
+    const uint8_t function = static_cast<uint8_t>(f);
+    SCOPED_TRACE("function " + std::to_string(f));
+    // Responses: the client's functions and every exception response.
+    Bytes response;
+    if (f >= 1 && f <= 4) response = Rtu(1, function, {2, 0x12, 0x34});
+    if (f == 5 || f == 6 || f == 8 || f == 15 || f == 16) response = Rtu(1, function, {0, 1, 0, 2});
+    if (f >= 128) response = Rtu(1, function, {2});
+    Bytes request;
+    for (const Request& r : requests) {
+      if (r.function == function) request = Rtu(1, function, r.data);
+    }
+    for (uint8_t role : {kLinkRoleClient, kLinkRoleServer}) {
+      SCOPED_TRACE(role == kLinkRoleClient ? "response" : "request");
+      const Bytes& frame = role == kLinkRoleClient ? response : request;
+      Rig rig(new RtuFramer(true), role);
+      rig.transport.Deliver(3, Concat(frame.empty() ? Rtu(1, function, {0, 1, 0, 2}) : frame, next));
+      const int32_t n = rig.Receive(100);
+      if (frame.empty()) {
+        EXPECT_EQ(n, StatusInvalidFrame);
+        EXPECT_EQ(rig.transport.resets, 1);
+        continue;
+      }
+      ASSERT_EQ(n, static_cast<int32_t>(frame.size()));
+      EXPECT_EQ(rig.Received(n), frame);
+      EXPECT_EQ(rig.transport.resets, 0);
+      EXPECT_EQ(rig.Receive(100), 8);
+      EXPECT_EQ(rig.Received(8), next);
+    }
+  }
+}
+
+// Diagnostics and the MEI types other than Read Device Identification carry
+// data of any length: the request is the shortest frame whose CRC checks.
+TEST(ReceiveRtuStream, RequestsFoundByTheirCrc) {
+  const Bytes next = Rtu(9, 6, {0, 1, 0, 2});
+  Bytes echo200;
+  for (int i = 0; i < 200; ++i) echo200.push_back(static_cast<uint8_t>(i * 7 + 1));
+  struct Case {
+    const char* name;
+    Bytes frame;
+    bool followed;  // the next frame comes right behind
+    int32_t status;
+    uint32_t elapsed;  // virtual ms
+  } cases[] = {
+      {"return query data, nothing", Rtu(1, 8, {0, 0}), true, 6, 3},
+      {"return query data, 2 bytes", Rtu(1, 8, {0, 0, 0x12, 0x34}), true, 8, 3},
+      {"return query data, 4 bytes", Rtu(1, 8, {0, 0, 1, 2, 3, 4}), true, 10, 3},
+      {"return query data, 200 bytes", Rtu(1, 8, Concat({0, 0}, echo200)), true, 206, 3},
+      {"return query data, 250 bytes", Rtu(1, 8, Concat({0, 0}, Repeat(0x5A, 250))), true, 256, 3},
+      {"a counter of the diagnostics", Rtu(1, 8, {0, 0x0B, 0, 0}), true, 8, 3},
+      {"CANopen reference, 3 bytes", Rtu(1, 43, {13, 1, 2, 3}), true, 8, 3},
+      {"CANopen reference, nothing", Rtu(1, 43, {13}), true, 5, 3},
+      // What never checks waits out the frame's two seconds, then the
+      // stream is given up.
+      {"damaged diagnostics", {1, 8, 0, 0, 0x12, 0x34, 0, 0}, false, StatusIncompleteFrame, 2003},
+      {"odd diagnostic data", Rtu(1, 8, {0, 0, 1}), false, StatusIncompleteFrame, 2003},
+      {"256 bytes that never check", Concat({1, 8}, Repeat(0, 254)), false, StatusCrcError, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(new RtuFramer(true), kLinkRoleServer);
+    rig.transport.Deliver(3, c.followed ? Concat(c.frame, next) : c.frame);
+    const int32_t n = rig.Receive(100);
+    EXPECT_EQ(n, c.status);
+    EXPECT_EQ(rig.Elapsed(), c.elapsed);
+    if (n > 0) {
+      EXPECT_EQ(rig.Received(n), c.frame);
+      EXPECT_EQ(rig.pdu.length, c.frame.size() - 4);
+      EXPECT_EQ(rig.transport.resets, 0);
+      EXPECT_EQ(rig.Receive(100), 8);
+      EXPECT_EQ(rig.Received(8), next);
+    } else {
+      EXPECT_EQ(rig.transport.resets, 1);
+    }
   }
 }
 

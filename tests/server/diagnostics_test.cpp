@@ -33,13 +33,26 @@ Bytes Frame(Framing framing, const Step& step) {
   return RtuAdu(step.unit, pdu, step.corrupt);
 }
 
+// count data bytes of a recognisable pattern, as hex text.
+std::string Pattern(int count) {
+  std::string out;
+  const char* digits = "0123456789ABCDEF";
+  for (int i = 0; i < count; ++i) {
+    const int b = (i * 37 + 11) & 0xFF;
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
 const std::vector<Sequence>& Sequences() {
   static const std::vector<Sequence> sequences = {
       {"return query data echoes whatever follows",
-       false,
+       true,
        {{1, "08 0000 12345678", "08 0000 12345678"},
         {1, "08 0000", "08 0000 0000"},
-        {1, "08 0000 ABCD", "08 0000 ABCD"}},
+        {1, "08 0000 ABCD", "08 0000 ABCD"},
+        {1, "08 0000" + Pattern(200), "08 0000" + Pattern(200)}},
        nullptr},
       {"three bad checks are three bus communication errors",
        true,
@@ -129,7 +142,7 @@ const std::vector<Sequence>& Sequences() {
         {1, "08 000D 0000", "08 000D 0005"}},
        nullptr},
       {"zero word with extra data is exception 3",
-       false,
+       true,
        {{1, "08 000B 0000 0000", "88 03"}, {1, "08 0004", "88 03"}, {1, "08 0001", "88 03"}},
        nullptr},
       {"unknown sub-functions are exception 1",
@@ -140,6 +153,19 @@ const std::vector<Sequence>& Sequences() {
         {1, "08 0015 0000", "88 01"},
         {1, "08 FFFF 0000", "88 01"}},
        nullptr},
+      // A shared bus: another slave's request, its exception response and
+      // its normal response pass by as bus messages only.
+      {"other slaves' traffic on a shared bus",
+       false,
+       {{5, "03 0000 0001", ""},
+        {5, "83 02", ""},
+        {5, "90 04", ""},
+        {5, "03 02 1234", ""},
+        {1, "08 000C 0000", "08 000C 0000"},
+        {1, "08 000B 0000", "08 000B 0006"},
+        {1, "08 000D 0000", "08 000D 0000"},
+        {1, "08 000E 0000", "08 000E 0004"}},
+       [](const DiagnosticState& state, DeviceMap&) { EXPECT_EQ(state.serverNoResponseCount, 0); }},
       {"a diagnostic for another slave is ignored",
        true,
        {{2, "08 0004 0000", ""}, {1, "03 0000 0001", "03 02 0000"}},
@@ -221,6 +247,25 @@ TEST(Diagnostics, NewAsciiDelimiterAfterItsOwnResponse) {
   result = rig.Serve(AsciiAdu(1, Hex("08 000C 0000"), '\n'));
   ASSERT_EQ(result.frames.size(), 1u);
   EXPECT_EQ(result.frames[0], AsciiAdu(1, Hex("08 000C 0000"), '\n'));
+}
+
+// Restart Communications Option while listening only is not answered, yet
+// the LF it brings back must still replace a changed end character.
+TEST(Diagnostics, SilentRestartStillRestoresTheEndCharacter) {
+  ServeRig rig(Framing::kAscii);
+  ServeResult result = rig.Serve(AsciiAdu(1, Hex("08 0003 2100")));
+  ASSERT_EQ(result.frames.size(), 1u);
+  EXPECT_EQ(rig.framer().EndCharacter(), '!');
+  result = rig.Serve(AsciiAdu(1, Hex("08 0004 0000"), '!'));
+  EXPECT_TRUE(result.frames.empty());
+  result = rig.Serve(AsciiAdu(1, Hex("08 0001 0000"), '!'));
+  EXPECT_TRUE(result.frames.empty());
+  EXPECT_FALSE(rig.diagnostics.listenOnly);
+  EXPECT_EQ(rig.framer().EndCharacter(), '\n');
+  EXPECT_EQ(rig.diagnostics.pendingEndCharacter, 0);
+  result = rig.Serve(AsciiAdu(1, Hex("06 0002 0009"), '\n'));
+  ASSERT_EQ(result.frames.size(), 1u);
+  EXPECT_EQ(result.frames[0], AsciiAdu(1, Hex("06 0002 0009"), '\n'));
 }
 
 // Counters are 16 bits and wrap.

@@ -48,6 +48,11 @@ PDUS = {
     "diag_delimiter": [8, 0, 3, 0x21, 0],
     "diag_counter": [8, 0, 12, 0, 0],
     "unsupported": [43, 14, 1, 0],
+    "diag_echo_long": [8, 0, 0] + list(range(40)),
+    "diag_echo_empty": [8, 0, 0],
+    "read_write_multiple": [23, 0, 3, 0, 6, 0, 14, 0, 3, 6, 0, 0xFF, 0, 0xFF, 0, 0xFF],
+    "read_file_record": [20, 7, 6, 0, 4, 0, 1, 0, 2],
+    "mei_canopen": [43, 13, 1, 2, 3],
 }
 
 os.makedirs(root, exist_ok=True)
@@ -59,3 +64,5 @@ open(os.path.join(root, "rtu_broadcast"), "wb").write(rtu(0, PDUS["write_registe
 open(os.path.join(root, "rtu_two"), "wb").write(rtu(1, PDUS["write_coil"]) + rtu(1, PDUS["read_coils"]))
 open(os.path.join(root, "ascii_bang"), "wb").write(ascii_(1, PDUS["diag_delimiter"]) + ascii_(1, PDUS["write_register"], b"!"))
 open(os.path.join(root, "mbap_two"), "wb").write(mbap(1, 0, PDUS["write_registers"]) + mbap(2, 5, PDUS["read_holding"]))
+# A shared bus: another slave's exception response, then a request to us.
+open(os.path.join(root, "rtu_other_exception"), "wb").write(rtu(5, [0x83, 2]) + rtu(1, PDUS["diag_counter"]))

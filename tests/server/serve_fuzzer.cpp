@@ -64,7 +64,7 @@ class Station {
     AduHeader header;
     ServerRequest request;
     WrittenRange written{};
-    const int32_t status = ReceiveRequest(rig_.link, &header, &request, 500);
+    const int32_t status = ReceiveRequest(&rig_.session, &header, &request, 500);
     int32_t sent;
     if (IsMbap(framing)) {
       sent = ServeRequestMbap(&rig_.session, status, header, request, &written);

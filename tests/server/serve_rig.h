@@ -147,7 +147,7 @@ class ServeRig {
     const size_t before = transport.frames.size();
     AduHeader header;
     ServerRequest request;
-    result.receiveStatus = ReceiveRequest(link, &header, &request, 500);
+    result.receiveStatus = ReceiveRequest(&session, &header, &request, 500);
     if (IsMbap(framing_)) {
       result.sendResult = ServeRequestMbap(&session, result.receiveStatus, header, request, &result.written);
     } else {

@@ -85,9 +85,19 @@ const std::vector<ExchangeCase>& Cases() {
       {"coil byte count not (quantity + 7) / 8", kBoth, true, {}, 1, "0F 0010 000A 01 CD", "8F 03", {{0, 16, 0}}},
       {"1969 coils is exception 3", kBoth, true, {}, 1, "0F 0000 07B1 01 00", "8F 03", {}},
       // Functions outside the supported set.
-      {"function 7 is exception 1", kBoth, false, {}, 1, "07", "87 01", {}},
-      {"function 17 is exception 1", kBoth, false, {}, 1, "11", "91 01", {}},
-      {"function 43 is exception 1", kBoth, false, {}, 1, "2B 0E 01 00", "AB 01", {}},
+      // (The standard requests of these, which the RTU stream frames too.)
+      {"function 7 is exception 1", kBoth, true, {}, 1, "07", "87 01", {}},
+      {"function 11 is exception 1", kBoth, true, {}, 1, "0B", "8B 01", {}},
+      {"function 12 is exception 1", kBoth, true, {}, 1, "0C", "8C 01", {}},
+      {"function 17 is exception 1", kBoth, true, {}, 1, "11", "91 01", {}},
+      {"function 20 is exception 1", kBoth, true, {}, 1, "14 0E 06 0004 0001 0002 06 0003 0009 0002", "94 01", {}},
+      {"function 21 is exception 1", kBoth, true, {}, 1, "15 0D 06 0004 0007 0003 06AF 04BE 100D", "95 01", {}},
+      {"function 22 is exception 1", kBoth, true, {{3, 4, 0x12}}, 1, "16 0004 00F2 0025", "96 01", {{3, 4, 0x12}}},
+      {"function 23 is exception 1", kBoth, true, {}, 1, "17 0003 0006 000E 0003 06 00FF 00FF 00FF", "97 01",
+       {{3, 14, 0}}},
+      {"function 24 is exception 1", kBoth, true, {}, 1, "18 04DE", "98 01", {}},
+      {"function 43/14 is exception 1", kBoth, true, {}, 1, "2B 0E 01 00", "AB 01", {}},
+      {"function 43/13 is exception 1", kBoth, true, {}, 1, "2B 0D 01 02 03", "AB 01", {}},
       {"function 0 is exception 1", kBoth, false, {}, 1, "00 0000 0001", "80 01", {}},
       {"an unsupported function wins over a bad length", kBoth, false, {}, 1, "07 00 00", "87 01", {}},
       {"quantity 0 at the last address is exception 3", kBoth, true, {}, 1, "03 FFFF 0000", "83 03", {}},
@@ -215,17 +225,50 @@ TEST(Serve, MbapAcceptAnyAnswersEveryUnit) {
   }
 }
 
-// Function codes whose request length cannot be predicted end the RTU stream
-// frame: nothing is answered and the line counts the error.
-TEST(Serve, RtuStreamRefusesUnpredictableFunctions) {
-  for (const char* pdu : {"07", "11", "83 0000 0001", "2B 0E 01 00"}) {
-    SCOPED_TRACE(pdu);
+// On the RTU stream a request must be read to its last byte before the next
+// one can be found. Each request here comes with a read right behind it:
+// both are answered, or the stream is given up where its length cannot be
+// told or its CRC fails, and the line counts the error.
+TEST(Serve, RtuStreamFindsWhereEachRequestEnds) {
+  const Bytes read = RtuAdu(1, Hex("03 0000 0001"));
+  const Bytes readAnswer = RtuAdu(1, Hex("03 02 0000"));
+  struct Case {
+    Bytes request;
+    std::string response;  // PDU; empty when the stream is given up
+    int32_t status;
+  };
+  const Case cases[] = {
+      {RtuAdu(1, Hex("07")), "87 01", StatusUnsupportedFunction},
+      {RtuAdu(1, Hex("11")), "91 01", StatusUnsupportedFunction},
+      {RtuAdu(1, Hex("2B 0E 01 00")), "AB 01", StatusUnsupportedFunction},
+      {RtuAdu(1, Hex("08 0000")), "08 0000 0000", StatusOk},
+      {RtuAdu(1, Hex("08 0000 ABCD 0102")), "08 0000 ABCD 0102", StatusOk},
+      {RtuAdu(1, Hex("08 000B 0000 0000")), "88 03", StatusOk},
+      {RtuAdu(1, Hex("00 0000 0001")), "", StatusInvalidFrame},
+      {RtuAdu(1, Hex("09")), "", StatusInvalidFrame},
+      {RtuAdu(1, Hex("41 0000")), "", StatusInvalidFrame},
+      {RtuAdu(1, Hex("83 0000 0001")), "", StatusInvalidFrame},
+      {RtuAdu(1, Hex("03 0000 0001"), true), "", StatusCrcError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.request));
     ServeRig rig(Framing::kRtuStream);
-    ServeResult result = rig.Serve(RtuAdu(1, Hex(pdu)));
-    EXPECT_EQ(result.receiveStatus, StatusInvalidFrame);
-    EXPECT_TRUE(result.frames.empty());
-    EXPECT_EQ(rig.diagnostics.busCommunicationErrorCount, 1);
-    EXPECT_GE(rig.transport.resets, 1);
+    rig.transport.DeliverNow(Prefixed(c.request, read));
+    ServeResult result = rig.ServeNext();
+    EXPECT_EQ(result.receiveStatus, c.status);
+    if (c.response.empty()) {
+      EXPECT_TRUE(result.frames.empty());
+      EXPECT_EQ(rig.diagnostics.busCommunicationErrorCount, 1);
+      EXPECT_EQ(rig.transport.resets, 1);
+      continue;
+    }
+    ASSERT_EQ(result.frames.size(), 1u);
+    EXPECT_EQ(result.frames[0], RtuAdu(1, Hex(c.response)));
+    result = rig.ServeNext();
+    ASSERT_EQ(result.frames.size(), 1u);
+    EXPECT_EQ(result.frames[0], readAnswer);
+    EXPECT_EQ(rig.diagnostics.busCommunicationErrorCount, 0);
+    EXPECT_EQ(rig.transport.resets, 0);
   }
 }
 
@@ -258,11 +301,11 @@ TEST(Serve, ReceiveRequestClassifiesAnswerableFailures) {
     serial.transport.DeliverNow(RtuAdu(c.unit, Hex(c.pdu)));
     AduHeader header;
     ServerRequest request;
-    EXPECT_EQ(ReceiveRequest(serial.link, &header, &request, 100), c.serial);
+    EXPECT_EQ(ReceiveRequest(&serial.session, &header, &request, 100), c.serial);
     EXPECT_EQ(header.unitId, c.unit);
     ServeRig mbap(Framing::kMbapDatagram);
     mbap.transport.DeliverNow(MbapAdu(77, c.unit, Hex(c.pdu)));
-    EXPECT_EQ(ReceiveRequest(mbap.link, &header, &request, 100), c.mbap);
+    EXPECT_EQ(ReceiveRequest(&mbap.session, &header, &request, 100), c.mbap);
     EXPECT_EQ(header.transactionId, 77);
   }
 }
@@ -272,7 +315,7 @@ TEST(Serve, ClosedTransportIsNotConnected) {
   rig.transport.Close();
   AduHeader header;
   ServerRequest request;
-  EXPECT_EQ(ReceiveRequest(rig.link, &header, &request, 100), StatusNotConnected);
+  EXPECT_EQ(ReceiveRequest(&rig.session, &header, &request, 100), StatusNotConnected);
   ServerResponse response{};
   response.function = 6;
   header.unitId = 1;

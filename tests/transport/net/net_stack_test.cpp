@@ -82,7 +82,7 @@ class Server {
     while (!stop_) {
       AduHeader header;
       ServerRequest request;
-      int32_t status = ReceiveRequest(link_, &header, &request, 100);
+      int32_t status = ReceiveRequest(&session, &header, &request, 100);
       if (status == StatusCancelled) break;
       if (status != StatusOk && status != StatusUnsupportedFunction && status != StatusInvalidAddress &&
           status != StatusInvalidRequest)
