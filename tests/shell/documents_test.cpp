@@ -12,15 +12,11 @@
 #include "common/plugin_interface.h"
 #include "shell/documents.h"
 #include "shell/resources/resource_ids.h"
+#include "support/ui_automation.h"
 
 namespace {
 
-std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
+using uiauto::ExeFolder;
 
 HMODULE LoadResources(const std::wstring& path) {
   return LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);

@@ -14,13 +14,6 @@
 
 namespace uiauto {
 
-inline std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 // A scratch folder with velmora.exe and plugins\ holding the chosen script
 // plug-ins.
 class Scratch {
