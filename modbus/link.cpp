@@ -268,14 +268,18 @@ int32_t ReadExact(Link* link, uint8_t* buffer, uint32_t count, uint32_t deadline
 
 int32_t ReceiveAdu(Link* link, AduHeader* header, Pdu* pdu, uint32_t timeoutMs) {
   mem::FillBytes(link->receiveBuffer, 0, sizeof link->receiveBuffer);
+  link->receiveLength = 0;
   const uint32_t deadline = DeadlineAfter(timeoutMs);
+  int32_t length = StatusInvalidFrame;
   switch (link->framer->Kind()) {
-    case kFrameWhole: return ReceiveWholeFrame(link, header, pdu, deadline);
-    case kFrameAsciiStream: return ReceiveAsciiStream(link, header, pdu, deadline);
-    case kFrameMbap: return ReceiveMbap(link, header, pdu, deadline);
-    case kFrameRtuStream: return ReceiveRtuStream(link, header, pdu, deadline);
-    default: return StatusInvalidFrame;
+    case kFrameWhole: length = ReceiveWholeFrame(link, header, pdu, deadline); break;
+    case kFrameAsciiStream: length = ReceiveAsciiStream(link, header, pdu, deadline); break;
+    case kFrameMbap: length = ReceiveMbap(link, header, pdu, deadline); break;
+    case kFrameRtuStream: length = ReceiveRtuStream(link, header, pdu, deadline); break;
+    default: break;
   }
+  if (length > 0) link->receiveLength = static_cast<uint32_t>(length);
+  return length;
 }
 
 int32_t SendAdu(Link* link, const uint8_t* bytes, uint32_t length) {

@@ -28,6 +28,7 @@ struct Link {
   AduMonitor receiveMonitor = nullptr;   // may be absent
   uint16_t transactionCounter = 0;  // next MBAP transaction id, wraps at 65535
   uint8_t receiveBuffer[kAduBufferSize] = {};  // the ADU being or last received
+  uint32_t receiveLength = 0;  // bytes of the last ADU ReceiveAdu accepted, 0 after a failure
 };
 
 // A new link on the toolkit heap with the transaction counter at 0.

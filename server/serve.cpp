@@ -45,6 +45,20 @@ void InstallPendingEndCharacter(Link* link, DiagnosticState* state) {
   state->pendingEndCharacter = 0;
 }
 
+// The hook's refusal of a request about to be answered, if any.
+bool RefusedByHook(const ServeSession* session, const AduHeader& header, const ServerRequest& request,
+                   ServerResponse* response) {
+  uint8_t code = 0;
+  if (!session->hook || !session->hook->beforeAnswer(session->hook->context, header, &code)) return false;
+  BuildException(request, code, response);
+  return true;
+}
+
+int32_t SendAnswer(const ServeSession* session, const AduHeader& header, const ServerResponse& response) {
+  if (session->hook) return session->hook->send(session->hook->context, session->link, header, response);
+  return SendResponse(session->link, header, response);
+}
+
 }  // namespace
 
 bool IsAnswerable(int32_t status) {
@@ -100,15 +114,21 @@ int32_t ReceiveRequest(ServeSession* session, AduHeader* header, ServerRequest* 
   return StatusInvalidRequest;
 }
 
-int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
-  if (!link->transport->IsReady()) return StatusNotConnected;
-  if (header.unitId == kBroadcastUnitId && link->framer->Kind() != kFrameMbap) return 0;
+int32_t BuildResponseAdu(const Link* link, const AduHeader& header, const ServerResponse& response, uint8_t* adu,
+                         uint32_t capacity) {
   Pdu pdu;
   const int32_t status = BuildResponsePdu(response, &pdu);
   if (status < 0) return status;
+  const int32_t length = link->framer->BuildAdu(header, pdu, adu, capacity);
+  return length <= 0 ? StatusInvalidLength : length;
+}
+
+int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
+  if (!link->transport->IsReady()) return StatusNotConnected;
+  if (header.unitId == kBroadcastUnitId && link->framer->Kind() != kFrameMbap) return 0;
   uint8_t adu[kAduBufferSize];
-  const int32_t length = link->framer->BuildAdu(header, pdu, adu, sizeof adu);
-  if (length <= 0) return StatusInvalidLength;
+  const int32_t length = BuildResponseAdu(link, header, response, adu, sizeof adu);
+  if (length < 0) return length;
   return SendAdu(link, adu, static_cast<uint32_t>(length));
 }
 
@@ -132,7 +152,9 @@ int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const A
   ++state->serverMessageCount;
 
   ServerResponse response;
-  if (receiveStatus != StatusOk) {
+  // A broadcast is never answered, so no fault falls due on it.
+  if (header.unitId != kBroadcastUnitId && RefusedByHook(session, header, request, &response)) {
+  } else if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
   } else if (request.function == kDiagnostics) {
     const int32_t outcome = HandleDiagnostics(state, request, &response, link->framer->Kind());
@@ -147,7 +169,7 @@ int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const A
   if (response.isException) ++state->busExceptionErrorCount;
   if (header.unitId == kBroadcastUnitId) ++state->serverNoResponseCount;
 
-  const int32_t sent = SendResponse(link, header, response);
+  const int32_t sent = SendAnswer(session, header, response);
   InstallPendingEndCharacter(link, state);
   return sent;
 }
@@ -159,12 +181,13 @@ int32_t ServeRequestMbap(ServeSession* session, int32_t receiveStatus, const Adu
   if (!session->acceptAny && header.unitId != session->unitId) return 0;
 
   ServerResponse response;
-  if (request.function == kDiagnostics) {
+  if (RefusedByHook(session, header, request, &response)) {
+  } else if (request.function == kDiagnostics) {
     BuildException(request, kIllegalFunction, &response);
   } else if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
   } else {
     ExecuteRequest(session->map, request, &response, written);
   }
-  return SendResponse(session->link, header, response);
+  return SendAnswer(session, header, response);
 }

@@ -15,6 +15,19 @@
 #include "server/device_map.h"
 #include "server/request.h"
 
+// An extension point on the answer path, absent for the ordinary slaves: a
+// slave that misbehaves on purpose decides here, once per request that is
+// about to be answered, whether the request is refused instead of carried
+// out, and sends the response its own way.
+struct ServeHook {
+  void* context = nullptr;
+  // Called before the request is carried out. True refuses it with
+  // *exceptionCode instead.
+  bool (*beforeAnswer)(void* context, const AduHeader& header, uint8_t* exceptionCode) = nullptr;
+  // Sends the response in place of SendResponse and returns as it does.
+  int32_t (*send)(void* context, Link* link, const AduHeader& header, const ServerResponse& response) = nullptr;
+};
+
 // What the serve sequences carry from one request to the next on one
 // connection or line. Set up before the worker starts; the diagnostics are
 // zeroed at every start of the worker.
@@ -24,6 +37,7 @@ struct ServeSession {
   uint8_t unitId = 1;       // the slave ID (serial, RTU over IP) or unit ID (MBAP) answered
   bool acceptAny = false;   // MBAP only: answer every unit ID
   DiagnosticState diagnostics = {};  // serial and RTU over IP: counters, listen-only, ASCII end character
+  const ServeHook* hook = nullptr;   // the fault-injecting slaves only
 };
 
 // The receive failures that count as bus communication errors.
@@ -48,6 +62,11 @@ bool IsAnswerable(int32_t status);
 // supported set, and ServeRequestSerial's address filter then drops it
 // silently, so it counts as a bus message and nothing more.
 int32_t ReceiveRequest(ServeSession* session, AduHeader* header, ServerRequest* request, uint32_t timeoutMs);
+
+// Builds the response ADU with the request's header into adu. Its length,
+// or a negative status.
+int32_t BuildResponseAdu(const Link* link, const AduHeader& header, const ServerResponse& response, uint8_t* adu,
+                         uint32_t capacity);
 
 // Sends the response with the request's header (its unit ID and MBAP
 // transaction ID). 0 when nothing is sent (a broadcast outside MBAP), the

@@ -117,15 +117,18 @@ struct ServerPlugin {
     return IsMbap() ? static_cast<const void*>(&mbap) : &rtuIp;
   }
   HWND CreatePage(HWND parent) {
-    if (IsSerial()) return serialPage.Create(parent);
-    return IsMbap() ? mbapPage.Create(parent) : rtuIpPage.Create(parent);
+    HWND page = IsSerial() ? serialPage.Create(parent) : IsMbap() ? mbapPage.Create(parent) : rtuIpPage.Create(parent);
+    if (page && extension) extension->createPage(extension->context, reinterpret_cast<PluginWindow>(page));
+    return page;
   }
   void ApplyPage() {
     if (IsSerial()) serialPage.Apply();
     else if (IsMbap()) mbapPage.Apply();
     else rtuIpPage.Apply();
+    if (extension) extension->applyPage(extension->context);
   }
   void DestroyPage() {
+    if (extension) extension->destroyPage(extension->context);
     serialPage.Destroy();
     rtuIpPage.Destroy();
     mbapPage.Destroy();
@@ -141,6 +144,7 @@ struct ServerPlugin {
   TipRotation tips;
   ConnectionIndicator indicator;
   ServerContext* context = nullptr;
+  const ServerPluginExtension* extension = nullptr;
 };
 
 ServerPlugin* Self(void* instance) { return static_cast<ServerPlugin*>(instance); }
@@ -164,7 +168,13 @@ int32_t ApplySettings(void* instance) {
   return 1;
 }
 
-int64_t HandleEvent(void* instance, const ViewEvent* event) { return ServerHandleEvent(Self(instance)->context, event); }
+int64_t HandleEvent(void* instance, const ViewEvent* event) {
+  ServerPlugin* self = Self(instance);
+  if (event && event->kind == ViewEventKind::Connect && self->extension) {
+    self->extension->connecting(self->extension->context, self->context, self->Settings());
+  }
+  return ServerHandleEvent(self->context, event);
+}
 
 void Destroy(void* instance) {
   ServerPlugin* self = Self(instance);
@@ -175,14 +185,22 @@ void Destroy(void* instance) {
 }
 
 int32_t GetProtocolLine(void* instance, Unit* buffer, uint32_t capacity) {
-  return ProtocolLine(kTitles[static_cast<int>(Self(instance)->deliverable)], buffer, capacity);
+  const ServerPlugin* self = Self(instance);
+  if (self->extension) return ProtocolLine(self->extension->protocolTitle, buffer, capacity);
+  return ProtocolLine(kTitles[static_cast<int>(self->deliverable)], buffer, capacity);
+}
+
+int32_t TransportConnectionLine(ServerPlugin* self, Unit* buffer, uint32_t capacity) {
+  if (self->IsSerial()) return SerialConnectionLine(self->serial, SerialRole::Server, buffer, capacity);
+  if (self->IsMbap()) return MbapServerConnectionLine(self->mbap, buffer, capacity);
+  return RtuOverIpServerConnectionLine(self->rtuIp, buffer, capacity);
 }
 
 int32_t GetConnectionLine(void* instance, Unit* buffer, uint32_t capacity) {
   ServerPlugin* self = Self(instance);
-  if (self->IsSerial()) return SerialConnectionLine(self->serial, SerialRole::Server, buffer, capacity);
-  if (self->IsMbap()) return MbapServerConnectionLine(self->mbap, buffer, capacity);
-  return RtuOverIpServerConnectionLine(self->rtuIp, buffer, capacity);
+  const int32_t built = TransportConnectionLine(self, buffer, capacity);
+  if (!built || !self->extension) return built;
+  return self->extension->extendConnectionLine(self->extension->context, buffer, capacity);
 }
 
 void ShowConnectionIndicator(void* instance, PluginWindow iconWindow, int32_t connected) {
@@ -200,7 +218,13 @@ int32_t GetNextTip(void* instance, Unit* buffer, uint32_t capacity) {
 }  // namespace
 
 int32_t ServerPluginCreate(ServerDeliverable deliverable, PluginOps* table) {
+  return ServerPluginCreateExtended(deliverable, nullptr, table);
+}
+
+int32_t ServerPluginCreateExtended(ServerDeliverable deliverable, const ServerPluginExtension* extension,
+                                   PluginOps* table) {
   ServerPlugin* self = mem::New<ServerPlugin>(deliverable);
+  self->extension = extension;
   self->context = ServerContextCreate(&kCompositions[static_cast<int>(deliverable)], self->Settings());
 
   table->size = kPluginOpsSize;

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "common/memory.h"
+#include "common/ui/window_text.h"
 #include "shell/error_box.h"
 #include "shell/main_view_hooks.h"
 #include "shell/main_window.h"
@@ -26,13 +27,13 @@ bool FieldIndex(const HostCommand& command, int32_t& index) {
 
 void SetLabel(MainWindow& window, const HostCommand& command) {
   int32_t index;
-  if (FieldIndex(command, index)) SetTextWhenDifferent(window.Control(IDC_FIELD_LABEL_0 + index), command.text);
+  if (FieldIndex(command, index)) ui::SetWindowTextIfChanged(window.Control(IDC_FIELD_LABEL_0 + index), command.text);
 }
 
 void SetFieldText(MainWindow& window, const HostCommand& command) {
   int32_t index;
   if (!FieldIndex(command, index)) return;
-  SetTextWhenDifferent(window.Control(IDC_FIELD_0 + index), command.text);
+  ui::SetWindowTextIfChanged(window.Control(IDC_FIELD_0 + index), command.text);
   ui::NumericField& field = window.fields[index];
   if (field.Mode() != kNumericNone) field.ShowValue(field.CurrentValue());
 }

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "common/app_context.h"
-#include "common/memory.h"
+#include "common/ui/window_text.h"
 #include "shell/connection_setup.h"
 #include "shell/error_box.h"
 #include "shell/information_view.h"
@@ -52,32 +52,9 @@ const EnableRule kEnableTable[] = {
 // Shown only while a plug-in view is on screen (states 1 and 2).
 const int32_t kMainViewControls[] = {IDC_TABLE, IDC_CHOICES, IDC_TX_LINE, IDC_RX_LINE};
 
-const wchar_t* W(const Unit* text) { return reinterpret_cast<const wchar_t*>(text); }
-
 void Show(HWND control, bool visible) { ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE); }
 
 }  // namespace
-
-void SetTextWhenDifferent(HWND window, const Unit* text) {
-  if (!window) return;
-  if (!text) text = u"";
-  const int32_t length = TextLength(text);
-  const int32_t current = GetWindowTextLengthW(window);
-  if (current == length) {
-    Unit* shown = static_cast<Unit*>(mem::Allocate((static_cast<size_t>(length) + 1) * sizeof(Unit)));
-    GetWindowTextW(window, reinterpret_cast<wchar_t*>(shown), length + 1);
-    bool same = true;
-    for (int32_t i = 0; i < length; ++i) {
-      if (shown[i] != text[i]) {
-        same = false;
-        break;
-      }
-    }
-    mem::Release(shown);
-    if (same) return;
-  }
-  SetWindowTextW(window, W(text));
-}
 
 MainWindow::MainWindow(PluginRegistry& registry) : registry_(registry) {}
 
@@ -379,6 +356,9 @@ void MainWindow::CreateMonospaceFont() {
 
 // The colour the tab control paints its body with, read from its own
 // rendering (themes paint it differently from the dialog background).
+// Without a theme the control draws only its edges and leaves the body to
+// the dialog background beneath it, so the bitmap starts in that colour
+// rather than black.
 void MainWindow::UpdateTabBodyColour() {
   COLORREF colour = GetSysColor(COLOR_WINDOW);
   HWND tabs = Control(IDC_TABS);
@@ -391,6 +371,8 @@ void MainWindow::UpdateTabBodyColour() {
   HBITMAP bitmap = screen ? CreateCompatibleBitmap(screen, width, height) : nullptr;
   if (memory && bitmap) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
+    RECT all = {0, 0, width, height};
+    FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
     SendMessageW(tabs, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
     COLORREF pixel = GetPixel(memory, width / 2, height / 2);
     if (pixel != CLR_INVALID) colour = pixel;
@@ -429,15 +411,15 @@ void MainWindow::EnterState(ShellState state) {
   }
   Show(Control(IDC_DOCUMENT), !view);
   Show(Control(IDC_TIP_LINE), view);
-  SetTextWhenDifferent(Control(IDC_CONNECT_BUTTON), state == kStateConnected ? u"Disconnect" : u"Connect");
+  ui::SetWindowTextIfChanged(Control(IDC_CONNECT_BUTTON), state == kStateConnected ? u"Disconnect" : u"Connect");
   ApplyEnableTable();
   if (!view) {
-    SetTextWhenDifferent(Control(IDC_VIEW_GROUP), u"About");
+    ui::SetWindowTextIfChanged(Control(IDC_VIEW_GROUP), u"About");
     SetStateTabs();
     InformationViewShow(*this, 0);
   } else {
     const PluginEntry* plugin = ActivePlugin();
-    SetTextWhenDifferent(Control(IDC_VIEW_GROUP), plugin ? plugin->descriptor->viewTitle : u"");
+    ui::SetWindowTextIfChanged(Control(IDC_VIEW_GROUP), plugin ? plugin->descriptor->viewTitle : u"");
   }
   if ((previous == kStateConnected) != (state == kStateConnected)) {
     if (const PluginEntry* plugin = ActivePlugin()) {
@@ -507,9 +489,9 @@ void MainWindow::RefreshHeaderLines() {
   const PluginEntry* plugin = ActivePlugin();
   if (!plugin) return;
   Unit line[kPluginLineCapacity];
-  if (PluginGetProtocolLine(plugin->ops, line, kPluginLineCapacity)) SetTextWhenDifferent(Control(IDC_PROTOCOL_LINE), line);
+  if (PluginGetProtocolLine(plugin->ops, line, kPluginLineCapacity)) ui::SetWindowTextIfChanged(Control(IDC_PROTOCOL_LINE), line);
   if (PluginGetConnectionLine(plugin->ops, line, kPluginLineCapacity)) {
-    SetTextWhenDifferent(Control(IDC_CONNECTION_LINE), line);
+    ui::SetWindowTextIfChanged(Control(IDC_CONNECTION_LINE), line);
   }
 }
 
@@ -522,15 +504,15 @@ void MainWindow::StartTips() {
   const uint32_t seed = GetTickCount() ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Window())) ^
                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this));
   if (plugin && PluginGetTip(plugin->ops, seed, tip, kPluginTipCapacity)) {
-    SetTextWhenDifferent(Control(IDC_TIP_LINE), tip);
+    ui::SetWindowTextIfChanged(Control(IDC_TIP_LINE), tip);
     tipTimer_.Start(Window(), kTipPeriodMs, this);
   } else {
-    SetTextWhenDifferent(Control(IDC_TIP_LINE), u"");
+    ui::SetWindowTextIfChanged(Control(IDC_TIP_LINE), u"");
   }
 }
 
 void MainWindow::ShowNextTip() {
   const PluginEntry* plugin = ActivePlugin();
   Unit tip[kPluginTipCapacity];
-  if (plugin && PluginGetNextTip(plugin->ops, tip, kPluginTipCapacity)) SetTextWhenDifferent(Control(IDC_TIP_LINE), tip);
+  if (plugin && PluginGetNextTip(plugin->ops, tip, kPluginTipCapacity)) ui::SetWindowTextIfChanged(Control(IDC_TIP_LINE), tip);
 }

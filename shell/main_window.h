@@ -128,6 +128,3 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
 };
-
-// Sets a window's text only when it differs from what the window shows.
-void SetTextWhenDifferent(HWND window, const Unit* text);

@@ -11,12 +11,14 @@
 #include "engine_host.h"
 #include "modbus/link.h"
 #include "server/device_map.h"
+#include "server/fault_serve.h"
 #include "server/serve.h"
 
 namespace {
 
 struct ServerRun {
   ServeSession session;
+  FaultServe fault;
   bool mbap = true;
   std::atomic<bool> stop{false};
   // Counters, printed at the end.
@@ -63,6 +65,40 @@ void Serve(ServerRun* run) {
   }
 }
 
+// The fault names of --fault NAME:EVERY, in the order of FaultKind.
+const char* const kFaultNames[] = {"drop", "late", "exception", "damage", "other", "split", "close"};
+
+// Prints each injected fault's RX line as "fault <text>".
+void PrintFault(void*, const Unit* text) {
+  std::string line;
+  for (const Unit* p = text; *p; ++p) line += *p < 0x80 ? static_cast<char>(*p) : '-';
+  printf("fault %s\n", line.c_str());
+  fflush(stdout);
+}
+
+// --fault NAME:EVERY (repeatable), --delay MS, --exception CODE, --split-gap MS.
+bool SetUpFaults(ServerRun* run, const Options& options) {
+  FaultSettings settings;
+  for (const std::string& fault : options.All("fault")) {
+    const size_t colon = fault.find(':');
+    bool known = false;
+    for (uint32_t i = 0; i < kFaultKindCount && colon != std::string::npos; ++i) {
+      if (fault.compare(0, colon, kFaultNames[i]) != 0) continue;
+      settings.every[i] = static_cast<uint16_t>(strtol(fault.c_str() + colon + 1, nullptr, 0));
+      known = true;
+    }
+    if (!known) return false;
+  }
+  if (!AnyFaultOn(settings)) return true;
+  settings.delayMs = static_cast<uint32_t>(options.Number("delay", 1000));
+  settings.exceptionCode = static_cast<uint8_t>(options.Number("exception", 4));
+  FaultServeInit(&run->fault, &PrintFault, run);
+  FaultServeRestart(&run->fault, settings, options.Text("transport", "tcp") == "tcp",
+                    static_cast<uint32_t>(options.Number("split-gap", kTcpSplitGapMs)));
+  run->session.hook = &run->fault.hook;
+  return true;
+}
+
 // Option names of the four areas, in the order of the area numbers.
 const char* const kAreaNames[] = {"co", "di", "ir", "hr"};
 
@@ -101,6 +137,10 @@ int RunServer(const Options& options, const TransportFamily& family) {
     run.session.unitId = static_cast<uint8_t>(options.Number("unit", 255));
   } else {
     run.session.unitId = static_cast<uint8_t>(options.Number("slave", 1));
+  }
+  if (!SetUpFaults(&run, options)) {
+    fprintf(stderr, "bad --fault\n");
+    return 2;
   }
   DeviceMap* map = new DeviceMap();
   for (const std::string& assignment : options.All("set")) {

@@ -27,13 +27,15 @@ class FuzzInput {
   // its delay after the previous chunk (multiples of 150 ms).
   void Script(ScriptedTransport* transport) {
     uint32_t at = 0;
+    transport->Reserve(Left() / 2 + 1, Left());
     while (Left() > 0) {
       const uint8_t control = Byte();
       const size_t length = (control & 0x0F) + 1u;
       at += (control >> 4) * 150u;
-      ScriptedTransport::Bytes chunk;
-      for (size_t i = 0; i < length && Left() > 0; ++i) chunk.push_back(Byte());
-      if (!chunk.empty()) transport->Deliver(at, chunk);
+      const size_t take = length < Left() ? length : Left();
+      if (take == 0) break;
+      transport->Deliver(at, data_ + at_, take);
+      at_ += take;
     }
   }
 

@@ -12,15 +12,11 @@
 #include "common/plugin_interface.h"
 #include "shell/documents.h"
 #include "shell/resources/resource_ids.h"
+#include "support/ui_automation.h"
 
 namespace {
 
-std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
+using uiauto::ExeFolder;
 
 HMODULE LoadResources(const std::wstring& path) {
   return LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -108,6 +104,7 @@ const wchar_t* const kDisplayNames[] = {
     L"Modbus ASCII Slave",          L"Modbus TCP/IP Master",       L"Modbus TCP/IP Slave",
     L"Modbus RTU over TCP/IP Master", L"Modbus RTU over TCP/IP Slave", L"Modbus UDP/IP Master",
     L"Modbus UDP/IP Slave",         L"Modbus RTU over UDP/IP Master", L"Modbus RTU over UDP/IP Slave",
+    L"Modbus TCP/IP Slave (fault injection)", L"Modbus RTU Slave (fault injection)",
 };
 
 // The display names of the plug-ins built beside the program, as many as

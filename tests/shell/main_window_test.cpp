@@ -322,18 +322,23 @@ TEST(MainWindow, PluginDrivesTheView) {
   EXPECT_FALSE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(uiauto::ListRowCount(table), 5);
   // Cancelling changes nothing, not even the header lines.
-  scratch.Script(L"script_a", "protocol Proto A3\non ChoiceSelected post SetLabel 0 0 Stale\n");
+  scratch.Script(L"script_a", "protocol Proto A3\non ChoiceSelected heldpost SetLabel 0 0 Stale\n");
   shell.Setup("cancel");
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A2");
 
-  // A command posted before the detach and handled after it has no effect;
-  // the view is reset for the new plug-in.
+  // A command posted under the first plug-in's attachment reaches the
+  // window's queue only once the second plug-in is attached (a worker of the
+  // first plug-in held between the shell's stamp and its PostMessageW): it
+  // has no effect. The view is reset for the new plug-in.
   uiauto::PickChoice(choices, 1);
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "event ChoiceSelected arg=9 key=0 text=~"));
   HWND dialog = uiauto::OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
   uiauto::AnswerSetup(dialog, "1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "held post delivered"));
   shell.Settle();
+  EXPECT_TRUE(scratch.LogHas(L"script_a", "detach\nheld post delivered")) << "queued after the detach";
   EXPECT_TRUE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(shell.Text(IDC_FIELD_LABEL_0), L"B label");
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_b");

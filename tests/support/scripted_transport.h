@@ -8,11 +8,14 @@
 //
 // The transport starts open. It needs a live FakeClock
 // (tests/support/fake_clock.h) and one thread: the test and the code under
-// test call it on the same thread; Cancel sets the stop event as usual.
+// test call it on the same thread; Cancel sets the stop event as usual, and
+// the transport's own calls see it through the cancel hook (a flag: asking
+// the event at every byte read would cost a lock and a clock read).
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <utility>
@@ -28,7 +31,7 @@ class ScriptedTransport : public Transport {
   using Bytes = std::vector<uint8_t>;
 
   // Times in the script count from the clock's value now (see Rebase).
-  ScriptedTransport() : origin_(FakeClock::Now()) {}
+  ScriptedTransport() : origin_(FakeClock::Now()) { SetCancelHook(&ScriptedTransport::OnCancel); }
 
   // --- configuration ------------------------------------------------------
   // ReadFrame returns one whole chunk per call (datagrams, serial RTU
@@ -50,19 +53,26 @@ class ScriptedTransport : public Transport {
   // --- script ---------------------------------------------------------------
   // bytes become readable atMs after the origin. A stream read takes as many
   // as fit; the rest stays for the next read.
-  void Deliver(uint32_t atMs, Bytes bytes) { input_.push_back({origin_ + atMs, std::move(bytes), 1}); }
+  void Deliver(uint32_t atMs, const Bytes& bytes) { Append(origin_ + atMs, bytes.data(), bytes.size(), 1); }
+  void Deliver(uint32_t atMs, const uint8_t* bytes, size_t count) { Append(origin_ + atMs, bytes, count, 1); }
   // The next read at or after atMs returns result (TransportIoError ..
   // TransportInvalidFrame, or TransportTimedOut at once).
-  void Inject(uint32_t atMs, int32_t result) { input_.push_back({origin_ + atMs, {}, result}); }
+  void Inject(uint32_t atMs, int32_t result) { Append(origin_ + atMs, nullptr, 0, result); }
   // Bytes due now, relative to the clock rather than the origin.
-  void DeliverNow(Bytes bytes) { input_.push_back({FakeClock::Now(), std::move(bytes), 1}); }
+  void DeliverNow(const Bytes& bytes) { Append(FakeClock::Now(), bytes.data(), bytes.size(), 1); }
+  void DeliverNow(const uint8_t* bytes, size_t count) { Append(FakeClock::Now(), bytes, count, 1); }
   // The next Write call takes delayMs of virtual time, then accepts at most
   // accept bytes (accept > 0), times out (0: the whole timeout passes), or
   // returns accept as a transport result (< 0). Unscripted writes accept
   // everything at once.
   void ScriptWrite(uint32_t delayMs, int32_t accept) { writes_.push_back({delayMs, accept}); }
+  // Room for a script of this many steps and bytes, allocated at once.
+  void Reserve(size_t steps, size_t bytes) {
+    input_.reserve(input_.size() + steps);
+    bytes_.reserve(bytes_.size() + bytes);
+  }
   void Rebase() { origin_ = FakeClock::Now(); }
-  bool InputLeft() const { return !input_.empty(); }
+  bool InputLeft() const { return next_ < input_.size(); }
 
   // --- observation ----------------------------------------------------------
   Bytes written;              // every byte accepted by Write
@@ -87,17 +97,18 @@ class ScriptedTransport : public Transport {
     if (!buffer || capacity == 0) return 0;
     int32_t ready = WaitForInput(timeoutMs);
     if (ready <= 0) return ready;
-    Step& step = input_.front();
+    Step& step = input_[next_];
     if (step.result != 1) {
       int32_t result = step.result;
-      input_.pop_front();
+      PopInput();
       return result;
     }
-    size_t n = step.bytes.size() - step.taken;
+    size_t n = step.length - step.taken;
     if (n > capacity) n = capacity;
-    for (size_t i = 0; i < n; ++i) buffer[i] = step.bytes[step.taken + i];
+    const uint8_t* from = bytes_.data() + step.offset + step.taken;
+    for (size_t i = 0; i < n; ++i) buffer[i] = from[i];
     step.taken += n;
-    if (step.taken == step.bytes.size()) input_.pop_front();
+    if (step.taken == step.length) PopInput();
     return static_cast<int32_t>(n);
   }
   int32_t ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override {
@@ -106,18 +117,25 @@ class ScriptedTransport : public Transport {
     lastReadTimeout = timeoutMs;
     int32_t ready = WaitForInput(timeoutMs);
     if (ready <= 0) return ready;
-    Step step = std::move(input_.front());
-    input_.pop_front();
-    if (step.result != 1) return step.result;
-    size_t n = step.bytes.size() - step.taken;
-    if (n > capacity) return TransportFrameTooLarge;
-    for (size_t i = 0; i < n; ++i) buffer[i] = step.bytes[step.taken + i];
-    return static_cast<int32_t>(n);
+    const Step step = input_[next_];
+    int32_t result = step.result;
+    if (result == 1) {
+      const size_t n = step.length - step.taken;
+      const uint8_t* from = bytes_.data() + step.offset + step.taken;
+      if (n > capacity) {
+        result = TransportFrameTooLarge;
+      } else {
+        for (size_t i = 0; i < n; ++i) buffer[i] = from[i];
+        result = static_cast<int32_t>(n);
+      }
+    }
+    PopInput();
+    return result;
   }
   int32_t IsMessageOriented() override { return messageOriented; }
   int32_t Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) override {
     ++writeCalls;
-    if (StopRequested() || !open_) return TransportCancelled;
+    if (cancelled_.load(std::memory_order_relaxed) || !open_) return TransportCancelled;
     uint32_t accept = length;
     if (!writes_.empty()) {
       WriteStep step = writes_.front();
@@ -164,12 +182,28 @@ class ScriptedTransport : public Transport {
   int32_t IsReady() override { return open_ ? 1 : 0; }
 
  private:
+  // The script's bytes lie one after the other in bytes_ (one allocation
+  // for the whole script rather than one per chunk); a step names its part.
   struct Step {
     uint32_t at;
-    Bytes bytes;
+    size_t offset;
+    size_t length;
     int32_t result;  // 1: bytes; anything else is returned as it stands
-    size_t taken = 0;
+    size_t taken;
   };
+
+  void Append(uint32_t at, const uint8_t* bytes, size_t count, int32_t result) {
+    input_.push_back({at, bytes_.size(), count, result, 0});
+    bytes_.insert(bytes_.end(), bytes, bytes + count);
+  }
+  // Past the front step; once the script is used up its storage starts
+  // again from the beginning, so a transport fed for a long time stays small.
+  void PopInput() {
+    if (++next_ < input_.size()) return;
+    input_.clear();
+    bytes_.clear();
+    next_ = 0;
+  }
   struct WriteStep {
     uint32_t delayMs;
     int32_t accept;
@@ -179,19 +213,26 @@ class ScriptedTransport : public Transport {
   // and returns 1, or lets the whole timeout pass and returns 0 (input due
   // exactly at the end comes too late); -2 when cancelled or closed.
   int32_t WaitForInput(uint32_t timeoutMs) {
-    if (StopRequested() || !open_) return TransportCancelled;
+    if (cancelled_.load(std::memory_order_relaxed) || !open_) return TransportCancelled;
     uint32_t now = FakeClock::Now();
-    if (input_.empty() || TickDiff(input_.front().at, now) >= static_cast<int32_t>(timeoutMs)) {
+    if (!InputLeft() || TickDiff(input_[next_].at, now) >= static_cast<int32_t>(timeoutMs)) {
       FakeClock::Advance(timeoutMs);
       return TransportTimedOut;
     }
-    if (TickBefore(now, input_.front().at)) FakeClock::Set(input_.front().at);
+    if (TickBefore(now, input_[next_].at)) FakeClock::Set(input_[next_].at);
     return 1;
   }
 
+  static void OnCancel(Transport* transport) {
+    static_cast<ScriptedTransport*>(transport)->cancelled_.store(true, std::memory_order_relaxed);
+  }
+
   uint32_t origin_;
+  std::atomic<bool> cancelled_{false};
   bool open_ = true;
-  std::deque<Step> input_;
+  std::vector<Step> input_;
+  size_t next_ = 0;  // the front step
+  Bytes bytes_;
   std::deque<WriteStep> writes_;
   Bytes pending_;
 };

@@ -11,25 +11,7 @@ namespace uiauto {
 
 // The process's dialog window with exactly this caption, shown or not yet.
 inline HWND FindDialog(const App& app, const std::wstring& caption) {
-  struct Search {
-    DWORD pid;
-    const std::wstring* caption;
-    HWND found;
-  } search{app.ProcessId(), &caption, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM parameter) -> BOOL {
-        Search& s = *reinterpret_cast<Search*>(parameter);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        wchar_t text[256] = {};
-        if (pid != s.pid || !GetClassNameW(window, text, 256) || std::wstring(text) != L"#32770") return TRUE;
-        GetWindowTextW(window, text, 256);
-        if (*s.caption != text) return TRUE;
-        s.found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return FindProcessDialog(app.ProcessId(), caption, true, false, nullptr);
 }
 
 // Clicks the main window's setup button and waits for the connection setup

@@ -38,6 +38,43 @@ bool WaitFor(Condition condition, DWORD timeoutMs = kDefaultTimeoutMs) {
   }
 }
 
+// The first top-level window of process pid other than except, with the
+// dialog class, whose caption is caption (exact) or starts with it (not
+// exact); with visibleOnly only shown windows count. Null when none.
+inline HWND FindProcessDialog(DWORD pid, const std::wstring& caption, bool exact, bool visibleOnly, HWND except) {
+  struct Search {
+    DWORD pid;
+    const std::wstring* caption;
+    bool exact, visibleOnly;
+    HWND except;
+    HWND found;
+  } search{pid, &caption, exact, visibleOnly, except, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM parameter) -> BOOL {
+        Search& s = *reinterpret_cast<Search*>(parameter);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != s.pid || window == s.except || (s.visibleOnly && !IsWindowVisible(window))) return TRUE;
+        wchar_t text[256] = {};
+        if (!GetClassNameW(window, text, 256) || std::wstring(text) != L"#32770") return TRUE;
+        GetWindowTextW(window, text, 256);
+        const std::wstring shown(text);
+        if (s.exact ? shown != *s.caption : shown.compare(0, s.caption->size(), *s.caption) != 0) return TRUE;
+        s.found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The folder of the running program, with its trailing separator.
+inline std::wstring ExeFolder() {
+  wchar_t self[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
 // A started program.
 class App {
  public:
@@ -86,29 +123,7 @@ class App {
   // with the dialog class, whose caption starts with captionPrefix ("" for
   // any); null when none.
   HWND FindTopLevel(const std::wstring& captionPrefix, HWND except) const {
-    struct Search {
-      DWORD pid;
-      const std::wstring* prefix;
-      HWND except;
-      HWND found;
-    } search{process_.dwProcessId, &captionPrefix, except, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          Search& s = *reinterpret_cast<Search*>(parameter);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(window, &pid);
-          if (pid != s.pid || window == s.except || !IsWindowVisible(window)) return TRUE;
-          wchar_t className[64] = {};
-          GetClassNameW(window, className, 64);
-          if (std::wstring(className) != L"#32770") return TRUE;
-          wchar_t caption[256] = {};
-          GetWindowTextW(window, caption, 256);
-          if (std::wstring(caption).compare(0, s.prefix->size(), *s.prefix) != 0) return TRUE;
-          s.found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return FindProcessDialog(process_.dwProcessId, captionPrefix, false, true, except);
   }
 
   // Waits for the process to end; its exit code, or STILL_ACTIVE.

@@ -14,13 +14,6 @@
 
 namespace uiauto {
 
-inline std::wstring ExeFolder() {
-  wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 // Where a picture a person would want to look at goes: build/win/artifacts.
 inline std::wstring ArtefactPath(const wchar_t* name) {
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);

@@ -25,8 +25,14 @@
 //   on TRIGGER HOW KIND INDEX VALUE [TEXT]
 //                             when TRIGGER happens, build a HostCommand of KIND
 //                             (its name, such as AddTab) and give it to the
-//                             shell: HOW is send, post or threadpost (posted
-//                             from a new thread, which the call waits for).
+//                             shell: HOW is send, post, threadpost (posted
+//                             from a new thread, which the call waits for) or
+//                             heldpost (posted from a new thread that the
+//                             shell's PostMessageW holds, after the stamp is
+//                             taken, until another script plug-in is attached;
+//                             the call waits only until the thread is held,
+//                             and the log says "held post delivered" once the
+//                             message is queued).
 //                             TEXT "~" is a null text. For ShowTxFrame and
 //                             ShowRxFrame INDEX is the frame's length (bytes
 //                             0, 1, 2 ...); for ShowError TEXT is "text|caption";
@@ -208,6 +214,108 @@ DWORD WINAPI PostFromThread(void* parameter) {
   return 0;
 }
 
+// --- heldpost -------------------------------------------------------------
+// A worker thread whose post is taken under one attachment and queued only
+// after the next one: the program's import of PostMessageW is pointed at
+// HeldPostMessage for as long as the thread needs it.
+
+// Set by every script plug-in's attach; the name carries the process id so
+// that programs running side by side do not share it.
+HANDLE AttachedEvent() {
+  wchar_t name[64];
+  wsprintfW(name, L"Local\\velmora-script-attached-%lu", GetCurrentProcessId());
+  return CreateEventW(nullptr, TRUE, FALSE, name);
+}
+
+using PostMessageFunction = BOOL(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+
+// The program's import slot of user32's PostMessageW, or null.
+PostMessageFunction* PostMessageSlot() {
+  uint8_t* base = reinterpret_cast<uint8_t*>(GetModuleHandleW(nullptr));
+  const IMAGE_NT_HEADERS* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (!directory.VirtualAddress) return nullptr;
+  for (const IMAGE_IMPORT_DESCRIPTOR* module = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+       module->Name; ++module) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + module->Name), "user32.dll") != 0) continue;
+    const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const IMAGE_IMPORT_BY_NAME* name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (strcmp(reinterpret_cast<const char*>(name->Name), "PostMessageW") == 0) {
+        return reinterpret_cast<PostMessageFunction*>(&slots->u1.Function);
+      }
+    }
+  }
+  return nullptr;
+}
+
+void SetSlot(PostMessageFunction* slot, PostMessageFunction function) {
+  DWORD protection = 0;
+  VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+  InterlockedExchangePointer(reinterpret_cast<void**>(slot), reinterpret_cast<void*>(function));
+  VirtualProtect(slot, sizeof(*slot), protection, &protection);
+}
+
+PostMessageFunction g_realPost = nullptr;
+DWORD g_heldThread = 0;
+HANDLE g_held = nullptr;      // set once the worker is inside the program's post
+HANDLE g_attached = nullptr;  // set by the next attach
+
+BOOL WINAPI HeldPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (GetCurrentThreadId() == g_heldThread) {
+    SetEvent(g_held);
+    WaitForSingleObject(g_attached, 60000);
+  }
+  return g_realPost(window, message, wParam, lParam);
+}
+
+struct HeldPost {
+  Built built;
+  PostMessageFunction* slot;
+};
+
+DWORD WINAPI HeldPostThread(void* parameter) {
+  HeldPost* held = static_cast<HeldPost*>(parameter);
+  g_link->post(g_link->host, &held->built.command);
+  SetSlot(held->slot, g_realPost);
+  Log("held post delivered");
+  delete held;
+  return 0;
+}
+
+// Starts the worker and returns once the shell has taken the command's
+// stamp and the worker waits in PostMessageW.
+void StartHeldPost(const Built& built) {
+  PostMessageFunction* slot = PostMessageSlot();
+  if (!slot) {
+    Log("heldpost: no PostMessageW import");
+    return;
+  }
+  if (!g_held) g_held = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!g_attached) g_attached = AttachedEvent();
+  ResetEvent(g_attached);
+  g_realPost = *slot;
+  HeldPost* held = new HeldPost{built, slot};
+  // The copy's command points into the copy.
+  Built& own = held->built;
+  own.command.text = own.nullText ? nullptr : own.text.c_str();
+  if (!own.caption.empty()) own.command.caption = own.caption.c_str();
+  if (!own.data.empty()) own.command.data = own.data.data();
+  if (own.command.kind == HostCommandKind::SetFieldFormat) own.command.data = &own.format;
+  HANDLE thread = CreateThread(nullptr, 0, HeldPostThread, held, CREATE_SUSPENDED, &g_heldThread);
+  if (!thread) {
+    delete held;
+    return;
+  }
+  SetSlot(slot, HeldPostMessage);
+  ResumeThread(thread);
+  WaitForSingleObject(g_held, 60000);
+  CloseHandle(thread);
+}
+
 // Runs the script's rules for a trigger.
 void Fire(const char* trigger) {
   if (!g_link) return;
@@ -221,6 +329,8 @@ void Fire(const char* trigger) {
       g_link->send(g_link->host, &built.command);
     } else if (how == "post") {
       g_link->post(g_link->host, &built.command);
+    } else if (how == "heldpost") {
+      StartHeldPost(built);
     } else if (how == "threadpost") {
       HANDLE thread = CreateThread(nullptr, 0, PostFromThread, &built.command, 0, nullptr);
       if (thread) {
@@ -244,6 +354,9 @@ int32_t WriteSetting(const char* key, Unit* buffer, uint32_t capacity, const std
 int32_t Attach(void*, const HostLink* link) {
   g_link = link;
   Log("attach size=" + std::to_string(link->size) + " version=" + std::to_string(link->version));
+  HANDLE attached = AttachedEvent();
+  SetEvent(attached);
+  CloseHandle(attached);
   Fire("attach");
   return 1;
 }

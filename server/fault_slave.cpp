@@ -1,0 +1,173 @@
+// The fault-injecting slaves' glue: the "Faults" group, the hook at
+// Connect, the RX line and the connection line.
+
+#include "server/fault_slave.h"
+
+#include <windows.h>
+
+#include "client/host_commands.h"
+#include "client/view_helpers.h"
+#include "common/memory.h"
+#include "common/ui/numeric_field.h"
+#include "server/fault_page_ids.h"
+#include "server/fault_serve.h"
+#include "server/server_context.h"
+#include "settings/settings_page.h"
+#include "settings/settings_records.h"
+#include "transport/serial/line_timing.h"
+
+namespace {
+
+// The exception codes offered, in the order of the list.
+const uint8_t kCodes[] = {1, 2, 3, 4, 6};
+const Unit* const kCodeTexts[] = {u"1", u"2", u"3", u"4", u"6"};
+constexpr uint32_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
+
+class FaultsPageState : public SettingsPageState {
+ public:
+  FaultsPageState(FaultSettings* settings, bool tcp) : settings_(settings), tcp_(tcp) {}
+  void Apply() override;
+
+ protected:
+  void Dispatch(ui::Message& message) override;
+
+ private:
+  static void OnInitDialog(FaultsPageState& page, ui::Message& message);
+  uint32_t RateCount() const { return tcp_ ? kFaultKindCount : kFaultKindCount - 1; }
+
+  FaultSettings* settings_;
+  bool tcp_;
+  ui::NumericField rates_[kFaultKindCount];
+  ui::NumericField delay_;
+};
+
+void FaultsPageState::Dispatch(ui::Message& message) {
+  static constexpr ui::MessageEntry<FaultsPageState> kMap[] = {
+      ui::On(WM_INITDIALOG, &FaultsPageState::OnInitDialog),
+  };
+  AnswerColours(message);
+  if (!message.handled) ui::DispatchMessageMap(*this, kMap, message);
+}
+
+void FaultsPageState::OnInitDialog(FaultsPageState& page, ui::Message& message) {
+  page.Colours().Create();
+  HWND window = page.Window();
+  for (uint32_t i = 0; i < page.RateCount(); ++i) {
+    page.rates_[i].SetMode(kNumericUnsigned);
+    page.rates_[i].SetRange(0, kFaultMaxEvery);
+    page.rates_[i].Attach(GetDlgItem(window, IDC_FAULT_FIRST_RATE + static_cast<int>(i)));
+    page.rates_[i].ShowValue(page.settings_->every[i]);
+  }
+  page.delay_.SetMode(kNumericUnsigned);
+  page.delay_.SetRange(0, kFaultMaxDelayMs);
+  page.delay_.SetSuffix(u" ms");
+  page.delay_.Attach(GetDlgItem(window, IDC_FAULT_DELAY));
+  page.delay_.ShowValue(page.settings_->delayMs);
+  HWND codes = GetDlgItem(window, IDC_FAULT_CODE);
+  for (uint32_t i = 0; i < kCodeCount; ++i) {
+    SendMessageW(codes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kCodeTexts[i]));
+    if (kCodes[i] == page.settings_->exceptionCode) SendMessageW(codes, CB_SETCURSEL, i, 0);
+  }
+  message.result = FALSE;
+  message.handled = true;
+}
+
+void FaultsPageState::Apply() {
+  for (uint32_t i = 0; i < RateCount(); ++i) settings_->every[i] = static_cast<uint16_t>(rates_[i].CurrentValue());
+  settings_->delayMs = static_cast<uint32_t>(delay_.CurrentValue());
+  const LRESULT code = SendDlgItemMessageW(Window(), IDC_FAULT_CODE, CB_GETCURSEL, 0, 0);
+  if (code >= 0 && static_cast<uint32_t>(code) < kCodeCount) settings_->exceptionCode = kCodes[code];
+}
+
+// One per loaded library, as the plug-in instance is.
+struct FaultSlave {
+  bool tcp = false;
+  FaultSettings settings;
+  FaultServe serve;
+  ServerContext* server = nullptr;
+  FaultsPageState* page = nullptr;
+  ServerPluginExtension extension = {};
+};
+
+FaultSlave* Self(void* context) { return static_cast<FaultSlave*>(context); }
+
+void DestroyPage(void* context) {
+  FaultSlave* self = Self(context);
+  if (!self->page) return;
+  if (HWND window = self->page->Window()) DestroyWindow(window);
+  mem::Delete(self->page);
+  self->page = nullptr;
+}
+
+// The group goes under the transport page, which grows to hold it.
+void CreatePage(void* context, PluginWindow transportPage) {
+  FaultSlave* self = Self(context);
+  DestroyPage(context);
+  HWND parent = reinterpret_cast<HWND>(transportPage);
+  self->page = mem::New<FaultsPageState>(&self->settings, self->tcp);
+  HWND group = self->page->Create(PluginResourceModule(), IDD_FAULTS_PAGE, parent);
+  if (!group) {
+    DestroyPage(context);
+    return;
+  }
+  RECT above = {}, own = {};
+  GetClientRect(parent, &above);
+  GetClientRect(group, &own);
+  SetWindowPos(group, nullptr, 0, above.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const LONG width = above.right > own.right ? above.right : own.right;
+  SetWindowPos(parent, nullptr, 0, 0, width, above.bottom + own.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ApplyPage(void* context) {
+  FaultSlave* self = Self(context);
+  if (self->page && self->page->Window()) self->page->Apply();
+}
+
+// Worker thread: the fault replaces the request's frame on the RX line.
+void ReportFault(void* context, const Unit* text) {
+  FaultSlave* self = Self(context);
+  PostRxText(*self->server->worker.hostLink, text, true);
+}
+
+// On RTU the port itself keeps t3.5 of silence before the second part (it
+// starts a new frame for the port); t3.5 more makes the silence plainly
+// longer than 3.5 characters.
+uint32_t SplitGap(const FaultSlave* self, const void* settings) {
+  if (self->tcp) return kTcpSplitGapMs;
+  return RtuT35Ms(static_cast<const SerialSettings*>(settings)->baudRate);
+}
+
+void Connecting(void* context, ServerContext* server, const void* settings) {
+  FaultSlave* self = Self(context);
+  self->server = server;
+  FaultServeRestart(&self->serve, self->settings, self->tcp, SplitGap(self, settings));
+  server->worker.session.hook = &self->serve.hook;
+}
+
+int32_t ExtendConnectionLine(void* context, Unit* buffer, uint32_t capacity) {
+  TextBuffer text;
+  const int built = text.Assign(buffer) && text.Append(u", faults injected: ") &&
+                    text.AppendUnsigned(FaultsInjected(&Self(context)->serve));
+  if (!built || static_cast<uint32_t>(text.Length()) + 1 > capacity) return 1;  // the transport's line stays
+  for (int32_t i = 0; i <= text.Length(); ++i) buffer[i] = text.Text()[i];
+  return 1;
+}
+
+FaultSlave g_slave;
+
+}  // namespace
+
+int32_t FaultSlaveCreate(ServerDeliverable deliverable, PluginOps* table) {
+  FaultSlave* self = &g_slave;
+  self->tcp = deliverable == ServerDeliverable::kStreamHdr;
+  FaultServeInit(&self->serve, &ReportFault, self);
+  ServerPluginExtension& extension = self->extension;
+  extension.protocolTitle = self->tcp ? u"Modbus TCP/IP (slave, fault injection)" : u"Modbus RTU (slave, fault injection)";
+  extension.context = self;
+  extension.createPage = &CreatePage;
+  extension.applyPage = &ApplyPage;
+  extension.destroyPage = &DestroyPage;
+  extension.connecting = &Connecting;
+  extension.extendConnectionLine = &ExtendConnectionLine;
+  return ServerPluginCreateExtended(deliverable, &extension, table);
+}

@@ -1,0 +1,238 @@
+// The two fault-injecting slave libraries through the real interface under
+// Wine: descriptors, lines, the "Faults" group of the settings page, and a
+// session of the TCP one in which every fault in turn falls due on every
+// 2nd request of independent clients (fault_e2e.py runs them).
+//
+//   fault_slave_e2e session <port> <screenshot.png>
+//
+// Prints one line per check and ends with "N checks, M failed"; the exit
+// code is the number of failed checks.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "find_control.h"
+#include "server/fault_page_ids.h"
+#include "support/check_log.h"
+#include "support/plugin_library.h"
+#include "support/view_host.h"
+
+namespace {
+
+struct Deliverable {
+  const char* library;
+  const char16_t* id;
+  const char16_t* name;
+  uint32_t order;
+  const char16_t* title;
+  const char16_t* connectionLine;
+  bool tcp;
+};
+
+const Deliverable kDeliverables[] = {
+    {"streamhdr_fault_server", u"streamhdr-fault-server", u"Modbus TCP/IP Slave (fault injection)", 130,
+     u"Modbus TCP/IP (slave, fault injection)", u"0.0.0.0:502, any Unit ID, faults injected: 0", true},
+    {"linebin_fault_server", u"linebin-fault-server", u"Modbus RTU Slave (fault injection)", 140,
+     u"Modbus RTU (slave, fault injection)", u"COM1: 19200-8-E-1-None, ID: 1, faults injected: 0", false},
+};
+
+void SetText(HWND control, const std::string& text) {
+  std::wstring wide(text.begin(), text.end());
+  SetWindowTextW(control, wide.c_str());
+}
+
+// One fault of the session: its rate control, the driver's scenario and
+// the RX line's name of it.
+struct FaultCase {
+  int rateControl;  // 0: every fault off
+  const char* scenario;
+  const char16_t* name;
+  const char* delay;
+  int codeIndex;  // in the list 1, 2, 3, 4, 6
+};
+
+const FaultCase kFaults[] = {
+    {0, "off", nullptr, "1000", 3},
+    {IDC_FAULT_DROP, "drop", u"answer dropped", "1000", 3},
+    {IDC_FAULT_LATE, "late-within", u"answer delayed", "300", 3},
+    {IDC_FAULT_LATE, "late-beyond", u"answer delayed", "3000", 3},
+    {IDC_FAULT_EXCEPTION, "exception", u"exception instead of the answer", "1000", 4},
+    {IDC_FAULT_DAMAGE, "damage", u"answer damaged", "1000", 3},
+    {IDC_FAULT_OTHER, "other", u"answer from another unit", "1000", 3},
+    {IDC_FAULT_SPLIT, "split", u"answer split", "1000", 3},
+    {IDC_FAULT_CLOSE, "close", u"connection closed instead of answering", "1000", 3},
+    {IDC_FAULT_DROP, "mbpoll", u"answer dropped", "1000", 3},
+};
+
+bool AskDriver(const std::string& scenario, std::string* why);
+
+// Creates the page as the setup dialog does, fills it as a user would and
+// confirms it. With a screenshot path, the page is shown and saved first.
+bool ConfigurePage(const PluginOps& ops, const std::string& port, const FaultCase& fault, const char* shot) {
+  HWND parent = CreateWindowExW(0, L"#32770", L"Connection setup", WS_POPUP | WS_VISIBLE | WS_CAPTION, 0, 0, 420,
+                                520, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
+  if (!page) {
+    DestroyWindow(parent);
+    return false;
+  }
+  SendMessageW(FindControl(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  SetText(FindControl(page, 1002), port);
+  for (int id = IDC_FAULT_DROP; id <= IDC_FAULT_CLOSE; ++id) SetText(FindControl(page, id), id == fault.rateControl ? "2" : "0");
+  SetText(FindControl(page, IDC_FAULT_DELAY), fault.delay);
+  SendMessageW(FindControl(page, IDC_FAULT_CODE), CB_SETCURSEL, static_cast<WPARAM>(fault.codeIndex), 0);
+  if (shot) {
+    // Painted before the driver photographs the screen.
+    const DWORD until = GetTickCount() + 300;
+    MSG msg;
+    while (static_cast<int32_t>(until - GetTickCount()) > 0) {
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      Sleep(10);
+    }
+    std::string why;
+    Check(AskDriver(std::string("shot ") + shot, &why), std::string("faults page screenshot: ") + why);
+  }
+  ops.applySettings(ops.instance);
+  DestroyWindow(page);
+  DestroyWindow(parent);
+  return true;
+}
+
+void CheckLibrary(const Deliverable& d) {
+  const std::string name = d.library;
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.descriptor) {
+    Check(false, name + " loads with both exports");
+    return;
+  }
+  const PluginDescriptor* desc = plugin.descriptor;
+  CheckText(desc->id, d.id, name + " ID");
+  CheckText(desc->displayName, d.name, name + " display name");
+  CheckText(desc->viewTitle, u"I/O map", name + " view title");
+  Check(desc->order == d.order, name + " order " + std::to_string(desc->order));
+  const PluginOps& ops = plugin.ops;
+  Check(plugin.created == 1 && ops.size == 104 && ops.version == 11, name + " table 104/11");
+  int32_t result = 0;
+  CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), d.title, name + " protocol line");
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result), d.connectionLine, name + " connection line");
+
+  HWND parent = CreateWindowExW(0, L"STATIC", L"setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
+  Check(page && FindControl(page, IDC_FAULT_DROP) && FindControl(page, IDC_FAULT_SPLIT) && FindControl(page, IDC_FAULT_CODE),
+        name + " settings page holds the Faults group");
+  Check((FindControl(page, IDC_FAULT_CLOSE) != nullptr) == d.tcp, name + " \"Close connection\" only on TCP");
+  HWND group = FindControl(page, IDC_FAULT_DROP) ? GetParent(FindControl(page, IDC_FAULT_DROP)) : nullptr;
+  RECT pageRect = {}, groupRect = {};
+  GetWindowRect(page, &pageRect);
+  if (group) GetWindowRect(group, &groupRect);
+  Check(group && groupRect.top > pageRect.top && groupRect.bottom <= pageRect.bottom,
+        name + " the Faults group lies under the transport's group, inside the page");
+  Check(SendMessageW(FindControl(page, IDC_FAULT_CODE), CB_GETCOUNT, 0, 0) == 5, name + " five exception codes offered");
+  DestroyWindow(page);
+  DestroyWindow(parent);
+  ReleasePluginLibrary(&plugin);
+}
+
+bool AskDriver(const std::string& scenario, std::string* why) {
+  printf("DRIVER %s\n", scenario.c_str());
+  fflush(stdout);
+  char line[512];
+  if (!fgets(line, sizeof line, stdin)) return false;
+  line[strcspn(line, "\r\n")] = '\0';
+  *why = line;
+  return strncmp(line, "ok", 2) == 0;
+}
+
+std::vector<std::u16string> PostedRxTexts(const ViewHost& view, size_t from) {
+  std::vector<std::u16string> texts;
+  for (size_t i = from; i < view.log.size(); ++i)
+    if (view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText) texts.push_back(view.log[i].text);
+  return texts;
+}
+
+bool EndsWith(const std::u16string& text, const std::u16string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Connects with the fault's settings applied, lets the driver's clients run
+// and checks that expected faults were named on the RX line.
+void ConnectAndAsk(ViewHost& view, const std::string& what, const FaultCase& fault, size_t expected) {
+  view.Pump();
+  const size_t from = view.log.size();
+  Check(view.Connect() == 1, what + ": Connect");
+  std::string why;
+  Check(AskDriver(fault.scenario, &why), what + ": clients see " + why);
+  std::vector<std::u16string> named;
+  view.PumpUntil(
+      [&] {
+        named.clear();
+        for (const std::u16string& text : PostedRxTexts(view, from))
+          if (fault.name && EndsWith(text, std::u16string(u" \u2014 ") + fault.name)) named.push_back(text);
+        return named.size() >= expected;
+      },
+      10000);
+  Check(named.size() == expected && PostedRxTexts(view, from).size() == expected,
+        what + ": " + std::to_string(expected) + " faults named on the RX line" +
+            (named.empty() ? "" : " (" + Narrow(named[0]) + ")"));
+}
+
+// Holding registers 0 and 1 as the driver's clients expect them.
+void TypeDevice(ViewHost& view) {
+  view.Attach();
+  view.ChooseFunction(3);
+  view.EditField(0, u"0");
+  view.EditCell(0, 1, u"4660");
+  view.EditCell(1, 1, u"22136");
+}
+
+void RunSession(const PluginOps& ops, const std::string& port, const char* shot) {
+  const std::string name = kDeliverables[0].library;
+  ViewHost view(ops);
+  TypeDevice(view);
+  for (const FaultCase& fault : kFaults) {
+    const std::string what = name + " " + fault.scenario;
+    Check(ConfigurePage(ops, port, fault, strcmp(fault.scenario, "drop") == 0 ? shot : nullptr),
+          what + ": settings applied");
+    view.EditCell(10, 1, u"0");
+    // The driver's clients make two requests each; every 2nd one is faulted.
+    const size_t expected = fault.name ? 2 : 0;
+    ConnectAndAsk(view, what, fault, expected);
+    int32_t result = 0;
+    const std::u16string line = Line(ops.getConnectionLine, ops.instance, 256, &result);
+    Check(EndsWith(line, u", faults injected: " + std::u16string(1, static_cast<char16_t>(u'0' + expected))),
+          what + ": connection line \"" + Narrow(line) + "\"");
+    if (strcmp(fault.scenario, "drop") == 0) {
+      CheckText(view.Cell(10, 1), u"99", what + ": the write of the unanswered request shows in the table");
+    } else if (fault.rateControl == IDC_FAULT_EXCEPTION) {
+      CheckText(view.Cell(10, 1), u"0", what + ": the refused write is not carried out");
+    }
+    view.Disconnect();
+  }
+  view.Detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc != 4 || strcmp(argv[1], "session") != 0) {
+    fprintf(stderr, "usage: fault_slave_e2e session PORT SCREENSHOT\n");
+    return 2;
+  }
+  for (const Deliverable& d : kDeliverables) CheckLibrary(d);
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(kDeliverables[0].library), &plugin) || !plugin.created) {
+    Check(false, std::string(kDeliverables[0].library) + " loads");
+    return CheckSummary();
+  }
+  RunSession(plugin.ops, argv[2], argv[3]);
+  ReleasePluginLibrary(&plugin);
+  return CheckSummary();
+}
