@@ -35,22 +35,8 @@ HWND ChildDialog(HWND parent) {
   return found;
 }
 
-// Replaces an edit's text as typing over a selection does, then leaves it.
-void TypeInto(HWND edit, const std::wstring& text) {
-  PostMessageW(edit, WM_SETFOCUS, 0, 0);
-  PostMessageW(edit, EM_SETSEL, 0, -1);
-  Type(edit, text);
-  LeaveField(edit);
-}
-
-std::wstring Port() {
-  wchar_t port[16] = {};
-  GetEnvironmentVariableW(L"VELMORA_CLIENT_PORT", port, 16);
-  return port;
-}
-
 TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
-  std::wstring port = Port();
+  std::wstring port = EnvText(L"VELMORA_CLIENT_PORT");
   ASSERT_FALSE(port.empty()) << "run through client_e2e.py, which sets VELMORA_CLIENT_PORT";
   Scratch scratch({});
   for (const wchar_t* name : kMasters) {
@@ -74,7 +60,7 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
     page = ChildDialog(dialog);
     return page && Text(GetDlgItem(page, 1003)).find(L"1500") == 0;
   })) << "the TCP client page did not appear";
-  TypeInto(GetDlgItem(page, 1002), port);
+  TypeOver(GetDlgItem(page, 1002), port);
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
   shell.Settle();
@@ -89,8 +75,8 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   EXPECT_EQ(CellText(table, 1, 0), L"400002");
   // The frame lines show a change at most every 100 ms: wait for the preview.
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE) == L"TX: 00 00 00 00 00 06 FF 03 00 00 00 02"; }));
-  TypeInto(shell.Item(IDC_FIELD_2), L"4");
-  TypeInto(shell.Item(IDC_FIELD_3), L"250");
+  TypeOver(shell.Item(IDC_FIELD_2), L"4");
+  TypeOver(shell.Item(IDC_FIELD_3), L"250");
   shell.Settle();
   EXPECT_EQ(ListRowCount(table), 4);
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE) == L"TX: 00 00 00 00 00 06 FF 03 00 00 00 04"; }));
@@ -99,8 +85,8 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   shell.Click(IDC_ADD_BUTTON);
   EXPECT_EQ(TabTitles(tabs), (std::vector<std::wstring>{L"Poll 1", L"Poll 2"}));
   PickChoice(shell.Item(IDC_CHOICES), 3);  // "Fn 04 - Read Input Registers"
-  TypeInto(shell.Item(IDC_FIELD_2), L"3");
-  TypeInto(shell.Item(IDC_FIELD_3), L"250");
+  TypeOver(shell.Item(IDC_FIELD_2), L"3");
+  TypeOver(shell.Item(IDC_FIELD_3), L"250");
   shell.Settle();
   EXPECT_EQ(CellText(table, 0, 0), L"300001");
 

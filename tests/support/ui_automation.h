@@ -181,6 +181,21 @@ inline void PickChoice(HWND combo, int index) {
 // parent as when the user tabs away.
 inline void LeaveField(HWND edit) { PostMessageW(edit, WM_KILLFOCUS, 0, 0); }
 
+// Replaces an edit's text as typing over a selection does, then leaves it.
+inline void TypeOver(HWND edit, const std::wstring& text) {
+  PostMessageW(edit, WM_SETFOCUS, 0, 0);
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, text);
+  LeaveField(edit);
+}
+
+// The value of an environment variable the driver sets, empty when unset.
+inline std::wstring EnvText(const wchar_t* name) {
+  wchar_t value[16] = {};
+  GetEnvironmentVariableW(name, value, 16);
+  return value;
+}
+
 // The user selects tab index: the tab control sends its own selection
 // notifications in the owner's process.
 inline void SelectTab(HWND tabs, int index) { PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(index), 0); }

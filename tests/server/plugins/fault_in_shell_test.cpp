@@ -23,19 +23,6 @@ namespace {
 
 using namespace uiauto;
 
-void TypeInto(HWND edit, const std::wstring& text) {
-  PostMessageW(edit, WM_SETFOCUS, 0, 0);
-  PostMessageW(edit, EM_SETSEL, 0, -1);
-  Type(edit, text);
-  LeaveField(edit);
-}
-
-std::wstring Port() {
-  wchar_t port[16] = {};
-  GetEnvironmentVariableW(L"VELMORA_FAULT_PORT", port, 16);
-  return port;
-}
-
 // The driver's verdict on a client scenario.
 std::string AskDriver(const char* scenario) {
   printf("DRIVER %s\n", scenario);
@@ -48,7 +35,7 @@ std::string AskDriver(const char* scenario) {
 
 
 TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
-  const std::wstring port = Port();
+  const std::wstring port = EnvText(L"VELMORA_FAULT_PORT");
   ASSERT_FALSE(port.empty()) << "run through fault_e2e.py, which sets VELMORA_FAULT_PORT";
   Scratch scratch({});
   ASSERT_TRUE(CopyFileW((ExeFolder() + L"..\\dist\\plugins\\streamhdr_fault_server.dll").c_str(),
@@ -67,8 +54,8 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
       << "the Faults group did not appear";
   HWND page = GetParent(GetParent(drop));
   SendMessageW(FindControl(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
-  TypeInto(FindControl(page, 1002), port);
-  TypeInto(drop, L"2");
+  TypeOver(FindControl(page, 1002), port);
+  TypeOver(drop, L"2");
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
   shell.Settle();
