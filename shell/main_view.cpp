@@ -36,10 +36,12 @@ struct MainViewParts {
   WindowCellEvents events;
 };
 
-MainViewParts& Parts() {
-  static MainViewParts parts;
-  return parts;
-}
+// One main window per process. A namespace-scope object rather than a
+// function-local static: no guarded initialisation, which would link the
+// threads runtime into the program.
+MainViewParts gParts;
+
+MainViewParts& Parts() { return gParts; }
 
 }  // namespace
 

@@ -175,17 +175,20 @@ inline int Receive(Handle handle, uint8_t* buffer, uint32_t capacity) {
 }
 
 namespace detail {
-// WSARecvMsg is reached through the provider's extension table.
+// WSARecvMsg is reached through the provider's extension table. Looked up
+// once per process (every IPv4 datagram socket has the same provider); the
+// cache is a constant-initialised atomic, so no guarded static drags the
+// threads runtime into the plug-ins.
 inline LPFN_WSARECVMSG ReceiveMessageFunction(Handle handle) {
-  static LPFN_WSARECVMSG function = [handle] {
-    GUID id = WSAID_WSARECVMSG;
-    LPFN_WSARECVMSG found = nullptr;
-    DWORD returned = 0;
-    if (::WSAIoctl(handle, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &found, sizeof found,
-                   &returned, nullptr, nullptr) != 0)
-      return static_cast<LPFN_WSARECVMSG>(nullptr);
-    return found;
-  }();
+  static std::atomic<LPFN_WSARECVMSG> cached{nullptr};
+  LPFN_WSARECVMSG function = cached.load(std::memory_order_acquire);
+  if (function) return function;
+  GUID id = WSAID_WSARECVMSG;
+  DWORD returned = 0;
+  if (::WSAIoctl(handle, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function,
+                 &returned, nullptr, nullptr) != 0)
+    return nullptr;
+  cached.store(function, std::memory_order_release);
   return function;
 }
 }  // namespace detail

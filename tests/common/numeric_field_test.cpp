@@ -38,18 +38,9 @@ class NumericFieldTest : public ::testing::Test {
   // destroying an active window takes seconds.
   static void SetUpTestSuite() {
     dialog_ = new FieldsDialog;
-    window_ = dialog_->Create(uitest::Self(), 101, nullptr);
-    if (!window_) return;
-    ShowWindow(window_, SW_SHOW);
-    SetForegroundWindow(window_);
-    uitest::PumpUntil([] { return GetActiveWindow() == window_; }, 3000);
+    window_ = uitest::OpenActiveDialog(dialog_, 101);
   }
-  static void TearDownTestSuite() {
-    if (window_) DestroyWindow(window_);
-    window_ = nullptr;
-    delete dialog_;
-    dialog_ = nullptr;
-  }
+  static void TearDownTestSuite() { uitest::CloseSuiteDialog(&window_, &dialog_); }
 
   void SetUp() override {
     ASSERT_NE(window_, nullptr);

@@ -28,4 +28,26 @@ inline void PumpFor(DWORD ms) {
 
 inline HINSTANCE Self() { return GetModuleHandleW(nullptr); }
 
+// Creates a suite's shared dialog from its resource, shows it and waits
+// until it is the active window (focus tests read GetActiveWindow). Returns
+// the window, nullptr when the dialog could not be created.
+template <typename DialogType>
+HWND OpenActiveDialog(DialogType* dialog, int resource) {
+  HWND window = dialog->Create(Self(), resource, nullptr);
+  if (!window) return nullptr;
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  PumpUntil([window] { return GetActiveWindow() == window; }, 3000);
+  return window;
+}
+
+// Destroys a suite's shared dialog and its owner object.
+template <typename DialogType>
+void CloseSuiteDialog(HWND* window, DialogType** dialog) {
+  if (*window) DestroyWindow(*window);
+  *window = nullptr;
+  delete *dialog;
+  *dialog = nullptr;
+}
+
 }  // namespace uitest

@@ -27,6 +27,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "peers"))
+from wine_serial import close_serial_line, serial_line  # noqa: E402
+
 PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
 PRESETS = ["hr:0=1,65535,32768,4660", "ir:0=11,22,33", "co:0=1,0,1,1,0,0,0,0,1,1", "di:0=0,1,1,0,1"]
 
@@ -65,24 +68,6 @@ class Server:
                 self.process.kill()
                 self.process.wait()
             self.process = None
-
-
-def serial_line(com, work):
-    """A socat pair: one end becomes COMn in the Wine prefix."""
-    wine_end, peer_end = os.path.join(work, "wine"), os.path.join(work, "peer")
-    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={peer_end}"],
-                             stderr=subprocess.DEVNULL)
-    for _ in range(50):
-        if os.path.exists(wine_end) and os.path.exists(peer_end):
-            break
-        time.sleep(0.1)
-    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
-    os.makedirs(os.path.join(prefix, "dosdevices"), exist_ok=True)
-    link = os.path.join(prefix, "dosdevices", com.lower())
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(wine_end, link)
-    return socat, link, peer_end
 
 
 def main():
@@ -151,11 +136,7 @@ def main():
         server.stop()
         return status
     finally:
-        if socat:
-            socat.kill()
-            socat.wait()
-        if link and os.path.lexists(link):
-            os.remove(link)
+        close_serial_line(socat, link)
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -20,14 +20,8 @@ using namespace uiauto;
 const std::vector<std::wstring> kMasters = {L"linebin_client", L"linetext_client", L"streamhdr_client",
                                              L"streambin_client", L"dgramhdr_client", L"dgrambin_client"};
 
-std::wstring Port() {
-  wchar_t port[16] = {};
-  GetEnvironmentVariableW(L"VELMORA_CLIENT_PORT", port, 16);
-  return port;
-}
-
 TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
-  std::wstring port = Port();
+  std::wstring port = EnvText(L"VELMORA_CLIENT_PORT");
   ASSERT_FALSE(port.empty()) << "run through client_e2e.py, which sets VELMORA_CLIENT_PORT";
   Scratch scratch({});
   ASSERT_TRUE(scratch.AddDistPlugins(kMasters));

@@ -30,6 +30,8 @@
 #include <vector>
 
 #include "support/check_log.h"
+#include "support/driver_request.h"
+#include "support/plugin_abi_checks.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
 
@@ -76,9 +78,6 @@ const Deliverable* Find(const char* library) {
   return nullptr;
 }
 
-std::u16string Str(const char16_t* text) { return text ? std::u16string(text) : std::u16string(u"<null>"); }
-
-
 // --- abi ------------------------------------------------------------------------
 
 bool ConfigurePage(const PluginOps& ops, bool serial, bool tcp, const char* where);
@@ -108,30 +107,10 @@ void CheckLibrary(const Deliverable& d) {
     Check(false, name + " loads with both exports");
     return;
   }
-  const PluginDescriptor* desc = plugin.descriptor;
-  Check(desc && desc->size == 40 && desc->interfaceVersion == 11 && desc->reserved == 0,
-        name + " descriptor size 40, version 11, reserved 0");
-  if (!desc) return;
-  CheckText(Str(desc->id), d.id, name + " ID");
-  CheckText(Str(desc->displayName), d.name, name + " display name");
-  CheckText(Str(desc->viewTitle), u"Poll definitions", name + " view title");
-  Check(desc->order == d.order, name + " order " + std::to_string(desc->order));
-
+  if (!CheckPluginAbi(plugin, name, d.id, d.name, u"Poll definitions", d.order)) return;
   const PluginOps& ops = plugin.ops;
-  Check(plugin.created == 1 && ops.size == 104 && ops.version == 11 && ops.instance, name + " table 104/11");
-  Check(ops.attach && ops.detach && ops.createSettingsPage && ops.applySettings && ops.handleEvent && ops.destroy &&
-            ops.getProtocolLine && ops.getConnectionLine && ops.showConnectionIndicator && ops.getTip &&
-            ops.getNextTip,
-        name + " every entry present");
-
   auto create = reinterpret_cast<CreatePluginProc>(
       reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(plugin.module), "CreatePlugin")));
-  PluginOps untouched;
-  memset(&untouched, 0x5A, sizeof untouched);
-  PluginOps before = untouched;
-  Check(create(10, &untouched) == 0 && memcmp(&untouched, &before, sizeof before) == 0,
-        name + " refuses version 10 without touching the table");
-  Check(create(11, nullptr) == 0, name + " refuses a null table");
   PluginOps second{};
   Check(create(11, &second) != 0 && second.instance && second.instance != ops.instance,
         name + " a second instance is another instance");
@@ -178,13 +157,6 @@ int RunAbi() {
 
 // Asks the driver (client_e2e.py) to stop or start the server and waits for
 // its "ok".
-bool AskDriver(const char* request) {
-  printf("DRIVER %s\n", request);
-  fflush(stdout);
-  char line[64];
-  return fgets(line, sizeof line, stdin) && strncmp(line, "ok", 2) == 0;
-}
-
 void SetControlText(HWND page, int id, const char* text) {
   std::wstring wide(text, text + strlen(text));
   SetDlgItemTextW(page, id, wide.c_str());

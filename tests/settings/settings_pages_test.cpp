@@ -171,17 +171,10 @@ class SettingsPagesTest : public ::testing::Test {
   static void SetUpTestSuite() {
     saved_ = new std::vector<SavedValue>(SavePorts());
     host_ = new HostDialog;
-    window_ = host_->Create(uitest::Self(), 300, nullptr);
-    if (!window_) return;
-    ShowWindow(window_, SW_SHOW);
-    SetForegroundWindow(window_);
-    uitest::PumpUntil([] { return GetActiveWindow() == window_; }, 3000);
+    window_ = uitest::OpenActiveDialog(host_, 300);
   }
   static void TearDownTestSuite() {
-    if (window_) DestroyWindow(window_);
-    window_ = nullptr;
-    delete host_;
-    host_ = nullptr;
+    uitest::CloseSuiteDialog(&window_, &host_);
     RestorePorts(*saved_);
     delete saved_;
   }

@@ -123,12 +123,7 @@ class AnchorLayoutTest : public ::testing::Test {
     initialClient_ = ClientSize(window_);
     initialRects_ = AllRects(window_);
   }
-  static void TearDownTestSuite() {
-    if (window_) DestroyWindow(window_);
-    window_ = nullptr;
-    delete dialog_;
-    dialog_ = nullptr;
-  }
+  static void TearDownTestSuite() { uitest::CloseSuiteDialog(&window_, &dialog_); }
   void SetUp() override {
     ASSERT_NE(window_, nullptr);
     if (IsZoomed(window_) || IsIconic(window_)) ShowWindow(window_, SW_RESTORE);

@@ -112,11 +112,8 @@ class MainViewPartsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dialog_ = new PartsDialog;
-    window_ = dialog_->Create(uitest::Self(), 200, nullptr);
+    window_ = uitest::OpenActiveDialog(dialog_, 200);
     if (!window_) return;
-    ShowWindow(window_, SW_SHOW);
-    SetForegroundWindow(window_);
-    uitest::PumpUntil([] { return GetActiveWindow() == window_; }, 3000);
     HWND table = Control(kTable);
     for (int i = 0; i < 2; ++i) {
       LVCOLUMNW column = {};
@@ -128,12 +125,7 @@ class MainViewPartsTest : public ::testing::Test {
     SendMessageW(table, LVM_SETITEMCOUNT, 10, 0);
     SendMessageW(table, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   }
-  static void TearDownTestSuite() {
-    if (window_) DestroyWindow(window_);
-    window_ = nullptr;
-    delete dialog_;
-    dialog_ = nullptr;
-  }
+  static void TearDownTestSuite() { uitest::CloseSuiteDialog(&window_, &dialog_); }
   void SetUp() override {
     ASSERT_NE(window_, nullptr);
     dialog_->events.clear();

@@ -189,6 +189,13 @@ inline void TypeOver(HWND edit, const std::wstring& text) {
   LeaveField(edit);
 }
 
+// The value of an environment variable the driver sets, empty when unset.
+inline std::wstring EnvText(const wchar_t* name) {
+  wchar_t value[16] = {};
+  GetEnvironmentVariableW(name, value, 16);
+  return value;
+}
+
 // The user selects tab index: the tab control sends its own selection
 // notifications in the owner's process.
 inline void SelectTab(HWND tabs, int index) { PostMessageW(tabs, TCM_SETCURFOCUS, static_cast<WPARAM>(index), 0); }

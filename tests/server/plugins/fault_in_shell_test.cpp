@@ -23,12 +23,6 @@ namespace {
 
 using namespace uiauto;
 
-std::wstring Port() {
-  wchar_t port[16] = {};
-  GetEnvironmentVariableW(L"VELMORA_FAULT_PORT", port, 16);
-  return port;
-}
-
 // The driver's verdict on a client scenario.
 std::string AskDriver(const char* scenario) {
   printf("DRIVER %s\n", scenario);
@@ -41,7 +35,7 @@ std::string AskDriver(const char* scenario) {
 
 
 TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
-  const std::wstring port = Port();
+  const std::wstring port = EnvText(L"VELMORA_FAULT_PORT");
   ASSERT_FALSE(port.empty()) << "run through fault_e2e.py, which sets VELMORA_FAULT_PORT";
   Scratch scratch({});
   ASSERT_TRUE(scratch.AddDistPlugins({L"streamhdr_fault_server"}));

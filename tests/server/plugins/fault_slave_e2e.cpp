@@ -20,6 +20,7 @@
 #include "find_control.h"
 #include "server/fault_page_ids.h"
 #include "support/check_log.h"
+#include "support/driver_request.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
 
@@ -70,7 +71,6 @@ const FaultCase kFaults[] = {
     {IDC_FAULT_DROP, "mbpoll", u"answer dropped", "1000", 3},
 };
 
-bool AskDriver(const std::string& scenario, std::string* why);
 
 // Creates the page as the setup dialog does, fills it as a user would and
 // confirms it. With a screenshot path, the page is shown and saved first.
@@ -138,16 +138,6 @@ void CheckLibrary(const Deliverable& d) {
   DestroyWindow(page);
   DestroyWindow(parent);
   ReleasePluginLibrary(&plugin);
-}
-
-bool AskDriver(const std::string& scenario, std::string* why) {
-  printf("DRIVER %s\n", scenario.c_str());
-  fflush(stdout);
-  char line[512];
-  if (!fgets(line, sizeof line, stdin)) return false;
-  line[strcspn(line, "\r\n")] = '\0';
-  *why = line;
-  return strncmp(line, "ok", 2) == 0;
 }
 
 std::vector<std::u16string> PostedRxTexts(const ViewHost& view, size_t from) {

@@ -27,6 +27,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from wine_serial import close_serial_line, serial_line  # noqa: E402
+
 logging.disable(logging.CRITICAL)
 
 DEVICE = {"co": [1, 0, 1, 1, 0, 0, 0, 0, 1, 1], "di": [0, 1, 1, 0, 1], "ir": [11, 22, 33], "hr": [1, 65535, 32768, 4660]}
@@ -294,24 +297,6 @@ def run(args, device, scenario):
             "garbage": garbage}[words[0]](args, device)
 
 
-def serial_line(args, work):
-    """A socat pty pair: one end becomes COMn in the Wine prefix, the other is ours."""
-    prefix = os.environ.get("WINEPREFIX", os.path.join(os.path.dirname(args.wine_run), "..", "build", "wineprefix"))
-    wine_end, our_end = os.path.join(work, "wine"), os.path.join(work, "peer")
-    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={our_end}"],
-                             stderr=subprocess.DEVNULL)
-    for _ in range(50):
-        if os.path.exists(wine_end) and os.path.exists(our_end):
-            break
-        time.sleep(0.1)
-    link = os.path.join(prefix, "dosdevices", args.com.lower())
-    os.makedirs(os.path.dirname(link), exist_ok=True)
-    if os.path.lexists(link):
-        os.remove(link)
-    os.symlink(wine_end, link)
-    return socat, link, our_end
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
@@ -338,7 +323,7 @@ def main():
             if args.mode == "load":
                 environment["VELMORA_SERVER_LOAD_SECONDS"] = str(args.seconds)
         elif args.transport == "serial":
-            socat, link, device = serial_line(args, work)
+            socat, link, device = serial_line(args.com, work)
             command = [args.wine_run, args.exe, "serial", args.library, args.com]
         elif args.mode == "load":
             command = [args.wine_run, args.exe, "load", args.library, str(args.port), str(args.seconds)]
@@ -355,11 +340,7 @@ def main():
                 program.stdin.flush()
         return program.wait()
     finally:
-        if socat:
-            socat.kill()
-            socat.wait()
-        if link and os.path.lexists(link):
-            os.remove(link)
+        close_serial_line(socat, link)
         shutil.rmtree(work, ignore_errors=True)
 
 

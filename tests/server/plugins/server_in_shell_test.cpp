@@ -37,12 +37,6 @@ using namespace uiauto;
 const std::vector<std::wstring> kSlaves = {L"linebin_server", L"linetext_server", L"streamhdr_server",
                                            L"streambin_server", L"dgramhdr_server", L"dgrambin_server"};
 
-std::wstring Environment(const wchar_t* name) {
-  wchar_t value[32] = {};
-  GetEnvironmentVariableW(name, value, 32);
-  return value;
-}
-
 // Asks server_e2e.py to run a client scenario; true when it answers "ok".
 bool AskDriver(const std::string& scenario, std::string* answer = nullptr) {
   printf("DRIVER %s\n", scenario.c_str());
@@ -87,8 +81,8 @@ bool SamePixels(const Picture& a, const Picture& b) {
 }
 
 TEST(ServerInShell, ClientWritesShowAndEditsServe) {
-  if (!Environment(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
-  const std::wstring port = Environment(L"VELMORA_SERVER_PORT");
+  if (!EnvText(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
+  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
   ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
   Scratch scratch({});
   Shell shell;
@@ -217,9 +211,9 @@ class RoundTrips {
 };
 
 TEST(ServerInShell, LoadFigures) {
-  const std::wstring seconds = Environment(L"VELMORA_SERVER_LOAD_SECONDS");
+  const std::wstring seconds = EnvText(L"VELMORA_SERVER_LOAD_SECONDS");
   if (seconds.empty()) GTEST_SKIP() << "a benchmark: run with --mode load";
-  const std::wstring port = Environment(L"VELMORA_SERVER_PORT");
+  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
   ASSERT_FALSE(port.empty());
   Scratch scratch({});
   Shell shell;

@@ -31,6 +31,8 @@
 #include <vector>
 
 #include "support/check_log.h"
+#include "support/driver_request.h"
+#include "support/plugin_abi_checks.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
 
@@ -135,29 +137,8 @@ void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
     Check(false, name + " loads with both exports");
     return;
   }
-  const PluginDescriptor* desc = plugin.descriptor;
-  Check(desc && desc->size == 40 && desc->interfaceVersion == 11 && desc->reserved == 0,
-        name + " descriptor size 40, version 11, reserved 0");
-  if (!desc) return;
-  CheckText(desc->id, d.id, name + " ID");
-  CheckText(desc->displayName, d.name, name + " display name");
-  CheckText(desc->viewTitle, u"I/O map", name + " view title");
-  Check(desc->order == d.order, name + " order " + std::to_string(desc->order));
-
+  if (!CheckPluginAbi(plugin, name, d.id, d.name, u"I/O map", d.order)) return;
   const PluginOps& ops = plugin.ops;
-  Check(plugin.created == 1 && ops.size == 104 && ops.version == 11 && ops.instance, name + " table 104/11");
-  Check(ops.attach && ops.detach && ops.createSettingsPage && ops.applySettings && ops.handleEvent && ops.destroy &&
-            ops.getProtocolLine && ops.getConnectionLine && ops.showConnectionIndicator && ops.getTip &&
-            ops.getNextTip,
-        name + " every entry present");
-  auto create = reinterpret_cast<CreatePluginProc>(
-      reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(plugin.module), "CreatePlugin")));
-  PluginOps untouched;
-  memset(&untouched, 0x5A, sizeof untouched);
-  const PluginOps before = untouched;
-  Check(create(10, &untouched) == 0 && memcmp(&untouched, &before, sizeof before) == 0,
-        name + " refuses version 10 without touching the table");
-  Check(create(11, nullptr) == 0, name + " refuses a null table");
 
   int32_t result = 0;
   CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), d.title, name + " protocol line");
@@ -216,18 +197,6 @@ int RunAbi(const std::string& heldPort) {
 }
 
 // --- a session with clients --------------------------------------------------------
-
-// Asks the driver (server_e2e.py) to run a client scenario and waits for its
-// verdict.
-bool AskDriver(const std::string& scenario, std::string* why = nullptr) {
-  printf("DRIVER %s\n", scenario.c_str());
-  fflush(stdout);
-  char line[512];
-  if (!fgets(line, sizeof line, stdin)) return false;
-  line[strcspn(line, "\r\n")] = '\0';
-  if (why) *why = line;
-  return strncmp(line, "ok", 2) == 0;
-}
 
 // The driver's client scenario; a failure also tells what the RX line shows.
 // A serial slave parked by a transport failure is connected again and the

@@ -1,0 +1,38 @@
+"""A serial line between a Wine program and a peer on this side: a socat
+pseudo-terminal pair whose one end becomes COMn in the Wine prefix.
+
+The drivers import it from tests/peers (they put that folder on sys.path
+from their own location)."""
+import os
+import subprocess
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def serial_line(com, work):
+    """Starts socat with both ends under `work` and links COMn of the prefix
+    to the Wine end. Returns (socat, link, peer end)."""
+    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
+    wine_end, peer_end = os.path.join(work, "wine"), os.path.join(work, "peer")
+    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={peer_end}"],
+                             stderr=subprocess.DEVNULL)
+    for _ in range(50):
+        if os.path.exists(wine_end) and os.path.exists(peer_end):
+            break
+        time.sleep(0.1)
+    link = os.path.join(prefix, "dosdevices", com.lower())
+    os.makedirs(os.path.dirname(link), exist_ok=True)
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(wine_end, link)
+    return socat, link, peer_end
+
+
+def close_serial_line(socat, link):
+    """Stops socat and removes the COMn link; either may be None."""
+    if socat:
+        socat.kill()
+        socat.wait()
+    if link and os.path.lexists(link):
+        os.remove(link)
