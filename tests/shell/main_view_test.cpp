@@ -93,7 +93,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   HWND tx = shell.Item(IDC_TX_LINE);
   HWND rx = shell.Item(IDC_RX_LINE);
   auto shows = [&](HWND line, const std::wstring& text) {
-    return uiauto::WaitFor([&] { return uiauto::Text(line) == text; }, 5000);
+    return uiauto::WaitFor([&] { return uiauto::Text(line) == text; }, uiauto::kDefaultTimeoutMs);
   };
 
   RunOnAdd(scratch, shell, "on AddRequested send ShowTxFrame 300 0\n");
@@ -119,7 +119,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   PostMessageW(rx, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
   PostMessageW(rx, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
   shell.Settle();
-  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: 00 01 02 03 04 05"; }, 5000)) << ClipboardText().c_str();
+  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: 00 01 02 03 04 05"; }, uiauto::kDefaultTimeoutMs)) << ClipboardText().c_str();
 
   // The menu key over the TX line copies that line.
   RECT txRect = {};
@@ -127,7 +127,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   SetCursorPos(txRect.left + 4, (txRect.top + txRect.bottom) / 2);
   PostMessageW(shell.main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(shell.main), -1);
   shell.Settle();
-  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, 5000));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, uiauto::kDefaultTimeoutMs));
 
   // Another plug-in's activation drops the update still held back; the
   // lines keep what they show. The old plug-in sends two frames while it is
@@ -156,12 +156,12 @@ TEST(MainView, TabRenameEditor) {
     PostMessageW(tabs, WM_RBUTTONUP, 0, Centre(item));
     shell.Settle();
     HWND edit = nullptr;
-    uiauto::WaitFor([&] { return (edit = FindWindowExW(tabs, nullptr, L"Edit", nullptr)) != nullptr; }, 5000);
+    uiauto::WaitFor([&] { return (edit = FindWindowExW(tabs, nullptr, L"Edit", nullptr)) != nullptr; }, uiauto::kDefaultTimeoutMs);
     return std::make_pair(edit, item);
   };
   auto closed = [&] {
     shell.Settle();
-    return uiauto::WaitFor([&] { return !FindWindowExW(tabs, nullptr, L"Edit", nullptr); }, 5000);
+    return uiauto::WaitFor([&] { return !FindWindowExW(tabs, nullptr, L"Edit", nullptr); }, uiauto::kDefaultTimeoutMs);
   };
 
   auto [edit, item] = openEditor(0);
@@ -235,7 +235,7 @@ TEST(MainView, ColumnClickAndTableEditingPaths) {
   PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell1));
   shell.Settle();
   HWND edit = nullptr;
-  ASSERT_TRUE(uiauto::WaitFor([&] { return (edit = editControl()) != nullptr; }, 5000));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return (edit = editControl()) != nullptr; }, uiauto::kDefaultTimeoutMs));
   std::string log = scratch.Log(L"script_a");
   size_t first = log.find("event BeginCellEdit arg=65538 key=102 text=~");
   size_t editor = log.find("event GetCellEditor arg=65538 key=102 text=~");
@@ -261,15 +261,15 @@ TEST(MainView, ColumnClickAndTableEditingPaths) {
   PostMessageW(edit, WM_KEYDOWN, VK_RIGHT, 1);
   uiauto::Type(edit, L"0");
   shell.Settle();
-  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Text(edit) == L"0x1FA0"; }, 5000));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::Text(edit) == L"0x1FA0"; }, uiauto::kDefaultTimeoutMs));
   uiauto::Key(edit, VK_RETURN);
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "event EndCellEdit arg=65538 key=102 text=0x1FA0"));
-  EXPECT_TRUE(uiauto::WaitFor([&] { return editControl() == nullptr; }, 5000));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return editControl() == nullptr; }, uiauto::kDefaultTimeoutMs));
 
   // The list view's own label edit of column 0: unfiltered, bit 16 clear.
   PostMessageW(table, LVM_EDITLABELW, 3, 0);
   shell.Settle();
-  ASSERT_TRUE(uiauto::WaitFor([&] { return (edit = editControl()) != nullptr; }, 5000));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return (edit = editControl()) != nullptr; }, uiauto::kDefaultTimeoutMs));
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "event BeginCellEdit arg=3 key=102 text=~"));
   PostMessageW(edit, EM_SETSEL, 0, -1);
   uiauto::Type(edit, L"Pump-7");
