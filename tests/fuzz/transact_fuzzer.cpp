@@ -35,10 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   const uint8_t selector = input.Byte();
   FakeClock clock(0xFFFFF000u + input.Byte() * 16u);
-  // One transport for every input, restarted each time, and the framers on
-  // the stack: allocations under AddressSanitizer cost more than a receive.
-  static ScriptedTransport transport;
-  transport.Restart();
+  ScriptedTransport& transport = RestartedTransport();
   RtuFramer rtu;
   RtuFramer rtuStream(true);
   AsciiFramer ascii;
@@ -99,6 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   LinkDestroy(link);
-  transport.Restart();  // what this input recorded is freed within it
+  transport.Restart();
   return 0;
 }
