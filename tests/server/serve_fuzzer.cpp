@@ -152,6 +152,7 @@ class Station {
     // allocation of the input freed and skips its leak scan.
     rig_.transport.frames = {};
     rig_.transport.written = {};
+    rig_.transport.ClearCounts();  // the station lives for the whole run
   }
 
  private:
