@@ -8,6 +8,9 @@
 
 #include <cstdlib>
 
+#include "modbus/ascii_framer.h"
+#include "modbus/mbap_framer.h"
+#include "modbus/rtu_framer.h"
 #include "support/scripted_transport.h"
 
 #define FUZZ_CHECK(condition) \
@@ -25,6 +28,14 @@ inline ScriptedTransport& RestartedTransport() {
   transport.Restart();
   return transport;
 }
+
+// One framer of each kind, made on the stack for an input.
+struct FuzzFramers {
+  RtuFramer rtu;
+  RtuFramer rtuStream{true};
+  AsciiFramer ascii;
+  MbapFramer mbap;
+};
 
 class FuzzInput {
  public:

@@ -20,25 +20,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t selector = input.Byte();
   FakeClock clock(0xFFFFF000u + input.Byte() * 16u);  // wraps during many runs
   ScriptedTransport& transport = RestartedTransport();
-  RtuFramer rtu;
-  RtuFramer rtuStream(true);
-  AsciiFramer ascii;
-  MbapFramer mbap;
-  Framer* framer = &mbap;
+  FuzzFramers framers;
+  Framer* framer = &framers.mbap;
   uint8_t role = (selector & 0x80) ? kLinkRoleServer : kLinkRoleClient;
   uint32_t maxLength = kMaxRtuAdu;
   switch (selector % 6) {
     case 0:  // serial RTU, RTU over UDP: one frame per chunk
     case 1:
-      framer = &rtu;
+      framer = &framers.rtu;
       transport.frameMode = true;
       transport.messageOriented = selector % 6;
       break;
     case 2:
-      framer = &rtuStream;
+      framer = &framers.rtuStream;
       break;
     case 3:
-      framer = &ascii;
+      framer = &framers.ascii;
       if (selector & 0x40) framer->SetEndCharacter('!');
       maxLength = kMaxAsciiAdu;
       break;

@@ -36,15 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t selector = input.Byte();
   FakeClock clock(0xFFFFF000u + input.Byte() * 16u);
   ScriptedTransport& transport = RestartedTransport();
-  RtuFramer rtu;
-  RtuFramer rtuStream(true);
-  AsciiFramer ascii;
-  MbapFramer mbap;
-  Framer* framer = &mbap;
+  FuzzFramers framers;
+  Framer* framer = &framers.mbap;
   switch (selector % 5) {
-    case 0: framer = &rtu; transport.frameMode = true; break;
-    case 1: framer = &rtuStream; break;
-    case 2: framer = &ascii; break;
+    case 0: framer = &framers.rtu; transport.frameMode = true; break;
+    case 1: framer = &framers.rtuStream; break;
+    case 2: framer = &framers.ascii; break;
     case 3: break;
     default:
       transport.frameMode = true;
