@@ -29,15 +29,15 @@ void* ReallocateArray(void* block, uint64_t count, size_t size, uint64_t maxCoun
   return grown;
 }
 
+// The compiler's own memmove and memset: its code for them is as fast as
+// the machine allows, and AddressSanitizer checks each call as one range
+// instead of every byte.
 void CopyBytes(void* destination, const void* source, size_t count) {
-  unsigned char* to = static_cast<unsigned char*>(destination);
-  const unsigned char* from = static_cast<const unsigned char*>(source);
-  for (size_t i = 0; i < count; ++i) to[i] = from[i];
+  if (count) __builtin_memmove(destination, source, count);
 }
 
 void FillBytes(void* destination, uint8_t value, size_t count) {
-  unsigned char* to = static_cast<unsigned char*>(destination);
-  for (size_t i = 0; i < count; ++i) to[i] = value;
+  if (count) __builtin_memset(destination, value, count);
 }
 
 }  // namespace mem

@@ -8,12 +8,34 @@
 
 #include <cstdlib>
 
+#include "modbus/ascii_framer.h"
+#include "modbus/mbap_framer.h"
+#include "modbus/rtu_framer.h"
 #include "support/scripted_transport.h"
 
 #define FUZZ_CHECK(condition) \
   do {                        \
     if (!(condition)) std::abort(); \
   } while (0)
+
+// The one scripted transport of a target, restarted for a new input (after
+// the input's FakeClock is made). Reused rather than made per input, and the
+// framers live on the stack: allocations under AddressSanitizer cost more
+// than a receive. Restart it again at the end of the input, so that what the
+// input recorded is freed within it and libFuzzer sees no leak to look for.
+inline ScriptedTransport& RestartedTransport() {
+  static ScriptedTransport transport;
+  transport.Restart();
+  return transport;
+}
+
+// One framer of each kind, made on the stack for an input.
+struct FuzzFramers {
+  RtuFramer rtu;
+  RtuFramer rtuStream{true};
+  AsciiFramer ascii;
+  MbapFramer mbap;
+};
 
 class FuzzInput {
  public:

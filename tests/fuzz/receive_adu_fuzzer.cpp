@@ -7,8 +7,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <memory>
-
 #include "fuzz/fuzz_input.h"
 #include "modbus/ascii_framer.h"
 #include "modbus/link.h"
@@ -21,38 +19,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   const uint8_t selector = input.Byte();
   FakeClock clock(0xFFFFF000u + input.Byte() * 16u);  // wraps during many runs
-  ScriptedTransport transport;
-  std::unique_ptr<Framer> framer;
+  ScriptedTransport& transport = RestartedTransport();
+  FuzzFramers framers;
+  Framer* framer = &framers.mbap;
   uint8_t role = (selector & 0x80) ? kLinkRoleServer : kLinkRoleClient;
   uint32_t maxLength = kMaxRtuAdu;
   switch (selector % 6) {
     case 0:  // serial RTU, RTU over UDP: one frame per chunk
     case 1:
-      framer.reset(new RtuFramer());
+      framer = &framers.rtu;
       transport.frameMode = true;
       transport.messageOriented = selector % 6;
       break;
     case 2:
-      framer.reset(new RtuFramer(true));
+      framer = &framers.rtuStream;
       break;
     case 3:
-      framer.reset(new AsciiFramer());
+      framer = &framers.ascii;
       if (selector & 0x40) framer->SetEndCharacter('!');
       maxLength = kMaxAsciiAdu;
       break;
     case 4:
-      framer.reset(new MbapFramer());
       maxLength = kMaxMbapAdu;
       break;
     default:
-      framer.reset(new MbapFramer());
       transport.frameMode = true;
       transport.messageOriented = 1;
       maxLength = kMaxMbapAdu;
       break;
   }
   input.Script(&transport);
-  Link* link = LinkCreate(&transport, framer.get(), role, nullptr, nullptr, nullptr);
+  Link* link = LinkCreate(&transport, framer, role, nullptr, nullptr, nullptr);
   for (int round = 0; round < 1000 && transport.InputLeft(); ++round) {
     AduHeader header;
     Pdu pdu;
@@ -75,5 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(again.unitId == header.unitId && parsed.function == pdu.function && parsed.length == pdu.length);
   }
   LinkDestroy(link);
+  transport.Restart();
   return 0;
 }

@@ -7,8 +7,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <memory>
-
 #include "client/transaction.h"
 #include "fuzz/fuzz_input.h"
 #include "modbus/ascii_framer.h"
@@ -37,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
   const uint8_t selector = input.Byte();
   FakeClock clock(0xFFFFF000u + input.Byte() * 16u);
-  ScriptedTransport transport;
-  std::unique_ptr<Framer> framer;
+  ScriptedTransport& transport = RestartedTransport();
+  FuzzFramers framers;
+  Framer* framer = &framers.mbap;
   switch (selector % 5) {
-    case 0: framer.reset(new RtuFramer()); transport.frameMode = true; break;
-    case 1: framer.reset(new RtuFramer(true)); break;
-    case 2: framer.reset(new AsciiFramer()); break;
-    case 3: framer.reset(new MbapFramer()); break;
+    case 0: framer = &framers.rtu; transport.frameMode = true; break;
+    case 1: framer = &framers.rtuStream; break;
+    case 2: framer = &framers.ascii; break;
+    case 3: break;
     default:
-      framer.reset(new MbapFramer());
       transport.frameMode = true;
       transport.messageOriented = 1;
       break;
@@ -67,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.Script(&transport);
 
   Monitor monitor;
-  Link* link = LinkCreate(&transport, framer.get(), kLinkRoleClient, &monitor, nullptr, &OnReceive);
+  Link* link = LinkCreate(&transport, framer, kLinkRoleClient, &monitor, nullptr, &OnReceive);
   link->transactionCounter = transaction;
   ClientResponse response;
   const uint32_t before = FakeClock::Now();
@@ -95,5 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   LinkDestroy(link);
+  transport.Restart();
   return 0;
 }

@@ -121,9 +121,13 @@ struct ServeResult {
 class ServeRig {
  public:
   // ownAddress: the slave ID (serial and RTU-over-IP) or the unit ID (MBAP).
-  explicit ServeRig(Framing framing, uint8_t ownAddress = 1, bool acceptAny = false)
-      : map(std::make_unique<DeviceMap>()), framing_(framing) {
-    session.map = map.get();
+  // external: a map the caller owns and places (the serve fuzzer keeps its
+  // cells on whole pages); otherwise the rig makes its own.
+  explicit ServeRig(Framing framing, uint8_t ownAddress = 1, bool acceptAny = false, DeviceMap* external = nullptr)
+      : ownMap_(external ? nullptr : std::make_unique<DeviceMap>()),
+        map(external ? external : ownMap_.get()),
+        framing_(framing) {
+    session.map = map;
     session.unitId = ownAddress;
     session.acceptAny = acceptAny;
     switch (framing) {
@@ -167,7 +171,12 @@ class ServeRig {
 
   FakeClock clock;
   ScriptedTransport transport;
-  std::unique_ptr<DeviceMap> map;
+
+ private:
+  std::unique_ptr<DeviceMap> ownMap_;
+
+ public:
+  DeviceMap* map;
   Link* link = nullptr;
   ServeSession session;
   DiagnosticState& diagnostics = session.diagnostics;

@@ -72,6 +72,35 @@ class ScriptedTransport : public Transport {
     bytes_.reserve(bytes_.size() + bytes);
   }
   void Rebase() { origin_ = FakeClock::Now(); }
+  // The call counts back to 0: a transport fed for hours would overflow them.
+  void ClearCounts() {
+    opens = closes = resets = prepares = begins = finishes = 0;
+    reads = frameReads = writeCalls = 0;
+    lastReadTimeout = 0;
+  }
+  // As newly made, but keeping the room its buffers grew to: a fuzz target
+  // reuses one transport for every input instead of allocating one each.
+  void Restart() {
+    frameMode = false;
+    messageOriented = 0;
+    openResult = prepareResult = beginResult = finishResult = 1;
+    finishDelayMs = 0;
+    writeBudgetMs = kDefaultWriteBudgetMs;
+    closeOnReset = false;
+    onFrameSent = nullptr;
+    written.clear();
+    frames.clear();
+    ClearCounts();
+    plat::EventReset(StopEvent());
+    cancelled_.store(false, std::memory_order_relaxed);
+    open_ = true;
+    input_.clear();
+    bytes_.clear();
+    next_ = 0;
+    writes_.clear();
+    pending_.clear();
+    Rebase();
+  }
   bool InputLeft() const { return next_ < input_.size(); }
 
   // --- observation ----------------------------------------------------------
