@@ -69,15 +69,20 @@ def clients(args, scenario, device):
         failures.append(f"pymodbus request 1: {first}")
     if py_expected and second != py_expected:
         failures.append(f"pymodbus request 2: {second}, expected {py_expected}")
-    line = "6 10 99" if kind == "write" else "3 0 2"
+    # After a write, request 5 (answered) reads register 10 back: the write
+    # is carried out whatever became of its answer, unless refused.
+    script = "3 0 2\n" + ("6 10 99\n3 10 1\n" if kind == "write" else "3 0 2\n")
     where = ["--rtu", device] if device else ["--port", str(args.port)]
-    out = subprocess.run([args.peer_client] + where + ["script"], input="3 0 2\n" + line + "\n",
+    out = subprocess.run([args.peer_client] + where + ["script"], input=script,
                          capture_output=True, text=True, timeout=60).stdout.splitlines()
-    seen = [libmodbus_outcome(l) for l in out] + ["", ""]
+    seen = [libmodbus_outcome(l) for l in out] + ["", "", ""]
     if seen[0] != ANSWER:
         failures.append(f"libmodbus request 3: {seen[0]}")
     if lm_expected and seen[1] != lm_expected:
         failures.append(f"libmodbus request 4: {seen[1]}, expected {lm_expected}")
+    back = "values 0" if scenario == "exception" else "values 99"
+    if kind == "write" and seen[2] != back:
+        failures.append(f"libmodbus reads register 10 back: {seen[2]}, expected {back}")
     return failures, f"pymodbus {second}, libmodbus {seen[1]}"
 
 
