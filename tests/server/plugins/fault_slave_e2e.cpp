@@ -175,12 +175,15 @@ bool EndsWith(const std::u16string& text, const std::u16string& end) {
 }
 
 // Connects with the fault's settings applied, lets the driver's clients run
-// and checks that expected faults were named on the RX line.
+// and checks that expected faults were named on the RX line and counted on
+// the connection line while connected: the plug-in posts RefreshHeaderLines,
+// at most one per fault, and the view reads the line again for it.
 // A serial slave parked by a transport failure is connected again and the
 // clients run once more: Wine's pty emulation fails a wait now and then
 // (the NOTE line says so).
 void ConnectAndAsk(ViewHost& view, const std::string& what, const FaultCase& fault, size_t expected) {
   view.Pump();
+  view.connectionLine.clear();
   size_t from = view.log.size();
   Check(view.Connect() == 1, what + ": Connect");
   std::string why;
@@ -208,6 +211,15 @@ void ConnectAndAsk(ViewHost& view, const std::string& what, const FaultCase& fau
   Check(named.size() == expected && PostedRxTexts(view, from).size() == expected,
         what + ": " + std::to_string(expected) + " faults named on the RX line" +
             (named.empty() ? "" : " (" + Narrow(named[0]) + ")"));
+  const std::u16string count = u", faults injected: " + std::u16string(1, static_cast<char16_t>(u'0' + expected));
+  view.PumpUntil([&] { return expected == 0 || EndsWith(view.connectionLine, count); }, 10000);
+  size_t refreshes = 0;
+  for (size_t i = from; i < view.log.size(); ++i)
+    refreshes += view.log[i].posted && view.log[i].kind == HostCommandKind::RefreshHeaderLines;
+  Check(expected == 0 ? refreshes == 0 && view.connectionLine.empty()
+                      : refreshes >= 1 && refreshes <= expected && EndsWith(view.connectionLine, count),
+        what + ": the connection line read again while connected, " + std::to_string(refreshes) + " times: \"" +
+            Narrow(view.connectionLine) + "\"");
 }
 
 // Holding registers 0 and 1 as the driver's clients expect them.
