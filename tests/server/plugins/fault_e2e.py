@@ -7,10 +7,12 @@ times), and this driver checks what each client saw. "DRIVER shot FILE"
 photographs the screen (ImageMagick's import) while the Faults page shows.
 With --com the RTU fault slave listens on COMn, one end of a socat
 pseudo-terminal pair, and the clients are pymodbus's serial client and
-peer_client as an RTU master on the other end.
+peer_client as an RTU master on the other end; --master-com links COMm of
+the prefix to that other end as well, for our own RTU master plug-in once
+the independent clients are done.
 
   fault_e2e.py --exe E --wine-run W --peer-client P --port N --screenshot FILE.png
-  fault_e2e.py --exe E --wine-run W --peer-client P --com COMn
+  fault_e2e.py --exe E --wine-run W --peer-client P --com COMn --master-com COMm
   fault_e2e.py --exe fault_in_shell_test.exe --wine-run W --peer-client P --port N --whole-program
 """
 import argparse
@@ -25,7 +27,7 @@ sys.path[:0] = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "peers"
 from fault_peers import libmodbus_outcome, pymodbus_outcome  # noqa: E402
 from pymodbus.client import ModbusSerialClient, ModbusTcpClient  # noqa: E402
 from pymodbus.framer.rtu_framer import ModbusRtuFramer  # noqa: E402
-from wine_serial import close_serial_line, serial_line  # noqa: E402
+from wine_serial import close_serial_line, link_com, serial_line  # noqa: E402
 
 ANSWER = "values 4660 22136"
 # scenario: pymodbus's 2nd request (read or write), what pymodbus sees, what
@@ -119,17 +121,20 @@ def main():
     parser.add_argument("--peer-client", required=True)
     parser.add_argument("--port", type=int)
     parser.add_argument("--com")
+    parser.add_argument("--master-com")
     parser.add_argument("--screenshot")
     parser.add_argument("--whole-program", action="store_true", help="the exe is fault_in_shell_test")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="velmora-fault-e2e.")
-    socat = link = device = None
+    socat = link = device = master = None
     try:
         if args.com:
             socat, link, device = serial_line(args.com, work)
+            master = link_com(args.master_com, device)
         return session(args, device)
     finally:
         close_serial_line(socat, link)
+        close_serial_line(None, master)
         shutil.rmtree(work, ignore_errors=True)
 
 
@@ -138,7 +143,7 @@ def session(args, device):
         command = [args.wine_run, args.exe]
         os.environ["VELMORA_FAULT_PORT"] = str(args.port)
     elif device:
-        command = [args.wine_run, args.exe, "serial", args.com]
+        command = [args.wine_run, args.exe, "serial", args.com, args.master_com]
     else:
         command = [args.wine_run, args.exe, "session", str(args.port), args.screenshot]
     program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace")
