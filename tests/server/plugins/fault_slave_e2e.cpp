@@ -352,8 +352,8 @@ int main(int argc, char** argv) {
   }
   if (!serial)
     for (const Deliverable& d : kDeliverables) CheckLibrary(d);
-  // Both loaded before any session: a library loaded after the RTU
-  // session found the process heap damaged under Wine.
+  // Both loaded before any session: under Wine a library loaded after a
+  // session on a pty dies inside ntdll (transport/serial/README.md).
   const Deliverable& d = kDeliverables[serial ? 1 : 0];
   PluginLibrary plugin, master;
   if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created ||
