@@ -74,6 +74,10 @@ enum class HostCommandKind : uint32_t {
   ShowRxText = 15,       // text (null: "RX: -"), index (nonzero: error colour)
   ShowError = 16,        // text, caption
   SetFieldFormat = 17,   // index, data (a FieldFormat), length (exactly 40)
+  // Beyond the twelve plug-ins' set: the shell reads getProtocolLine and
+  // getConnectionLine again and shows what changed (a live count, say).
+  // A shell that predates it ignores it.
+  RefreshHeaderLines = 18,  //
 };
 
 // Built by the plug-in, usually on its stack. Field indexes 0 to 3 name the

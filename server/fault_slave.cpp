@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "client/host_commands.h"
 #include "client/view_helpers.h"
 #include "common/memory.h"
@@ -87,6 +89,10 @@ struct FaultSlave {
   ServerContext* server = nullptr;
   FaultsPageState* page = nullptr;
   ServerPluginExtension extension = {};
+  // A RefreshHeaderLines is queued and the shell has not read the count
+  // since: a flood of faults posts one at a time, and the last read always
+  // comes after the last fault.
+  std::atomic<bool> linePending{false};
 };
 
 FaultSlave* Self(void* context) { return static_cast<FaultSlave*>(context); }
@@ -123,10 +129,13 @@ void ApplyPage(void* context) {
   if (self->page && self->page->Window()) self->page->Apply();
 }
 
-// Worker thread: the fault replaces the request's frame on the RX line.
+// Worker thread: the fault replaces the request's frame on the RX line, and
+// the connection line's count is read again.
 void ReportFault(void* context, const Unit* text) {
   FaultSlave* self = Self(context);
-  PostRxText(*self->server->worker.hostLink, text, true);
+  const HostLink* link = *self->server->worker.hostLink;
+  PostRxText(link, text, true);
+  if (!self->linePending.exchange(true)) PostHostCommand(link, HostCommandKind::RefreshHeaderLines);
 }
 
 // On RTU the port itself keeps t3.5 of silence before the second part (it
@@ -141,13 +150,18 @@ void Connecting(void* context, ServerContext* server, const void* settings) {
   FaultSlave* self = Self(context);
   self->server = server;
   FaultServeRestart(&self->serve, self->settings, self->tcp, SplitGap(self, settings));
+  self->linePending.store(false);  // a copy discarded at detach is never handled
   server->worker.session.hook = &self->serve.hook;
 }
 
+// Cleared before the count is read: a fault counted after the read posts
+// again.
 int32_t ExtendConnectionLine(void* context, Unit* buffer, uint32_t capacity) {
+  FaultSlave* self = Self(context);
+  self->linePending.store(false);
   TextBuffer text;
   const int built = text.Assign(buffer) && text.Append(u", faults injected: ") &&
-                    text.AppendUnsigned(FaultsInjected(&Self(context)->serve));
+                    text.AppendUnsigned(FaultsInjected(&self->serve));
   if (!built || static_cast<uint32_t>(text.Length()) + 1 > capacity) return 1;  // the transport's line stays
   for (int32_t i = 0; i <= text.Length(); ++i) buffer[i] = text.Text()[i];
   return 1;

@@ -198,5 +198,6 @@ void MainWindow::ExecuteCommand(void* context, const HostCommand& command) {
     case HostCommandKind::ShowRxText: MainViewFrameCommand(window, command); break;
     case HostCommandKind::ShowError: ShowErrorBox(window.Window(), command.text, command.caption); break;
     case HostCommandKind::SetFieldFormat: SetFieldFormat(window, command); break;
+    case HostCommandKind::RefreshHeaderLines: window.RefreshHeaderLines(); break;
   }
 }

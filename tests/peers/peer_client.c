@@ -7,6 +7,9 @@
 //       F ADDR V,V,...        write (F 5, 6, 15, 16) -> "OK"
 //       raw HEXBYTES          any PDU               -> "RAW hexbytes" of the response PDU
 //     a failure prints "EXC c" (exception code c) or "ERR text".
+//   peer_client --rtu DEVICE [--unit N] script
+//     the same commands as an RTU master on a serial device at 19200-8-N-1 (a pty takes no parity)
+//     (a CRC error prints "EXC 12", an answer from another slave "ERR ...")
 //   peer_client --port P [--host H] [--unit N] bench SECONDS
 //     reads 125 holding registers at 0 back to back for SECONDS and prints
 //     "requests N seconds S rate R".
@@ -99,14 +102,16 @@ static void run_command(modbus_t* ctx, int unit, char* line) {
 
 int main(int argc, char** argv) {
   const char* host = "127.0.0.1";
+  const char* device = NULL;
   int port = 502, unit = 1, i = 1;
   for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
     if (strcmp(argv[i], "--host") == 0) host = argv[i + 1];
     else if (strcmp(argv[i], "--port") == 0) port = atoi(argv[i + 1]);
     else if (strcmp(argv[i], "--unit") == 0) unit = atoi(argv[i + 1]);
+    else if (strcmp(argv[i], "--rtu") == 0) device = argv[i + 1];
   }
   if (i >= argc) { fprintf(stderr, "usage: peer_client [options] script|bench SECONDS\n"); return 2; }
-  modbus_t* ctx = modbus_new_tcp(host, port);
+  modbus_t* ctx = device ? modbus_new_rtu(device, 19200, 'N', 8, 1) : modbus_new_tcp(host, port);
   modbus_set_slave(ctx, unit);
   modbus_set_response_timeout(ctx, 2, 0);
   if (modbus_connect(ctx) != 0) { printf("ERR connect %s\n", modbus_strerror(errno)); return 1; }

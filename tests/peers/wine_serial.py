@@ -13,7 +13,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 def serial_line(com, work):
     """Starts socat with both ends under `work` and links COMn of the prefix
     to the Wine end. Returns (socat, link, peer end)."""
-    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
     wine_end, peer_end = os.path.join(work, "wine"), os.path.join(work, "peer")
     socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={peer_end}"],
                              stderr=subprocess.DEVNULL)
@@ -21,12 +20,18 @@ def serial_line(com, work):
         if os.path.exists(wine_end) and os.path.exists(peer_end):
             break
         time.sleep(0.1)
+    return socat, link_com(com, wine_end), peer_end
+
+
+def link_com(com, device):
+    """Makes COMn of the prefix open device; returns the link."""
+    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
     link = os.path.join(prefix, "dosdevices", com.lower())
     os.makedirs(os.path.dirname(link), exist_ok=True)
     if os.path.lexists(link):
         os.remove(link)
-    os.symlink(wine_end, link)
-    return socat, link, peer_end
+    os.symlink(device, link)
+    return link
 
 
 def close_serial_line(socat, link):

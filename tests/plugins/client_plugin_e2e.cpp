@@ -81,7 +81,6 @@ const Deliverable* Find(const char* library) {
 // --- abi ------------------------------------------------------------------------
 
 bool ConfigurePage(const PluginOps& ops, bool serial, bool tcp, const char* where);
-void ListSerialPorts(const char* const* ports, int count);
 
 // Connect where nothing answers: the deliverable's message box and RX text.
 // A UDP endpoint opens whatever listens, so the UDP masters are left out.
@@ -160,22 +159,6 @@ int RunAbi() {
 void SetControlText(HWND page, int id, const char* text) {
   std::wstring wide(text, text + strlen(text));
   SetDlgItemTextW(page, id, wide.c_str());
-}
-
-// The settings page offers only the ports listed under SERIALCOMM; the
-// closed one has no device behind it.
-void ListSerialPorts(const char* const* ports, int count) {
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
-    return;
-  for (int i = 0; i < count; ++i) {
-    std::wstring port(ports[i], ports[i] + strlen(ports[i]));
-    std::wstring value = L"VelmoraTest" + port;
-    RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
-                   static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t)));
-  }
-  RegCloseKey(key);
 }
 
 // Creates the plug-in's settings page in a parent window as the setup

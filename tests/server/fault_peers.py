@@ -57,6 +57,10 @@ def libmodbus_outcome(line):
         return "written"
     if line == "EXC 13":
         return "invalid data"  # libmodbus: the transaction id does not match
+    if line == "EXC 12":
+        return "CRC error"
+    if "not from requested slave" in line:
+        return "another slave"
     if line.startswith("EXC "):
         return "exception " + line[4:]
     if "timed out" in line:

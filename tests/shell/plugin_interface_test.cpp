@@ -66,6 +66,7 @@ TEST(InterfaceNumbers, MatchTheContract) {
       {static_cast<uint64_t>(HostCommandKind::ShowRxText), 15, "ShowRxText"},
       {static_cast<uint64_t>(HostCommandKind::ShowError), 16, "ShowError"},
       {static_cast<uint64_t>(HostCommandKind::SetFieldFormat), 17, "SetFieldFormat"},
+      {static_cast<uint64_t>(HostCommandKind::RefreshHeaderLines), 18, "RefreshHeaderLines"},
       {static_cast<uint64_t>(ViewEventKind::Connect), 0, "Connect"},
       {static_cast<uint64_t>(ViewEventKind::Disconnect), 1, "Disconnect"},
       {static_cast<uint64_t>(ViewEventKind::FieldEdited), 2, "FieldEdited"},

@@ -25,5 +25,9 @@ std::wstring DistPluginPath(const char* name);
 // is read and CreatePlugin called (check created and ops yourself).
 bool LoadPluginLibrary(const std::wstring& path, PluginLibrary* plugin);
 
+// Lists the COM ports under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, where
+// the serial settings pages find them (Wine fills it only at prefix start).
+void ListSerialPorts(const char* const* ports, int count);
+
 // destroy (when created) and FreeLibrary.
 void ReleasePluginLibrary(PluginLibrary* plugin);

@@ -175,5 +175,10 @@ void ViewHost::Handle(const RecordedCommand& command) {
     case HostCommandKind::SetFieldFormat:
       if (i <= 3) command.Format(&formats[i]);
       break;
+    case HostCommandKind::RefreshHeaderLines: {
+      char16_t line[256] = {};
+      if (ops_.getConnectionLine && ops_.getConnectionLine(ops_.instance, line, 256)) connectionLine = line;
+      break;
+    }
   }
 }

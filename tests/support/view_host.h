@@ -73,6 +73,7 @@ class ViewHost {
   uint64_t addRemove = 0;
   std::u16string txLine = u"TX: -";
   std::u16string rxLine = u"RX: -";
+  std::u16string connectionLine;  // as RefreshHeaderLines last read it
   bool rxError = false;
   std::vector<std::pair<std::u16string, std::u16string>> errors;  // text, caption
   std::vector<RecordedCommand> log;  // every command handled, in order

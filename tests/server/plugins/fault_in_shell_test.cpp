@@ -3,8 +3,10 @@
 // injection)" chosen in the connection setup with its page set to listen on
 // 127.0.0.1 (port in VELMORA_FAULT_PORT) and "No answer" every 2nd request,
 // then connected; fault_e2e.py polls it four times with mbpoll, and every
-// 2nd poll times out. All by posted input. The RX line is checked once the
-// shell shows frame lines (shell/frame_lines.cpp). Keeps a screenshot of the main
+// 2nd poll times out. All by posted input. The connection line counts the
+// two dropped answers while still connected, and the RX line names the
+// fault once the shell shows frame lines (shell/frame_lines.cpp). Keeps a
+// screenshot of the main
 // window in build/win/artifacts/fault_slave_view.png.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -65,6 +67,9 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
   const std::string verdict = AskDriver("mbpoll");
   EXPECT_EQ(verdict.rfind("ok", 0), 0u) << verdict;
+  const std::wstring counted = L"127.0.0.1:" + port + L", any Unit ID, faults injected: 2";
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECTION_LINE) == counted; }))
+      << "while connected: " << shell.Text(IDC_CONNECTION_LINE);
 #ifdef VELMORA_SHELL_FRAME_LINES
   const std::wstring dropped = L" \u2014 answer dropped";
   EXPECT_TRUE(WaitFor([&] {
@@ -78,7 +83,7 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
 
-  // The connection line is read again when the setup closes: two faults.
+  // Read again when the setup closes, the count stays.
   dialog = OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
   Click(GetDlgItem(dialog, IDOK));

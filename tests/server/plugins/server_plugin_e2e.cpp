@@ -116,18 +116,6 @@ bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where
   return true;
 }
 
-// The port must be listed under SERIALCOMM for the serial page to offer it.
-void ListSerialPort(const std::string& port) {
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
-    return;
-  std::wstring value(port.begin(), port.end());
-  RegSetValueExW(key, L"VelmoraServerTestPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-}
-
 // --- abi -------------------------------------------------------------------------
 
 void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
@@ -245,7 +233,10 @@ size_t PostedRxTexts(const ViewHost& view, size_t from) {
 
 int RunSession(const Deliverable& d, const std::string& where) {
   const std::string name = d.library;
-  if (d.family == Family::kSerial) ListSerialPort(where);
+  if (d.family == Family::kSerial) {
+    const char* port = where.c_str();
+    ListSerialPorts(&port, 1);
+  }
   PluginLibrary plugin;
   if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
     Check(false, name + " loads");
