@@ -77,7 +77,7 @@ enum class HostCommandKind : uint32_t {
   // Beyond the twelve plug-ins' set: the shell reads getProtocolLine and
   // getConnectionLine again and shows what changed (a live count, say).
   // A shell that predates it ignores it.
-  RefreshHeaderLines = 18,  //
+  RefreshHeaderLines = 18,
 };
 
 // Built by the plug-in, usually on its stack. Field indexes 0 to 3 name the
