@@ -47,10 +47,35 @@ void ShowField(MainWindow& window, const HostCommand& command) {
   ShowWindow(window.Control(IDC_FIELD_0 + index), show);
 }
 
+// The side panel is narrower than the longest function names: the list
+// drops down wide enough to show every entry whole.
+void WidenChoiceList(HWND choices, const wchar_t* text) {
+  HDC dc = GetDC(choices);
+  if (!dc) return;
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(choices, WM_GETFONT, 0, 0)));
+  SIZE extent = {};
+  const BOOL measured = GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+  SelectObject(dc, previous);
+  ReleaseDC(choices, dc);
+  if (!measured) return;
+  const int wanted = extent.cx + 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL) + 8;
+  if (wanted > SendMessageW(choices, CB_GETDROPPEDWIDTH, 0, 0)) {
+    SendMessageW(choices, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(wanted), 0);
+  }
+}
+
 void AddChoice(MainWindow& window, const HostCommand& command) {
   HWND choices = window.Control(IDC_CHOICES);
   LRESULT item = SendMessageW(choices, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(command.text)));
-  if (item >= 0) SendMessageW(choices, CB_SETITEMDATA, static_cast<WPARAM>(item), static_cast<LPARAM>(command.index));
+  if (item < 0) return;
+  SendMessageW(choices, CB_SETITEMDATA, static_cast<WPARAM>(item), static_cast<LPARAM>(command.index));
+  WidenChoiceList(choices, W(command.text));
+}
+
+void ClearChoices(MainWindow& window) {
+  HWND choices = window.Control(IDC_CHOICES);
+  SendMessageW(choices, CB_RESETCONTENT, 0, 0);
+  SendMessageW(choices, CB_SETDROPPEDWIDTH, 0, 0);  // back to the box's own width
 }
 
 void SelectChoice(MainWindow& window, const HostCommand& command) {
@@ -183,7 +208,7 @@ void MainWindow::ExecuteCommand(void* context, const HostCommand& command) {
     case HostCommandKind::SetLabel: SetLabel(window, command); break;
     case HostCommandKind::SetFieldText: SetFieldText(window, command); break;
     case HostCommandKind::ShowField: ShowField(window, command); break;
-    case HostCommandKind::ClearChoices: SendMessageW(window.Control(IDC_CHOICES), CB_RESETCONTENT, 0, 0); break;
+    case HostCommandKind::ClearChoices: ClearChoices(window); break;
     case HostCommandKind::AddChoice: AddChoice(window, command); break;
     case HostCommandKind::SelectChoice: SelectChoice(window, command); break;
     case HostCommandKind::AddTab: AddTab(window, command); break;

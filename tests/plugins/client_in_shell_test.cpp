@@ -60,7 +60,12 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   // A second poll of the input registers, set up while disconnected.
   shell.Click(IDC_ADD_BUTTON);
   EXPECT_EQ(TabTitles(tabs), (std::vector<std::wstring>{L"Poll 1", L"Poll 2"}));
-  PickChoice(shell.Item(IDC_CHOICES), 3);  // "Fn 04 - Read Input Registers"
+  HWND choices = shell.Item(IDC_CHOICES);
+  RECT box = {};
+  GetWindowRect(choices, &box);
+  EXPECT_GT(SendMessageW(choices, CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left + 40)
+      << "the function names, wider than the panel, show whole when the list drops down";
+  PickChoice(choices, 3);  // "Fn 04 - Read Input Registers"
   TypeOver(shell.Item(IDC_FIELD_2), L"3");
   TypeOver(shell.Item(IDC_FIELD_3), L"250");
   shell.Settle();
