@@ -68,8 +68,7 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   shell.Settle();
   Sleep(300);
   uiauto::Picture picture = uiauto::Capture(shell.main);
-  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-  EXPECT_TRUE(uiauto::SavePng(picture, ExeFolder() + L"..\\artifacts\\main_window.png"));
+  EXPECT_TRUE(uiauto::SavePng(picture, uiauto::ArtefactPath(L"main_window.png")));
   EXPECT_GT(picture.DistinctColours(), 4) << "the window looks blank";
 
   // Without plug-ins the setup says so, and cancelling changes nothing.

@@ -180,8 +180,7 @@ TEST(SetupDialog, PagesOfDifferentHeights) {
   // The picture a person would look at: the dialog with the tall page.
   Sleep(300);
   uiauto::Picture picture = uiauto::Capture(dialog);
-  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-  EXPECT_TRUE(uiauto::SavePng(picture, ExeFolder() + L"..\\artifacts\\setup_dialog.png"));
+  EXPECT_TRUE(uiauto::SavePng(picture, uiauto::ArtefactPath(L"setup_dialog.png")));
   EXPECT_GT(picture.DistinctColours(), 3) << "the dialog looks blank";
 
   // A plug-in without a page keeps the size and OK.
