@@ -87,6 +87,23 @@ function(velmora_test name)
   endif()
 endfunction()
 
+# Windows tests that show windows or need the keyboard focus share one
+# display: a window of another test taking the activation takes the focus
+# from them (a tab's rename editor commits and closes when it loses the
+# focus). velmora_desktop_tests(name...) gives them one lock, so they run
+# one at a time while the other tests go on beside them. Call it in the
+# folder that adds the tests.
+function(velmora_desktop_tests)
+  foreach(name IN LISTS ARGN)
+    get_test_property(${name} RESOURCE_LOCK locks)
+    if(NOT locks)
+      set(locks)
+    endif()
+    list(APPEND locks desktop)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${locks}")
+  endforeach()
+endfunction()
+
 # The fuzz targets and the product code they reach are optimised (the tests'
 # -O0 makes every byte loop a function call per check) and the product code
 # carries the fuzzer's coverage instrumentation, so that libFuzzer is guided
