@@ -124,9 +124,9 @@ class ServeRig {
   // external: a map the caller owns and places (the serve fuzzer keeps its
   // cells on whole pages); otherwise the rig makes its own.
   explicit ServeRig(Framing framing, uint8_t ownAddress = 1, bool acceptAny = false, DeviceMap* external = nullptr)
-      : ownMap_(external ? nullptr : std::make_unique<DeviceMap>()),
-        map(external ? external : ownMap_.get()),
-        framing_(framing) {
+      : framing_(framing) {
+    if (!external) ownMap_ = std::make_unique<DeviceMap>();
+    map = external ? external : ownMap_.get();
     session.map = map;
     session.unitId = ownAddress;
     session.acceptAny = acceptAny;
@@ -171,12 +171,7 @@ class ServeRig {
 
   FakeClock clock;
   ScriptedTransport transport;
-
- private:
-  std::unique_ptr<DeviceMap> ownMap_;
-
- public:
-  DeviceMap* map;
+  DeviceMap* map = nullptr;
   Link* link = nullptr;
   ServeSession session;
   DiagnosticState& diagnostics = session.diagnostics;
@@ -188,5 +183,6 @@ class ServeRig {
   }
 
   Framing framing_;
+  std::unique_ptr<DeviceMap> ownMap_;
   std::unique_ptr<Framer> framer_;
 };
