@@ -1,16 +1,11 @@
 #include "shell/information_view.h"
 
-#include "common/app_context.h"
 #include "shell/documents.h"
-#include "shell/main_window.h"
 #include "shell/resources/resource_ids.h"
 
-void InformationViewLoad(MainWindow& window) {
-  HINSTANCE resources = static_cast<HINSTANCE>(CurrentAppContext()->resourceInstance);
-  LoadDocument(resources, IDR_README, &window.readme);
-  LoadDocument(resources, IDR_LICENSE, &window.license);
+void InformationView::Load(HINSTANCE resources) {
+  LoadDocument(resources, IDR_README, &readme_);
+  LoadDocument(resources, IDR_LICENSE, &license_);
 }
 
-void InformationViewShow(MainWindow& window, int32_t tabIndex) {
-  ShowDocument(window.Control(IDC_DOCUMENT), tabIndex == 1 ? window.license : window.readme);
-}
+void InformationView::Show(HWND box, int32_t tabIndex) const { ShowDocument(box, tabIndex == 1 ? license_ : readme_); }

@@ -2,11 +2,21 @@
 // The information view of state 0: the document box shows the Readme or, on
 // the second tab, the License.
 
+#include <windows.h>
+
 #include <stdint.h>
 
-class MainWindow;
+#include "common/text.h"
 
-// Loads the documents once (initialisation).
-void InformationViewLoad(MainWindow& window);
-// Shows the document of tab index (0 Readme, 1 License) in the document box.
-void InformationViewShow(MainWindow& window, int32_t tabIndex);
+class InformationView {
+ public:
+  // Loads the documents once (initialisation) from the program's resources.
+  void Load(HINSTANCE resources);
+  // Shows the document of tab index (0 Readme, 1 License) in the box.
+  void Show(HWND box, int32_t tabIndex) const;
+
+ private:
+  // The decoded documents.
+  TextBuffer readme_;
+  TextBuffer license_;
+};

@@ -1,13 +1,7 @@
-// The main view's behaviours joined to the main window: the frame lines,
-// the tab strip with its rename editor and the table's editing paths, each
-// in its own file. There is one main window per process, so the behaviours
-// live here once.
-#include "shell/frame_lines.h"
-#include "shell/main_view_hooks.h"
-#include "shell/main_window.h"
+// The main view's behaviours joined to the main window's controls.
+#include "shell/main_view.h"
+
 #include "shell/resources/resource_ids.h"
-#include "shell/tab_rename.h"
-#include "shell/table_edit.h"
 
 namespace {
 
@@ -17,53 +11,17 @@ const int32_t kTabPageControls[] = {
     IDC_FIELD_1, IDC_FIELD_2, IDC_FIELD_3,       IDC_TX_LINE,       IDC_RX_LINE,
 };
 
-// The table's events go to the attached plug-in with the selected tab's key.
-class WindowCellEvents : public CellEventSink {
- public:
-  MainWindow* window = nullptr;
-
-  int64_t DeliverCellEvent(ViewEvent& event) override {
-    if (!window) return 0;
-    event.tabKey = window->SelectedTabKey();
-    return window->Deliver(event);
-  }
-};
-
-struct MainViewParts {
-  FrameLines frames;
-  TabStrip tabs;
-  TableEditing table;
-  WindowCellEvents events;
-};
-
-// One main window per process. A namespace-scope object rather than a
-// function-local static: no guarded initialisation, which would link the
-// threads runtime into the program.
-MainViewParts gParts;
-
-MainViewParts& Parts() { return gParts; }
-
 }  // namespace
 
-void MainViewAttachControls(MainWindow& window) {
-  MainViewParts& parts = Parts();
-  parts.events.window = &window;
-  parts.frames.Attach(window.Window(), window.Control(IDC_TX_LINE), window.Control(IDC_RX_LINE));
-  parts.tabs.Attach(window.Control(IDC_TABS), kTabPageControls,
-                    static_cast<int32_t>(sizeof(kTabPageControls) / sizeof(kTabPageControls[0])));
-  parts.table.Attach(window.Control(IDC_TABLE), parts.events);
+void MainView::Attach(HWND dialog, CellEventSink& events) {
+  frames_.Attach(dialog, GetDlgItem(dialog, IDC_TX_LINE), GetDlgItem(dialog, IDC_RX_LINE));
+  tabs_.Attach(GetDlgItem(dialog, IDC_TABS), kTabPageControls,
+               static_cast<int32_t>(sizeof(kTabPageControls) / sizeof(kTabPageControls[0])));
+  table_.Attach(GetDlgItem(dialog, IDC_TABLE), events);
 }
 
-void MainViewFrameCommand(MainWindow&, const HostCommand& command) { Parts().frames.Command(command); }
-
-void MainViewDropFrameLines(MainWindow&) { Parts().frames.Drop(); }
-
-bool MainViewRxError(const MainWindow&) { return Parts().frames.RxError(); }
-
-void MainViewContextMenu(MainWindow&, ui::Message& message) {
-  if (!Parts().frames.ContextMenu(reinterpret_cast<HWND>(message.wParam), message.lParam)) return;
+void MainView::ContextMenu(ui::Message& message) {
+  if (!frames_.ContextMenu(reinterpret_cast<HWND>(message.wParam), message.lParam)) return;
   message.result = 0;
   message.handled = true;
 }
-
-void MainViewTableNotify(MainWindow&, ui::Message& message) { Parts().table.Notify(message); }

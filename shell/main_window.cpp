@@ -3,11 +3,11 @@
 #include <commctrl.h>
 
 #include "common/app_context.h"
+#include "common/ui/combo_box.h"
+#include "common/ui/list_view.h"
 #include "common/ui/window_text.h"
 #include "shell/connection_setup.h"
 #include "shell/error_box.h"
-#include "shell/information_view.h"
-#include "shell/main_view_hooks.h"
 #include "shell/plugin_calls.h"
 #include "shell/resources/resource_ids.h"
 
@@ -59,8 +59,8 @@ void Show(HWND control, bool visible) { ShowWindow(control, visible ? SW_SHOWNA 
 MainWindow::MainWindow(PluginRegistry& registry) : registry_(registry) {}
 
 MainWindow::~MainWindow() {
-  if (tabBodyBrush) DeleteObject(tabBodyBrush);
-  if (monospaceFont) DeleteObject(monospaceFont);
+  if (tabBodyBrush_) DeleteObject(tabBodyBrush_);
+  if (monospaceFont_) DeleteObject(monospaceFont_);
 }
 
 INT_PTR MainWindow::Run(HINSTANCE instance) { return RunModal(instance, IDD_MAIN_WINDOW, nullptr); }
@@ -82,6 +82,13 @@ int64_t MainWindow::Deliver(ViewEventKind kind, uint64_t arg, uintptr_t tabKey) 
   event.tabKey = tabKey;
   return Deliver(event);
 }
+
+int64_t MainWindow::DeliverCellEvent(ViewEvent& event) {
+  event.tabKey = SelectedTabKey();
+  return Deliver(event);
+}
+
+void MainWindow::TabSelected(uintptr_t key) { Deliver(ViewEventKind::TabSelected, 0, key); }
 
 uintptr_t MainWindow::SelectedTabKey() const {
   HWND tabs = Control(IDC_TABS);
@@ -126,19 +133,19 @@ void MainWindow::Dispatch(ui::Message& message) {
 }
 
 void MainWindow::OnInit(MainWindow& window, ui::Message& message) {
-  window.host_.Bind(window.Window(), &MainWindow::ExecuteCommand, &window);
+  window.host_.Bind(window.Window(), &CommandDispatch::Run, &window.commands_);
   window.MoveToDefaultPosition();
   window.layout_.Init(window.Window(), kAnchors, static_cast<int32_t>(sizeof(kAnchors) / sizeof(kAnchors[0])), true,
                       true);
-  MainViewAttachControls(window);
-  for (int32_t i = 0; i < kFieldCount; ++i) window.fields[i].Attach(window.Control(IDC_FIELD_0 + i));
+  window.view_.Attach(window.Window(), window);
+  window.commands_.Attach(window.Window());
   window.UpdateTabBodyColour();
   window.CreateMonospaceFont();
   SendMessageW(window.Control(IDC_DOCUMENT), EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
-  ListView_SetExtendedListViewStyle(window.Control(IDC_TABLE),
-                                    LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  ui::ListView(window.Control(IDC_TABLE))
+      .SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   window.LoadIcons();
-  InformationViewLoad(window);
+  window.information_.Load(static_cast<HINSTANCE>(CurrentAppContext()->resourceInstance));
   window.EnterState(kStateInformation);
   message.result = TRUE;
   message.handled = true;
@@ -151,14 +158,14 @@ void MainWindow::OnClose(MainWindow& window, ui::Message& message) {
 
 void MainWindow::OnDestroy(MainWindow& window, ui::Message& message) {
   window.tipTimer_.Stop();
-  MainViewDropFrameLines(window);
+  window.view_.DropFrameLines();
   if (const PluginEntry* plugin = window.ActivePlugin()) {
     PluginShowConnectionIndicator(plugin->ops, window.Control(IDC_CONNECTION_ICON), 0);
   }
   window.Detach();
-  if (window.tabBodyBrush) {
-    DeleteObject(window.tabBodyBrush);
-    window.tabBodyBrush = nullptr;
+  if (window.tabBodyBrush_) {
+    DeleteObject(window.tabBodyBrush_);
+    window.tabBodyBrush_ = nullptr;
   }
   message.handled = true;
 }
@@ -197,19 +204,19 @@ void MainWindow::OnStaticColour(MainWindow& window, ui::Message& message) {
   HDC dc = reinterpret_cast<HDC>(message.wParam);
   const int id = GetDlgCtrlID(reinterpret_cast<HWND>(message.lParam));
   if (id == IDC_DOCUMENT) {
-    SetBkColor(dc, window.tabBodyColour);
+    SetBkColor(dc, window.tabBodyColour_);
   } else if ((id >= IDC_FIELD_LABEL_0 && id <= IDC_FIELD_LABEL_3) || id == IDC_TX_LINE || id == IDC_RX_LINE) {
     SetBkMode(dc, TRANSPARENT);
-    const bool error = id == IDC_RX_LINE && MainViewRxError(window);
+    const bool error = id == IDC_RX_LINE && window.view_.RxError();
     SetTextColor(dc, error ? RGB(204, 0, 0) : GetSysColor(COLOR_WINDOWTEXT));
   } else {
     return;
   }
-  message.result = reinterpret_cast<int64_t>(window.tabBodyBrush);
+  message.result = reinterpret_cast<int64_t>(window.tabBodyBrush_);
   message.handled = true;
 }
 
-void MainWindow::OnContextMenu(MainWindow& window, ui::Message& message) { MainViewContextMenu(window, message); }
+void MainWindow::OnContextMenu(MainWindow& window, ui::Message& message) { window.view_.ContextMenu(message); }
 
 void MainWindow::OnPostedCommand(MainWindow& window, ui::Message& message) {
   window.host_.HandlePosted(message.lParam);
@@ -252,10 +259,8 @@ void MainWindow::OnRemoveClicked(MainWindow& window, ui::Message& message) {
 
 void MainWindow::OnChoiceChanged(MainWindow& window, ui::Message& message) {
   message.handled = true;
-  HWND choices = window.Control(IDC_CHOICES);
-  LRESULT selected = SendMessageW(choices, CB_GETCURSEL, 0, 0);
-  if (selected == CB_ERR) return;
-  LRESULT data = SendMessageW(choices, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
+  uintptr_t data = 0;
+  if (!ui::ComboBox(window.Control(IDC_CHOICES)).SelectedData(data)) return;
   window.Deliver(ViewEventKind::ChoiceSelected, static_cast<uint64_t>(data), 0);
 }
 
@@ -280,7 +285,7 @@ void MainWindow::OnTipClicked(MainWindow& window, ui::Message& message) {
 void MainWindow::OnTabChanged(MainWindow& window, ui::Message& message) {
   message.handled = true;
   if (window.state_ == kStateInformation) {
-    InformationViewShow(window, TabCtrl_GetCurSel(window.Control(IDC_TABS)));
+    window.information_.Show(window.Control(IDC_DOCUMENT), TabCtrl_GetCurSel(window.Control(IDC_TABS)));
     return;
   }
   const uintptr_t key = window.SelectedTabKey();
@@ -292,8 +297,7 @@ void MainWindow::OnTabChanged(MainWindow& window, ui::Message& message) {
 // unterminated text.
 void MainWindow::OnTableGetText(MainWindow& window, ui::Message& message) {
   message.handled = true;
-  NMLVDISPINFOW* info = reinterpret_cast<NMLVDISPINFOW*>(message.lParam);
-  LVITEMW& item = info->item;
+  LVITEMW& item = ui::ListView::DisplayInfo(message).item;
   if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0) return;
   Unit* buffer = reinterpret_cast<Unit*>(item.pszText);
   buffer[0] = 0;
@@ -309,11 +313,11 @@ void MainWindow::OnTableGetText(MainWindow& window, ui::Message& message) {
 
 void MainWindow::OnTableColumnClick(MainWindow& window, ui::Message& message) {
   message.handled = true;
-  const NMLISTVIEW* info = reinterpret_cast<const NMLISTVIEW*>(message.lParam);
-  window.Deliver(ViewEventKind::ColumnClicked, static_cast<uint64_t>(info->iSubItem), window.SelectedTabKey());
+  const NMLISTVIEW& info = ui::ListView::Change(message);
+  window.Deliver(ViewEventKind::ColumnClicked, static_cast<uint64_t>(info.iSubItem), window.SelectedTabKey());
 }
 
-void MainWindow::OnTableNotify(MainWindow& window, ui::Message& message) { MainViewTableNotify(window, message); }
+void MainWindow::OnTableNotify(MainWindow& window, ui::Message& message) { window.view_.TableNotify(message); }
 
 void MainWindow::OnTimer(ui::BoundTimer& timer) {
   if (&timer == &tipTimer_) ShowNextTip();
@@ -343,8 +347,8 @@ void MainWindow::CreateMonospaceFont() {
   lstrcpynW(font.lfFaceName, L"Consolas", LF_FACESIZE);
   HFONT created = CreateFontIndirectW(&font);
   if (!created) return;
-  if (monospaceFont) DeleteObject(monospaceFont);
-  monospaceFont = created;
+  if (monospaceFont_) DeleteObject(monospaceFont_);
+  monospaceFont_ = created;
   HWND table = Control(IDC_TABLE);
   HWND header = ListView_GetHeader(table);
   HFONT headerFont = header ? reinterpret_cast<HFONT>(SendMessageW(header, WM_GETFONT, 0, 0)) : nullptr;
@@ -383,9 +387,9 @@ void MainWindow::UpdateTabBodyColour() {
   if (screen) ReleaseDC(tabs, screen);
   HBRUSH brush = CreateSolidBrush(colour);
   if (!brush) return;
-  if (tabBodyBrush) DeleteObject(tabBodyBrush);
-  tabBodyBrush = brush;
-  tabBodyColour = colour;
+  if (tabBodyBrush_) DeleteObject(tabBodyBrush_);
+  tabBodyBrush_ = brush;
+  tabBodyColour_ = colour;
 }
 
 void MainWindow::LoadIcons() {
@@ -406,8 +410,8 @@ void MainWindow::EnterState(ShellState state) {
   const bool view = state != kStateInformation;
   for (int32_t id : kMainViewControls) Show(Control(id), view);
   for (int32_t i = 0; i < kFieldCount; ++i) {
-    Show(Control(IDC_FIELD_LABEL_0 + i), view && fieldVisible[i]);
-    Show(Control(IDC_FIELD_0 + i), view && fieldVisible[i]);
+    Show(Control(IDC_FIELD_LABEL_0 + i), view && commands_.FieldVisible(i));
+    Show(Control(IDC_FIELD_0 + i), view && commands_.FieldVisible(i));
   }
   Show(Control(IDC_DOCUMENT), !view);
   Show(Control(IDC_TIP_LINE), view);
@@ -416,7 +420,7 @@ void MainWindow::EnterState(ShellState state) {
   if (!view) {
     ui::SetWindowTextIfChanged(Control(IDC_VIEW_GROUP), u"About");
     SetStateTabs();
-    InformationViewShow(*this, 0);
+    information_.Show(Control(IDC_DOCUMENT), 0);
   } else {
     const PluginEntry* plugin = ActivePlugin();
     ui::SetWindowTextIfChanged(Control(IDC_VIEW_GROUP), plugin ? plugin->descriptor->viewTitle : u"");
@@ -431,8 +435,8 @@ void MainWindow::EnterState(ShellState state) {
 void MainWindow::ApplyEnableTable() {
   const uint32_t bit = 1u << static_cast<uint32_t>(state_);
   for (const EnableRule& rule : kEnableTable) EnableWindow(Control(rule.controlId), (rule.mask & bit) != 0);
-  EnableWindow(Control(IDC_ADD_BUTTON), state_ == kStateAttached && addAllowed);
-  EnableWindow(Control(IDC_REMOVE_BUTTON), state_ == kStateAttached && removeAllowed);
+  EnableWindow(Control(IDC_ADD_BUTTON), state_ == kStateAttached && commands_.AddAllowed());
+  EnableWindow(Control(IDC_REMOVE_BUTTON), state_ == kStateAttached && commands_.RemoveAllowed());
 }
 
 // State 0 shows exactly the tabs "Readme" and "License", the first selected.
@@ -463,18 +467,12 @@ void MainWindow::Detach() {
 
 void MainWindow::ResetView() {
   TabCtrl_DeleteAllItems(Control(IDC_TABS));
-  HostCommand clear = {};
-  clear.kind = HostCommandKind::ClearChoices;
-  ExecuteCommand(this, clear);
-  HostCommand shape = {};
-  shape.kind = HostCommandKind::SetTableShape;
-  ExecuteCommand(this, shape);
-  for (bool& visible : fieldVisible) visible = true;
+  commands_.Reset();
 }
 
 void MainWindow::Activate(int32_t index) {
   Detach();
-  MainViewDropFrameLines(*this);
+  view_.DropFrameLines();
   ResetView();
   const PluginEntry* plugin = registry_.Plugin(static_cast<uint32_t>(index));
   if (!plugin) return;

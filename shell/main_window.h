@@ -5,10 +5,12 @@
 // the connection setup, delivers the view events and runs the host commands
 // of the attached plug-in.
 //
-// Behaviour lives in one file each: main_window.cpp (initialisation, states,
-// buttons, tips, colours, shutdown), host_link.cpp (send, post, stamp),
-// host_commands.cpp (what each command does), main_view_hooks.h (frame lines,
-// tab rename and table editing), connection_setup.h and information_view.h.
+// The window is one object; its parts are members, each with its own file:
+// host_link.* (send, post, stamp), command_dispatch.* (what each command
+// does), main_view.* (frame lines, tab rename and table editing),
+// information_view.* (the documents of state 0) and connection_setup.h. None
+// of them knows the window: what the commands and the table need of it they
+// reach through CommandTarget and CellEventSink.
 
 #include <windows.h>
 
@@ -16,13 +18,14 @@
 
 #include "common/plugin_interface.h"
 #include "common/text.h"
-#include "common/ui/numeric_field.h"
 #include "common/ui/window_binding.h"
 #include "shell/anchor_layout.h"
+#include "shell/command_dispatch.h"
 #include "shell/host_link.h"
+#include "shell/information_view.h"
+#include "shell/main_view.h"
 #include "shell/plugin_registry.h"
 
-constexpr int32_t kFieldCount = 4;
 constexpr uint32_t kTipPeriodMs = 180000;
 // FieldEdited carries at most 63 units.
 constexpr int32_t kFieldTextCapacity = 64;
@@ -33,7 +36,7 @@ enum ShellState : int32_t {
   kStateConnected = 2,
 };
 
-class MainWindow : public ui::Dialog, public ui::TimerTarget {
+class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTarget, private CellEventSink {
  public:
   explicit MainWindow(PluginRegistry& registry);
   ~MainWindow() override;
@@ -41,46 +44,8 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   // Runs the window modally; its result is the process's exit code.
   INT_PTR Run(HINSTANCE instance);
 
-  HWND Control(int32_t id) const { return GetDlgItem(Window(), id); }
-  ShellState State() const { return state_; }
-  // The attached plug-in, or null.
-  const PluginEntry* ActivePlugin() const;
-  int32_t ActiveIndex() const { return activeIndex_; }
-
-  // Delivers an event to the attached plug-in; 0 when none is attached.
-  int64_t Deliver(ViewEvent& event);
-  int64_t Deliver(ViewEventKind kind, uint64_t arg, uintptr_t tabKey);
-  // The key of the selected tab, 0 when no tab is selected.
-  uintptr_t SelectedTabKey() const;
-
-  // Shows or hides the controls, applies the enable table and sets the texts
-  // of a state.
-  void EnterState(ShellState state);
-  // Applies the enable table and the add/remove rule to the current state.
-  void ApplyEnableTable();
-
-  // What the host commands change (host_commands.cpp).
-  bool addAllowed = false;
-  bool removeAllowed = false;
-  bool columnsFitted = false;
-  bool fieldVisible[kFieldCount] = {true, true, true, true};
-  ui::NumericField fields[kFieldCount];
-
-  // The tab body colour and its brush; the monospace font.
-  COLORREF tabBodyColour = RGB(255, 255, 255);
-  HBRUSH tabBodyBrush = nullptr;
-  HFONT monospaceFont = nullptr;
-
-  // The decoded Readme and License (information_view.cpp).
-  TextBuffer readme;
-  TextBuffer license;
-
-  HostLinkHost& Host() { return host_; }
-  AnchorLayout& Layout() { return layout_; }
-
  protected:
   void Dispatch(ui::Message& message) override;
-  void OnTimer(ui::BoundTimer& timer) override;
 
  private:
   static void OnInit(MainWindow& window, ui::Message& message);
@@ -105,7 +70,31 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   static void OnTableColumnClick(MainWindow& window, ui::Message& message);
   static void OnTableNotify(MainWindow& window, ui::Message& message);
 
-  static void ExecuteCommand(void* context, const HostCommand& command);
+  // ui::TimerTarget: the tip timer.
+  void OnTimer(ui::BoundTimer& timer) override;
+  // CommandTarget: what the host commands ask of the window.
+  bool ViewShown() const override { return state_ != kStateInformation; }
+  uintptr_t SelectedTabKey() const override;
+  void TabSelected(uintptr_t key) override;
+  void AddRemoveChanged() override { ApplyEnableTable(); }
+  void ShowFrame(const HostCommand& command) override { view_.FrameCommand(command); }
+  void RefreshHeaderLines() override;
+  uint32_t Dpi() const override { return layout_.Dpi(); }
+  // CellEventSink: the table's events, for the selected tab.
+  int64_t DeliverCellEvent(ViewEvent& event) override;
+
+  HWND Control(int32_t id) const { return GetDlgItem(Window(), id); }
+  // The attached plug-in, or null.
+  const PluginEntry* ActivePlugin() const;
+  // Delivers an event to the attached plug-in; 0 when none is attached.
+  int64_t Deliver(ViewEvent& event);
+  int64_t Deliver(ViewEventKind kind, uint64_t arg, uintptr_t tabKey);
+
+  // Shows or hides the controls, applies the enable table and sets the texts
+  // of a state.
+  void EnterState(ShellState state);
+  // Applies the enable table and the add/remove rule to the current state.
+  void ApplyEnableTable();
 
   void MoveToDefaultPosition();
   void CreateMonospaceFont();
@@ -114,7 +103,6 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   void Activate(int32_t index);
   void Detach();
   void ResetView();
-  void RefreshHeaderLines();
   void StartTips();
   void ShowNextTip();
   void SetStateTabs();
@@ -123,8 +111,15 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   int32_t activeIndex_ = -1;
   ShellState state_ = kStateInformation;
   HostLinkHost host_;
+  CommandDispatch commands_{*this};
+  MainView view_;
+  InformationView information_;
   AnchorLayout layout_;
   ui::BoundTimer tipTimer_;
+  // The tab body colour and its brush; the monospace font.
+  COLORREF tabBodyColour_ = RGB(255, 255, 255);
+  HBRUSH tabBodyBrush_ = nullptr;
+  HFONT monospaceFont_ = nullptr;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
 };

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "common/app_context.h"
+#include "common/ui/combo_box.h"
 #include "common/ui/window_binding.h"
 #include "shell/connection_setup.h"
 #include "shell/resources/resource_ids.h"
@@ -78,10 +79,9 @@ void SetupDialog::OnInit(SetupDialog& dialog, ui::Message& message) {
   // The band lies under everything it stands behind.
   SetWindowPos(GetDlgItem(window, IDC_WHITE_BAND), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-  HWND list = GetDlgItem(window, IDC_PLUGIN_LIST);
+  ui::ComboBox list(GetDlgItem(window, IDC_PLUGIN_LIST));
   for (uint32_t i = 0; i < dialog.registry_.PluginCount(); ++i) {
-    const PluginEntry* plugin = dialog.registry_.Plugin(i);
-    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plugin->descriptor->displayName));
+    list.Add(dialog.registry_.Plugin(i)->descriptor->displayName);
   }
   int32_t initial = -1;
   if (dialog.Valid(dialog.activeIndex_)) {
@@ -89,7 +89,7 @@ void SetupDialog::OnInit(SetupDialog& dialog, ui::Message& message) {
   } else if (dialog.registry_.PluginCount() > 0) {
     initial = 0;
   }
-  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(initial), 0);
+  list.Select(initial);
   dialog.Select(initial);
   PostMessageW(window, kShowReportMessage, 0, 0);
   // The system puts the focus on the first control that takes it.
@@ -103,8 +103,8 @@ void SetupDialog::OnShowReport(SetupDialog& dialog, ui::Message& message) {
 }
 
 void SetupDialog::OnListChanged(SetupDialog& dialog, ui::Message& message) {
-  const LRESULT index = SendMessageW(GetDlgItem(dialog.Window(), IDC_PLUGIN_LIST), CB_GETCURSEL, 0, 0);
-  if (index != dialog.selected_) dialog.Select(static_cast<int32_t>(index));
+  const int32_t index = ui::ComboBox(GetDlgItem(dialog.Window(), IDC_PLUGIN_LIST)).Selected();
+  if (index != dialog.selected_) dialog.Select(index);
   message.handled = true;
 }
 

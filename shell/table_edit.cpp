@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "common/ui/list_view.h"
+
 namespace {
 
 uint64_t EditArg(int32_t row, bool fromDoubleClick) {
@@ -26,23 +28,19 @@ void TableEditing::Dispatch(ui::Message& message) {
 void TableEditing::OnPaint(TableEditing& table, ui::Message&) {
   if (!table.inProgress_ || !table.startedByShell_ || table.row_ < 0) return;
   RECT label = {};
-  label.left = LVIR_LABEL;
-  if (SendMessageW(table.Window(), LVM_GETITEMRECT, static_cast<WPARAM>(table.row_), reinterpret_cast<LPARAM>(&label))) {
-    ValidateRect(table.Window(), &label);
-  }
+  if (ui::ListView(table.Window()).LabelRect(table.row_, label)) ValidateRect(table.Window(), &label);
 }
 
 void TableEditing::Notify(ui::Message& message) {
-  const NMHDR* header = reinterpret_cast<const NMHDR*>(message.lParam);
-  switch (header->code) {
+  switch (ui::ListView::Code(message)) {
     case NM_DBLCLK:
-      DoubleClick(*reinterpret_cast<const NMITEMACTIVATE*>(message.lParam));
+      DoubleClick(ui::ListView::Activation(message));
       break;
     case LVN_BEGINLABELEDITW:
-      BeginEdit(message, *reinterpret_cast<const NMLVDISPINFOW*>(message.lParam));
+      BeginEdit(message, ui::ListView::DisplayInfo(message));
       break;
     case LVN_ENDLABELEDITW:
-      EndEdit(*reinterpret_cast<const NMLVDISPINFOW*>(message.lParam));
+      EndEdit(ui::ListView::DisplayInfo(message));
       message.result = FALSE;  // the list view stores nothing
       message.handled = true;
       break;
@@ -66,21 +64,20 @@ int64_t TableEditing::Deliver(ViewEventKind kind, uint64_t arg, const Unit* text
 // serves column 0.
 void TableEditing::DoubleClick(const NMITEMACTIVATE& activate) {
   if (inProgress_) return;
-  LVHITTESTINFO hit = {};
-  hit.pt = activate.ptAction;
-  if (SendMessageW(Window(), LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) < 0) return;
-  if (hit.iItem < 0 || hit.iSubItem != 1) return;
-  uint64_t arg = EditArg(hit.iItem, true);
+  int32_t row = -1;
+  int32_t column = -1;
+  if (!ui::ListView(Window()).CellAt(activate.ptAction, row, column) || column != 1) return;
+  uint64_t arg = EditArg(row, true);
   if (!Deliver(ViewEventKind::BeginCellEdit, arg, nullptr, nullptr, 0)) return;
   Unit text[kCellEditorTextCapacity] = {};
   int64_t mode = Deliver(ViewEventKind::GetCellEditor, arg, nullptr, text, kCellEditorTextCapacity);
   text[kCellEditorTextCapacity - 1] = 0;
   mode_ = (mode >= 0 && mode <= kCellEditLastMode) ? static_cast<uint32_t>(mode) : kCellEditFree;
   for (int32_t i = 0; i < kCellEditorTextCapacity; ++i) initialText_[i] = text[i];
-  row_ = hit.iItem;
+  row_ = row;
   startedByShell_ = true;
   SetFocus(Window());
-  if (!SendMessageW(Window(), LVM_EDITLABELW, static_cast<WPARAM>(row_), 0)) Reset();
+  if (!ui::ListView(Window()).EditLabel(row_)) Reset();
 }
 
 void TableEditing::BeginEdit(ui::Message& message, const NMLVDISPINFOW& info) {
@@ -88,7 +85,7 @@ void TableEditing::BeginEdit(ui::Message& message, const NMLVDISPINFOW& info) {
   bool fromDoubleClick = startedByShell_ && row == row_;
   if (!fromDoubleClick) Reset();
   bool allowed = row >= 0 && Deliver(ViewEventKind::BeginCellEdit, EditArg(row, fromDoubleClick), nullptr, nullptr, 0);
-  HWND edit = allowed ? reinterpret_cast<HWND>(SendMessageW(Window(), LVM_GETEDITCONTROL, 0, 0)) : nullptr;
+  HWND edit = allowed ? ui::ListView(Window()).EditControl() : nullptr;
   if (allowed && fromDoubleClick) allowed = edit && editor_.Open(edit, mode_, initialText_);
   message.result = allowed ? FALSE : TRUE;
   message.handled = true;
@@ -100,11 +97,7 @@ void TableEditing::BeginEdit(ui::Message& message, const NMLVDISPINFOW& info) {
   inProgress_ = true;
   if (!fromDoubleClick) return;
   RECT cell = {};
-  cell.top = 1;
-  cell.left = LVIR_BOUNDS;
-  if (SendMessageW(Window(), LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell))) {
-    editor_.KeepAt(cell);
-  }
+  if (ui::ListView(Window()).CellRect(row, 1, cell)) editor_.KeepAt(cell);
 }
 
 void TableEditing::EndEdit(const NMLVDISPINFOW& info) {
