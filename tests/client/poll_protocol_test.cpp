@@ -41,7 +41,9 @@ TEST(PollRules, EveryPollTheFieldsAllowIsARequestTheStackBuilds) {
             ClientRequest request;
             BuildPollRequest(*poll, &request);
             EXPECT_EQ(request.unitId, poll->unitId);
-            if (!IsSingleWrite(function)) EXPECT_EQ(request.quantity, poll->quantity);
+            if (!IsSingleWrite(function)) {
+              EXPECT_EQ(request.quantity, poll->quantity);
+            }
             uint8_t adu[kAduBufferSize];
             EXPECT_GT(BuildRequestAdu(*framer, 1, request, adu, sizeof adu), 0);
           }
