@@ -6,28 +6,12 @@
 #include "client/host_commands.h"
 #include "client/view_rules.h"
 #include "common/memory.h"
-#include "modbus/ascii_framer.h"
-#include "modbus/mbap_framer.h"
-#include "modbus/rtu_framer.h"
-
-Framer* CreateClientFramer(uint32_t framerKind) {
-  switch (framerKind) {
-    case kFramerAscii:
-      return mem::New<AsciiFramer>();
-    case kFramerMbap:
-      return mem::New<MbapFramer>();
-    case kFramerRtuStream:
-      return mem::New<RtuFramer>(true);
-    default:
-      return mem::New<RtuFramer>(false);
-  }
-}
 
 ClientContext::ClientContext(const ClientComposition& c)
     : composition(c),
       polls(c.framerKind),
       worker(&polls),
-      previewFramer(CreateClientFramer(c.framerKind)),
+      previewFramer(CreateFramer(c.framerKind)),
       settings(c.settings->create()) {
   if (c.extras && c.extras->create) extras = c.extras->create();
 }

@@ -43,7 +43,7 @@ struct ClientViewExtrasOps {
 };
 
 struct ClientComposition {
-  uint32_t framerKind;               // kFramerRtu ... kFramerRtuStream
+  FramingKind framerKind;
   const Unit* protocolLine;          // "Modbus RTU (master)"
   const Unit* openFailureRxText;     // "RX: Failed to open serial port"
   const Unit* openFailureMessage;    // the message box text
@@ -66,9 +66,6 @@ struct ClientContext {
   void* settings;
   void* extras = nullptr;
 };
-
-// A framer of kind kFramerRtu .. kFramerRtuStream on the toolkit heap.
-Framer* CreateClientFramer(uint32_t framerKind);
 
 // Creates one instance and fills table (size 104, version 11). Returns 1.
 int32_t ClientPluginCreate(const ClientComposition& composition, PluginOps* table);

@@ -18,42 +18,42 @@ uint32_t Clamp(uint32_t value, uint32_t low, uint32_t high) {
 }  // namespace
 
 bool IsPollFunction(uint32_t code) {
-  return (code >= 1 && code <= 6) || code == 15 || code == 16;
-}
-
-bool IsWriteFunction(uint8_t function) {
-  return function == 5 || function == 6 || function == 15 || function == 16;
+  const uint8_t function = static_cast<uint8_t>(code);
+  return code == function && (IsReadFunction(function) || IsWriteFunction(function));
 }
 
 bool IsCoilFunction(uint8_t function) {
-  return function == 1 || function == 2 || function == 5 || function == 15;
+  return function == kReadCoils || function == kReadDiscreteInputs || function == kWriteSingleCoil ||
+         function == kWriteMultipleCoils;
 }
 
-bool IsSingleWrite(uint8_t function) { return function == 5 || function == 6; }
+bool IsSingleWrite(uint8_t function) { return function == kWriteSingleCoil || function == kWriteSingleRegister; }
 
+// A read cannot be broadcast: where unit id 0 broadcasts, a read's lowest is
+// the first slave.
 uint32_t UnitIdLowerBound(const PollDefinition& poll) {
-  bool read = poll.function >= 1 && poll.function <= 4;
-  return poll.framerKind != kFramerMbap && read ? 1 : 0;
+  const bool broadcasts = TraitsOf(poll.framerKind).hasBroadcast;
+  return broadcasts && IsReadFunction(poll.function) ? kLowestSlaveId : kBroadcastUnitId;
 }
 
-uint32_t UnitIdUpperBound(const PollDefinition& poll) { return poll.framerKind == kFramerMbap ? 255 : 247; }
+uint32_t UnitIdUpperBound(const PollDefinition& poll) { return TraitsOf(poll.framerKind).highestUnitId; }
 
 uint32_t QuantityLimit(const PollDefinition& poll) {
   uint32_t limit;
   switch (poll.function) {
-    case 1:
-    case 2:
-      limit = 2000;
+    case kReadCoils:
+    case kReadDiscreteInputs:
+      limit = kMaxReadBits;
       break;
-    case 3:
-    case 4:
-      limit = 125;
+    case kReadHoldingRegisters:
+    case kReadInputRegisters:
+      limit = kMaxReadRegisters;
       break;
-    case 15:
-      limit = 1968;
+    case kWriteMultipleCoils:
+      limit = kMaxWriteCoils;
       break;
-    case 16:
-      limit = 123;
+    case kWriteMultipleRegisters:
+      limit = kMaxWriteRegisters;
       break;
     default:
       limit = 1;
@@ -101,7 +101,7 @@ void SetPollFunction(PollDefinition* poll, uint32_t code) {
 }
 
 bool IsBroadcast(const PollDefinition& poll) {
-  return poll.unitId == 0 && poll.framerKind != kFramerMbap && IsWriteFunction(poll.function);
+  return poll.unitId == kBroadcastUnitId && TraitsOf(poll.framerKind).hasBroadcast && IsWriteFunction(poll.function);
 }
 
 void BuildPollRequest(const PollDefinition& poll, ClientRequest* request) {
@@ -111,14 +111,14 @@ void BuildPollRequest(const PollDefinition& poll, ClientRequest* request) {
   request->address = static_cast<uint16_t>(poll.startAddress);
   uint32_t quantity = poll.quantity > kPollMaxRows ? kPollMaxRows : poll.quantity;
   switch (poll.function) {
-    case 5:
-      request->quantity = poll.values[0] ? 0xFF00 : 0x0000;
+    case kWriteSingleCoil:
+      request->quantity = poll.values[0] ? kCoilOn : kCoilOff;
       break;
-    case 6:
+    case kWriteSingleRegister:
       request->quantity = poll.values[0];
       break;
-    case 15: {
-      uint32_t bytes = (quantity + 7) / 8;
+    case kWriteMultipleCoils: {
+      uint32_t bytes = BitByteCount(quantity);
       if (bytes > kMaxRequestData) bytes = kMaxRequestData;
       request->quantity = static_cast<uint16_t>(quantity);
       request->byteCount = static_cast<uint8_t>(bytes);
@@ -126,7 +126,7 @@ void BuildPollRequest(const PollDefinition& poll, ClientRequest* request) {
         if (poll.values[i]) request->data[i / 8] = static_cast<uint8_t>(request->data[i / 8] | (1u << (i % 8)));
       break;
     }
-    case 16: {
+    case kWriteMultipleRegisters: {
       uint32_t count = quantity > kMaxRequestData / 2 ? kMaxRequestData / 2 : quantity;
       request->quantity = static_cast<uint16_t>(quantity);
       request->byteCount = static_cast<uint8_t>(2 * count);
@@ -142,14 +142,14 @@ void BuildPollRequest(const PollDefinition& poll, ClientRequest* request) {
 bool ApplyPollResponse(PollDefinition* poll, const ClientRequest& request, const ClientResponse& response) {
   bool changed = false;
   uint32_t count = request.quantity > kPollMaxRows ? kPollMaxRows : request.quantity;
-  if (request.function == 1 || request.function == 2) {
+  if (request.function == kReadCoils || request.function == kReadDiscreteInputs) {
     if (count > 8u * response.byteCount) count = 8u * response.byteCount;
     for (uint32_t i = 0; i < count; ++i) {
       uint16_t value = (response.data[i / 8] >> (i % 8)) & 1;
       changed = changed || poll->values[i] != value;
       poll->values[i] = value;
     }
-  } else if (request.function == 3 || request.function == 4) {
+  } else if (request.function == kReadHoldingRegisters || request.function == kReadInputRegisters) {
     if (count > response.byteCount / 2u) count = response.byteCount / 2u;
     for (uint32_t i = 0; i < count; ++i) {
       uint16_t value = GetU16(&response.data[2 * i]);
@@ -198,7 +198,7 @@ void SetPollAlias(PollDefinition* poll, uint32_t row, const Unit* text) {
 
 // --- PollList ---------------------------------------------------------------
 
-PollList::PollList(uint32_t framerKind) : mutex_(plat::MutexNew()), framerKind_(framerKind) {
+PollList::PollList(FramingKind framerKind) : mutex_(plat::MutexNew()), framerKind_(framerKind) {
   if (!mutex_) plat::FatalExit(kExitOutOfMemory);
 }
 
@@ -229,10 +229,10 @@ PollDefinition* PollList::Add() {
   name.AppendUnsigned(nextNumber_++);
   CopyTextCut(name.Text(), poll->name, kPollNameCapacity);
   poll->framerKind = framerKind_;
-  poll->unitId = framerKind_ == kFramerMbap ? 255 : 1;
+  poll->unitId = TraitsOf(framerKind_).defaultUnitId;
   poll->quantity = 2;
   poll->pollPeriod = kPollDefaultPeriod;
-  poll->function = 3;
+  poll->function = kReadHoldingRegisters;
   poll->valueFormat = kValueDecimal;
   poll->nextDue = plat::Tick();
   polls_[count_++] = poll;

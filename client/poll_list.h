@@ -14,8 +14,10 @@
 #include "client/transaction.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "modbus/framing.h"
+#include "modbus/functions.h"
 
-constexpr uint32_t kPollMaxRows = 2000;
+constexpr uint32_t kPollMaxRows = kMaxReadBits;  // the largest quantity of any poll
 constexpr uint32_t kPollNameCapacity = 32;     // 31 characters and the NUL
 constexpr uint32_t kPollAliasCapacity = 32;    // 31 characters and the NUL
 constexpr uint32_t kPollStatusCapacity = 96;   // 95 characters and the NUL
@@ -25,15 +27,9 @@ constexpr uint32_t kPollDefaultPeriod = 3000;
 // A broadcast write is repeated at most this often, whatever the period.
 constexpr uint32_t kBroadcastFloorMs = 200;
 
-// Framer kinds of the deliverables (the Framer::Kind numbers).
-constexpr uint32_t kFramerRtu = 0;
-constexpr uint32_t kFramerAscii = 1;
-constexpr uint32_t kFramerMbap = 2;
-constexpr uint32_t kFramerRtuStream = 3;
-
 struct PollDefinition {
   Unit name[kPollNameCapacity];
-  uint32_t framerKind;    // fixed at creation
+  FramingKind framerKind;  // fixed at creation
   uint32_t unitId;        // slave id, or MBAP unit id
   uint32_t startAddress;  // 0..65535
   uint32_t quantity;      // rows of the table, items read or written
@@ -53,7 +49,6 @@ struct PollDefinition {
 // --- rules of one poll (caller holds the poll-list mutex) ---------------------
 
 bool IsPollFunction(uint32_t code);  // 1, 2, 3, 4, 5, 6, 15, 16
-bool IsWriteFunction(uint8_t function);
 bool IsCoilFunction(uint8_t function);  // 1, 2, 5, 15: values are 0 or 1
 bool IsSingleWrite(uint8_t function);   // 5, 6: no quantity field
 uint32_t UnitIdLowerBound(const PollDefinition& poll);
@@ -90,7 +85,7 @@ void SetPollAlias(PollDefinition* poll, uint32_t row, const Unit* text);
 
 class PollList {
  public:
-  explicit PollList(uint32_t framerKind);
+  explicit PollList(FramingKind framerKind);
   ~PollList();
   PollList(const PollList&) = delete;
   PollList& operator=(const PollList&) = delete;
@@ -99,7 +94,7 @@ class PollList {
   void Unlock() { plat::MutexUnlock(mutex_); }
 
   // The operations below expect the mutex held.
-  uint32_t framerKind() const { return framerKind_; }
+  FramingKind framerKind() const { return framerKind_; }
   uint32_t Count() const { return count_; }
   PollDefinition* At(uint32_t index) const { return index < count_ ? polls_[index] : nullptr; }
   // The poll a tab key names, or null when the key names none of ours.
@@ -124,7 +119,7 @@ class PollList {
   PollDefinition** polls_ = nullptr;
   uint32_t count_ = 0;
   uint32_t capacity_ = 0;
-  uint32_t framerKind_;
+  FramingKind framerKind_;
   PollDefinition* active_ = nullptr;
   uint32_t nextNumber_ = 1;
 };

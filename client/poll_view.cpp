@@ -33,7 +33,7 @@ const Unit kThreadFailureMessage[] = u"Failed to start the Modbus worker thread.
 struct PollSnapshot {
   uint8_t function;
   uint8_t valueFormat;
-  uint32_t framerKind;
+  FramingKind framerKind;
   uint32_t numbers[4];  // field texts in field order
   uint32_t unitLow, unitHigh, quantityLimit;
   ClientRequest request;
@@ -101,7 +101,7 @@ void SendPollFields(const HostLink* host, const PollSnapshot& s) {
   SendIndexValue(host, HostCommandKind::SelectChoice, s.function, 0);
 
   const Unit* labels[4] = {
-      s.framerKind == kFramerMbap ? u"Unit ID:" : u"Slave ID:",
+      TraitsOf(s.framerKind).hasBroadcast ? u"Slave ID:" : u"Unit ID:",
       single ? u"Address:" : u"Start address:",
       single ? u"Poll every:" : u"Quantity:",
       u"Poll every:",
@@ -319,7 +319,7 @@ int64_t Connect(ClientContext* context) {
   uint32_t timeout = c.settings->responseTimeoutMs(context->settings);
   Transport* transport = c.settings->createTransport(context->settings);
   ClientStartResult result = kClientOpenFailed;
-  if (transport) result = context->worker.Start(transport, CreateClientFramer(c.framerKind), timeout,
+  if (transport) result = context->worker.Start(transport, CreateFramer(c.framerKind), timeout,
                                                 c.reopenFailureRxText);
   HostCommandArgs error;
   error.caption = kConnectionErrorCaption;

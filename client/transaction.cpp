@@ -55,11 +55,10 @@ int32_t BuildRequestPdu(const ClientRequest& request, Pdu* pdu) {
 int32_t BuildRequestAdu(const Framer& framer, uint16_t transactionId, const ClientRequest& request,
                         uint8_t* buffer, uint32_t capacity) {
   if (!buffer || capacity == 0) return StatusFrameTooLarge;
-  if (framer.Kind() != kFrameMbap) {
-    const bool broadcast = request.unitId == kBroadcastUnitId;
-    if ((broadcast && !IsWriteFunction(request.function)) || request.unitId > kHighestSlaveId) {
-      return StatusInvalidRequest;
-    }
+  const FramingTraits& framing = framer.Traits();
+  const bool broadcast = framing.hasBroadcast && request.unitId == kBroadcastUnitId;
+  if ((broadcast && !IsWriteFunction(request.function)) || request.unitId > framing.highestUnitId) {
+    return StatusInvalidRequest;
   }
   Pdu pdu;
   int32_t status = BuildRequestPdu(request, &pdu);
@@ -74,7 +73,7 @@ int32_t BuildRequestAdu(const Framer& framer, uint16_t transactionId, const Clie
 int32_t Transact(Link* link, const ClientRequest& request, ClientResponse* response,
                  uint32_t timeoutMs) {
   Transport* transport = link->transport;
-  const bool mbap = link->framer->Kind() == kFrameMbap;
+  const FramingTraits& framing = link->framer->Traits();
   if (!transport->IsReady()) return StatusNotConnected;
   *response = ClientResponse();
   if (!transport->PrepareExchange()) return StatusTransportError;
@@ -85,7 +84,7 @@ int32_t Transact(Link* link, const ClientRequest& request, ClientResponse* respo
   if (length < 0) return length;
   int32_t status = SendAdu(link, adu, static_cast<uint32_t>(length));
   if (status < 0) return status;
-  if (request.unitId == kBroadcastUnitId && !mbap && IsWriteFunction(request.function)) return 0;
+  if (request.unitId == kBroadcastUnitId && framing.hasBroadcast && IsWriteFunction(request.function)) return 0;
 
   const uint32_t deadline = DeadlineAfter(timeoutMs);
   int32_t remembered = StatusTimeout;
@@ -106,7 +105,7 @@ int32_t Transact(Link* link, const ClientRequest& request, ClientResponse* respo
     ClientResponse candidate;
     if (header.unitId != request.unitId) {
       remembered = StatusInvalidFrame;
-    } else if (mbap && header.transactionId != transactionId) {
+    } else if (framing.mbapHeader && header.transactionId != transactionId) {
       remembered = StatusTransactionMismatch;
     } else if (!ParseResponsePdu(pdu, &candidate)) {
       remembered = StatusInvalidFrame;

@@ -12,11 +12,12 @@ uint8_t Lrc(const uint8_t* bytes, uint32_t length);
 
 class AsciiFramer final : public Framer {
  public:
+  AsciiFramer() : Framer(FramingKind::kAscii) {}
+
   int32_t BuildAdu(const AduHeader& header, const Pdu& pdu, uint8_t* buffer,
                    uint32_t capacity) const override;
   int32_t ParseAdu(const uint8_t* bytes, uint32_t length, AduHeader* header,
                    Pdu* pdu) const override;
-  int32_t Kind() const override { return kFrameAsciiStream; }
   uint32_t MinAduLength() const override { return 9; }
   uint8_t EndCharacter() const override { return endCharacter_; }
   // Refuses NUL, CR and ':', which would make frames ambiguous. Worker

@@ -7,17 +7,13 @@
 
 #include <stdint.h>
 
+#include "modbus/framing.h"
 #include "modbus/pdu.h"
-
-// How the link collects one ADU from the transport (Framer::Kind).
-constexpr int32_t kFrameWhole = 0;       // one frame per ReadFrame (serial RTU, RTU over UDP)
-constexpr int32_t kFrameAsciiStream = 1; // ':' ... CR end character
-constexpr int32_t kFrameMbap = 2;        // MBAP header announces the length
-constexpr int32_t kFrameRtuStream = 3;   // RTU on a byte stream: length from the function code
 
 class Framer {
  public:
-  Framer() = default;
+  explicit Framer(FramingKind kind) : traits_(TraitsOf(kind)) {}
+  explicit Framer(const FramingTraits& traits) : traits_(traits) {}
   Framer(const Framer&) = delete;
   Framer& operator=(const Framer&) = delete;
 
@@ -37,9 +33,10 @@ class Framer {
   virtual int32_t ParseAdu(const uint8_t* bytes, uint32_t length, AduHeader* header,
                            Pdu* pdu) const = 0;
 
-  // How the link collects an ADU of this framing: kFrameWhole,
-  // kFrameAsciiStream, kFrameMbap or kFrameRtuStream. Constant per object.
-  virtual int32_t Kind() const = 0;
+  // What this framing is (framing.h): how the link collects its ADUs, what
+  // its unit ids mean. Constant per object.
+  const FramingTraits& Traits() const { return traits_; }
+  FramingKind Kind() const { return traits_.kind; }
 
   // Smallest valid ADU: 4 RTU, 9 ASCII, 8 MBAP.
   virtual uint32_t MinAduLength() const = 0;
@@ -50,4 +47,7 @@ class Framer {
   // 1 when c becomes the end character, 0 when refused or not
   // supported by the framing.
   virtual int32_t SetEndCharacter(uint8_t c);
+
+ private:
+  const FramingTraits& traits_;
 };

@@ -52,9 +52,11 @@ constexpr uint16_t kCoilOn = 0xFF00;
 
 // Unit IDs of the serial and RTU-over-IP framings: 0 addresses every slave
 // (writes only, never answered), 1 to 247 one slave. MBAP treats every
-// value alike.
+// value alike, 0 to 255; 255 when nothing behind the server is addressed.
 constexpr uint8_t kBroadcastUnitId = 0;
+constexpr uint8_t kLowestSlaveId = 1;
 constexpr uint8_t kHighestSlaveId = 247;
+constexpr uint8_t kHighestUnitId = 255;
 
 // Functions 1 to 4.
 constexpr bool IsReadFunction(uint8_t function) {

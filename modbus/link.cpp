@@ -271,11 +271,11 @@ int32_t ReceiveAdu(Link* link, AduHeader* header, Pdu* pdu, uint32_t timeoutMs) 
   link->receiveLength = 0;
   const uint32_t deadline = DeadlineAfter(timeoutMs);
   int32_t length = StatusInvalidFrame;
-  switch (link->framer->Kind()) {
-    case kFrameWhole: length = ReceiveWholeFrame(link, header, pdu, deadline); break;
-    case kFrameAsciiStream: length = ReceiveAsciiStream(link, header, pdu, deadline); break;
-    case kFrameMbap: length = ReceiveMbap(link, header, pdu, deadline); break;
-    case kFrameRtuStream: length = ReceiveRtuStream(link, header, pdu, deadline); break;
+  switch (link->framer->Traits().receipt) {
+    case FrameReceipt::kWhole: length = ReceiveWholeFrame(link, header, pdu, deadline); break;
+    case FrameReceipt::kDelimited: length = ReceiveAsciiStream(link, header, pdu, deadline); break;
+    case FrameReceipt::kMbapLength: length = ReceiveMbap(link, header, pdu, deadline); break;
+    case FrameReceipt::kRtuLength: length = ReceiveRtuStream(link, header, pdu, deadline); break;
     default: break;
   }
   if (length > 0) link->receiveLength = static_cast<uint32_t>(length);

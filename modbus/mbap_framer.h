@@ -9,12 +9,13 @@
 
 class MbapFramer final : public Framer {
  public:
+  MbapFramer() : Framer(FramingKind::kMbap) {}
+
   int32_t BuildAdu(const AduHeader& header, const Pdu& pdu, uint8_t* buffer,
                    uint32_t capacity) const override;
   // The transaction id is stored in the header before the remaining checks,
   // so a caller can tell whose frame a malformed one was.
   int32_t ParseAdu(const uint8_t* bytes, uint32_t length, AduHeader* header,
                    Pdu* pdu) const override;
-  int32_t Kind() const override { return kFrameMbap; }
   uint32_t MinAduLength() const override { return 8; }
 };

@@ -12,15 +12,12 @@ uint16_t Crc16(const uint8_t* bytes, uint32_t length);
 
 class RtuFramer final : public Framer {
  public:
-  explicit RtuFramer(bool onByteStream = false) : kind_(onByteStream ? kFrameRtuStream : kFrameWhole) {}
+  explicit RtuFramer(bool onByteStream = false)
+      : Framer(onByteStream ? FramingKind::kRtuStream : FramingKind::kRtu) {}
 
   int32_t BuildAdu(const AduHeader& header, const Pdu& pdu, uint8_t* buffer,
                    uint32_t capacity) const override;
   int32_t ParseAdu(const uint8_t* bytes, uint32_t length, AduHeader* header,
                    Pdu* pdu) const override;
-  int32_t Kind() const override { return kind_; }
   uint32_t MinAduLength() const override { return 4; }
-
- private:
-  int32_t kind_;
 };

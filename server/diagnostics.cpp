@@ -57,7 +57,7 @@ int32_t Reject(DiagnosticState* state, uint8_t code) {
 }  // namespace
 
 int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
-                          ServerResponse* response, int32_t framerKind) {
+                          ServerResponse* response, const FramingTraits& framing) {
   mem::FillBytes(response, 0, sizeof *response);
   const uint16_t subFunction = request.address;
   const uint16_t word = request.quantityOrValue;
@@ -94,7 +94,7 @@ int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
     }
 
     case kChangeAsciiDelimiter: {
-      if (framerKind != kFrameAsciiStream) return Reject(state, kIllegalFunction);
+      if (framing.receipt != FrameReceipt::kDelimited) return Reject(state, kIllegalFunction);
       const uint8_t character = static_cast<uint8_t>(word >> 8);
       if (!oneWord || (word & 0xFF) != 0 || character == 0 || character == kCarriageReturn || character == ':') {
         return Reject(state, kIllegalDataValue);

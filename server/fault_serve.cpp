@@ -48,8 +48,8 @@ int32_t Send(void* context, Link* link, const AduHeader& header, const ServerRes
   FaultServe* fault = Self(context);
   const FaultKind kind = fault->pending;
   fault->pending = FaultKind::kNone;
-  const bool mbap = link->framer->Kind() == kFrameMbap;
-  if (kind == FaultKind::kNone || (!mbap && header.unitId == kBroadcastUnitId)) {
+  const FramingTraits& framing = link->framer->Traits();
+  if (kind == FaultKind::kNone || (framing.hasBroadcast && header.unitId == kBroadcastUnitId)) {
     return SendResponse(link, header, response);
   }
   Report(fault, link, kind);
@@ -66,7 +66,7 @@ int32_t Send(void* context, Link* link, const AduHeader& header, const ServerRes
   const int32_t length = BuildResponseAdu(link, header, response, adu, sizeof adu);
   if (length < 0) return length;
   if (kind == FaultKind::kSplit) return SendSplit(link, adu, static_cast<uint32_t>(length), fault->splitGapMs);
-  RewriteForFault(kind, mbap, adu, static_cast<uint32_t>(length));
+  RewriteForFault(kind, framing.mbapHeader, adu, static_cast<uint32_t>(length));
   return SendAdu(link, adu, static_cast<uint32_t>(length));
 }
 

@@ -80,9 +80,9 @@ void ExecuteRequest(DeviceMap* map, const ServerRequest& request, ServerResponse
 // Function 8 on the serial and RTU-over-IP servers. Returns
 // kDiagnosticsRespond with the response built, kDiagnosticsSilent when
 // nothing may be sent, or kDiagnosticsException with the code in
-// state->diagnosticExceptionCode. framerKind is the link framer's Kind.
+// state->diagnosticExceptionCode. framing is the link framer's.
 int32_t HandleDiagnostics(DiagnosticState* state, const ServerRequest& request,
-                          ServerResponse* response, int32_t framerKind);
+                          ServerResponse* response, const FramingTraits& framing);
 
 // The wire PDU of a response. StatusOk, StatusInvalidRequest for fields that
 // no valid response can carry, or StatusUnsupportedFunction.

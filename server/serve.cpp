@@ -93,15 +93,15 @@ int32_t ReceiveRequest(ServeSession* session, AduHeader* header, ServerRequest* 
   if (link->receiveMonitor) {
     link->receiveMonitor(link->monitorContext, link->receiveBuffer, static_cast<uint32_t>(length));
   }
-  const bool mbap = link->framer->Kind() == kFrameMbap;
-  if ((pdu.function & kExceptionFlag) && (mbap || IsAddressedHere(*session, header->unitId))) {
+  const FramingTraits& framing = link->framer->Traits();
+  if ((pdu.function & kExceptionFlag) && (!framing.hasBroadcast || IsAddressedHere(*session, header->unitId))) {
     return StatusInvalidFrame;
   }
 
   if (DecodeRequest(pdu, request)) {
-    if (mbap) return StatusOk;
-    if (header->unitId == kBroadcastUnitId && !IsWriteFunction(request->function)) return StatusInvalidRequest;
-    if (header->unitId > kHighestSlaveId) return StatusInvalidRequest;
+    const bool broadcast = framing.hasBroadcast && header->unitId == kBroadcastUnitId;
+    if (broadcast && !IsWriteFunction(request->function)) return StatusInvalidRequest;
+    if (header->unitId > framing.highestUnitId) return StatusInvalidRequest;
     return StatusOk;
   }
 
@@ -125,7 +125,7 @@ int32_t BuildResponseAdu(const Link* link, const AduHeader& header, const Server
 
 int32_t SendResponse(Link* link, const AduHeader& header, const ServerResponse& response) {
   if (!link->transport->IsReady()) return StatusNotConnected;
-  if (header.unitId == kBroadcastUnitId && link->framer->Kind() != kFrameMbap) return 0;
+  if (header.unitId == kBroadcastUnitId && link->framer->Traits().hasBroadcast) return 0;
   uint8_t adu[kAduBufferSize];
   const int32_t length = BuildResponseAdu(link, header, response, adu, sizeof adu);
   if (length < 0) return length;
@@ -157,7 +157,7 @@ int32_t ServeRequestSerial(ServeSession* session, int32_t receiveStatus, const A
   } else if (receiveStatus != StatusOk) {
     BuildException(request, ExceptionCodeFor(receiveStatus), &response);
   } else if (request.function == kDiagnostics) {
-    const int32_t outcome = HandleDiagnostics(state, request, &response, link->framer->Kind());
+    const int32_t outcome = HandleDiagnostics(state, request, &response, link->framer->Traits());
     if (outcome == kDiagnosticsSilent) {
       InstallPendingEndCharacter(link, state);
       return 0;

@@ -9,9 +9,7 @@
 #include "client/view_helpers.h"
 #include "client/view_rules.h"
 #include "common/memory.h"
-#include "modbus/ascii_framer.h"
-#include "modbus/mbap_framer.h"
-#include "modbus/rtu_framer.h"
+#include "modbus/framer.h"
 #include "server/server_context.h"
 #include "settings/network_page.h"
 #include "settings/serial_page.h"
@@ -56,10 +54,10 @@ Transport* RtuIpUdp(const void* s) {
 Transport* MbapTcp(const void* s) { return mem::New<TcpServerTransport>(BindText(Mbap(s).bindAddress).text, Mbap(s).port); }
 Transport* MbapUdp(const void* s) { return mem::New<UdpServerTransport>(BindText(Mbap(s).bindAddress).text, Mbap(s).port); }
 
-Framer* RtuFrames(const void*) { return mem::New<RtuFramer>(false); }
-Framer* RtuStream(const void*) { return mem::New<RtuFramer>(true); }
-Framer* AsciiFrames(const void*) { return mem::New<AsciiFramer>(); }
-Framer* MbapFrames(const void*) { return mem::New<MbapFramer>(); }
+Framer* RtuFrames(const void*) { return CreateFramer(FramingKind::kRtu); }
+Framer* RtuStream(const void*) { return CreateFramer(FramingKind::kRtuStream); }
+Framer* AsciiFrames(const void*) { return CreateFramer(FramingKind::kAscii); }
+Framer* MbapFrames(const void*) { return CreateFramer(FramingKind::kMbap); }
 
 uint8_t SerialSlaveId(const void* s) { return static_cast<uint8_t>(Serial(s).slaveId); }
 uint8_t RtuIpSlaveId(const void* s) { return RtuIp(s).slaveId; }

@@ -30,8 +30,8 @@ constexpr NumberField kTimeoutAt(int control) { return NumberField{control, kTim
 const VariantLayout kLayouts[] = {
     {{kPortField, kTimeoutAt(IDC_NET_FIELD), kTimeoutAt(IDC_NET_EXTRA)}, 3, false},
     {{kPortField, kTimeoutAt(IDC_NET_FIELD), {}}, 2, false},
-    {{kPortField, {IDC_NET_FIELD, kSlaveIdMin, kSlaveIdMax, nullptr}, {}}, 2, false},
-    {{kPortField, {IDC_NET_FIELD, 0, kUnitIdMax, nullptr}, {}}, 2, true},
+    {{kPortField, {IDC_NET_FIELD, kLowestSlaveId, kHighestSlaveId, nullptr}, {}}, 2, false},
+    {{kPortField, {IDC_NET_FIELD, 0, kHighestUnitId, nullptr}, {}}, 2, true},
 };
 
 // The record's values in the page's terms: the address, the numbers in the

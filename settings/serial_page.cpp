@@ -127,7 +127,7 @@ void SerialPageState::FillField() {
     field_.SetRange(kTimeoutMinMs, kTimeoutMaxMs);
     field_.SetSuffix(u" ms");
   } else {
-    field_.SetRange(kSlaveIdMin, kSlaveIdMax);
+    field_.SetRange(kLowestSlaveId, kHighestSlaveId);
   }
   field_.Attach(Item(IDC_SERIAL_FIELD));
   field_.ShowValue(client ? settings_.responseTimeoutMs : settings_.slaveId);

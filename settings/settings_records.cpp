@@ -38,8 +38,8 @@ uint32_t ClampTimeoutMs(uint32_t value) {
 }
 
 uint32_t ClampSlaveId(uint32_t value) {
-  if (value > kSlaveIdMax) return kSlaveIdMax;
-  return value < kSlaveIdMin ? kSlaveIdMin : value;
+  if (value > kHighestSlaveId) return kHighestSlaveId;
+  return value < kLowestSlaveId ? kLowestSlaveId : value;
 }
 
 uint8_t KnownHandshake(uint8_t handshake) { return handshake > kHandshakeRtsToggle ? kHandshakeNone : handshake; }

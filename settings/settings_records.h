@@ -16,6 +16,7 @@
 #include <stdint.h>
 
 #include "common/text.h"
+#include "modbus/functions.h"
 #include "transport/serial/line_timing.h"
 #include "transport/serial/serial_port.h"
 
@@ -29,9 +30,6 @@ constexpr uint32_t kBaudRateCount = sizeof(kBaudRates) / sizeof(kBaudRates[0]);
 constexpr uint32_t kPortNameCapacity = 32;  // 31 characters and the NUL
 constexpr uint32_t kTimeoutMinMs = 50;
 constexpr uint32_t kTimeoutMaxMs = 10000;
-constexpr uint32_t kSlaveIdMin = 1;
-constexpr uint32_t kSlaveIdMax = 247;
-constexpr uint32_t kUnitIdMax = 255;
 constexpr uint32_t kPortMin = 1;
 constexpr uint32_t kPortMax = 65535;
 
@@ -72,7 +70,7 @@ struct RtuOverIpServerSettings {
 struct MbapServerSettings {
   uint32_t bindAddress = 0;
   uint16_t port = 502;
-  uint8_t unitId = 255;     // 0..255; kept while acceptAny is set
+  uint8_t unitId = kHighestUnitId;  // 0..255; kept while acceptAny is set
   uint32_t acceptAny = 1;   // nonzero: answer every unit id
 };
 

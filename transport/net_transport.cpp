@@ -50,6 +50,14 @@ void NetTransport::EndNetwork() {
   networkStarted_ = false;
 }
 
+void CloseSocket(sock::Handle* handle, SocketClose how) {
+  if (*handle == sock::kInvalid) return;
+  if (how == SocketClose::kShutdown) sock::ShutdownBoth(*handle);
+  if (how == SocketClose::kAbortive) sock::SetAbortiveClose(*handle);
+  sock::Destroy(*handle);
+  *handle = sock::kInvalid;
+}
+
 void FormatIpv4(uint32_t address, char* text) {
   int at = 0;
   for (int shift = 24; shift >= 0; shift -= 8) {

@@ -50,6 +50,16 @@ class NetTransport : public Transport {
   bool networkStarted_ = false;
 };
 
+// How CloseSocket gives a socket up.
+enum class SocketClose {
+  kPlain,     // close: a connection still open ends with a FIN
+  kShutdown,  // shut both directions down first, then close
+  kAbortive,  // a reset instead of a FIN, leaving no TIME_WAIT on the port
+};
+
+// Closes *handle unless it is already sock::kInvalid, and leaves it so.
+void CloseSocket(sock::Handle* handle, SocketClose how = SocketClose::kPlain);
+
 // The dotted text of an IPv4 address held most significant byte first
 // (127.0.0.1 is 0x7F000001), as the settings keep it. text holds 16 chars.
 void FormatIpv4(uint32_t address, char* text);

@@ -17,10 +17,7 @@ int32_t TcpClientTransport::Open() {
   if (!StartNetwork()) return Fail();
   addrinfo* resolved = sock::Resolve(host_, port_, SOCK_STREAM, IPPROTO_TCP);
   if (!resolved) return Fail();
-  if (socket_ != sock::kInvalid) {
-    sock::Destroy(socket_);
-    socket_ = sock::kInvalid;
-  }
+  CloseSocket(&socket_);
   uint32_t deadline = DeadlineAfter(connectTimeoutMs_);
   bool ok = false;
   for (addrinfo* entry = resolved; entry && !ok; entry = entry->ai_next) {
@@ -56,11 +53,7 @@ int32_t TcpClientTransport::Fail() {
 }
 
 void TcpClientTransport::Close() {
-  if (socket_ != sock::kInvalid) {
-    sock::ShutdownBoth(socket_);
-    sock::Destroy(socket_);
-    socket_ = sock::kInvalid;
-  }
+  CloseSocket(&socket_, SocketClose::kShutdown);
   connected_ = false;
   pendingStart_ = pendingEnd_ = 0;
   EndNetwork();

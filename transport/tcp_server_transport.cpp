@@ -26,10 +26,7 @@ int BindIpv4(sock::Handle handle, const char* address, uint16_t port) {
 int32_t TcpServerTransport::Open() {
   if (listening_) return 1;
   if (!StartNetwork()) return Fail();
-  if (listener_ != sock::kInvalid) {
-    sock::Destroy(listener_);
-    listener_ = sock::kInvalid;
-  }
+  CloseSocket(&listener_);
   listener_ = sock::Create(SOCK_STREAM, IPPROTO_TCP);
   if (listener_ == sock::kInvalid || !sock::SetExclusiveAddress(listener_)) return Fail();
   if (BindIpv4(listener_, bindAddress_, port_) != 0) return Fail();
@@ -45,11 +42,7 @@ int32_t TcpServerTransport::Fail() {
 }
 
 void TcpServerTransport::DropClient() {
-  if (client_ != sock::kInvalid) {
-    sock::ShutdownBoth(client_);
-    sock::Destroy(client_);
-    client_ = sock::kInvalid;
-  }
+  CloseSocket(&client_, SocketClose::kShutdown);
   clientConnected_ = false;
   pendingStart_ = pendingEnd_ = 0;
 }
@@ -58,16 +51,9 @@ void TcpServerTransport::Close() {
   SetStop();
   // A reset instead of a FIN: the closing connection would otherwise hold
   // the port, and Windows refuses to listen on it again until it is gone.
-  if (client_ != sock::kInvalid) {
-    sock::SetAbortiveClose(client_);
-    sock::Destroy(client_);
-    client_ = sock::kInvalid;
-  }
+  CloseSocket(&client_, SocketClose::kAbortive);
   DropClient();
-  if (listener_ != sock::kInvalid) {
-    sock::Destroy(listener_);
-    listener_ = sock::kInvalid;
-  }
+  CloseSocket(&listener_);
   listening_ = false;
   EndNetwork();
 }

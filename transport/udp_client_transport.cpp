@@ -38,10 +38,7 @@ int32_t UdpClientTransport::Open() {
 void UdpClientTransport::Close() {
   open_ = false;
   SetStop();
-  if (socket_ != sock::kInvalid) {
-    sock::Destroy(socket_);
-    socket_ = sock::kInvalid;
-  }
+  CloseSocket(&socket_);
   EndNetwork();
 }
 

@@ -33,10 +33,7 @@ void UdpServerTransport::Close() {
   open_ = false;
   replyPending_ = false;
   SetStop();
-  if (socket_ != sock::kInvalid) {
-    sock::Destroy(socket_);
-    socket_ = sock::kInvalid;
-  }
+  CloseSocket(&socket_);
   EndNetwork();
 }
 

@@ -5,7 +5,7 @@
 namespace {
 
 const ClientComposition kComposition = {
-    /* framerKind */ kFramerRtu,
+    /* framerKind */ FramingKind::kRtu,
     /* protocolLine */ u"Modbus RTU over UDP/IP (master)",
     /* openFailureRxText */ u"RX: UDP endpoint failed",
     /* openFailureMessage */ u"Failed to open the Modbus RTU over UDP/IP endpoint.",

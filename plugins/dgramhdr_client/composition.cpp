@@ -5,7 +5,7 @@
 namespace {
 
 const ClientComposition kComposition = {
-    /* framerKind */ kFramerMbap,
+    /* framerKind */ FramingKind::kMbap,
     /* protocolLine */ u"Modbus UDP/IP (master)",
     /* openFailureRxText */ u"RX: UDP endpoint failed",
     /* openFailureMessage */ u"Failed to open the Modbus UDP/IP endpoint.",

@@ -5,7 +5,7 @@
 namespace {
 
 const ClientComposition kComposition = {
-    /* framerKind */ kFramerRtu,
+    /* framerKind */ FramingKind::kRtu,
     /* protocolLine */ u"Modbus RTU (master)",
     /* openFailureRxText */ u"RX: Failed to open serial port",
     /* openFailureMessage */ u"Failed to open COM port. Please check if it's available.",

@@ -5,7 +5,7 @@
 namespace {
 
 const ClientComposition kComposition = {
-    /* framerKind */ kFramerAscii,
+    /* framerKind */ FramingKind::kAscii,
     /* protocolLine */ u"Modbus ASCII (master)",
     /* openFailureRxText */ u"RX: Failed to open serial port",
     /* openFailureMessage */ u"Failed to open COM port. Please check if it's available.",

@@ -5,7 +5,7 @@
 namespace {
 
 const ClientComposition kComposition = {
-    /* framerKind */ kFramerRtuStream,
+    /* framerKind */ FramingKind::kRtuStream,
     /* protocolLine */ u"Modbus RTU over TCP/IP (master)",
     /* openFailureRxText */ u"RX: Connection failed",
     /* openFailureMessage */ u"Failed to connect to the Modbus RTU over TCP/IP server.",

@@ -5,7 +5,7 @@
 namespace {
 
 const ClientComposition kComposition = {
-    /* framerKind */ kFramerMbap,
+    /* framerKind */ FramingKind::kMbap,
     /* protocolLine */ u"Modbus TCP/IP (master)",
     /* openFailureRxText */ u"RX: Connection failed",
     /* openFailureMessage */ u"Failed to connect to the Modbus TCP/IP server.",

@@ -45,9 +45,9 @@ std::u16string AsciiLine(const char16_t* prefix, const char* frame) {
 
 TEST(AsciiMasterOnALine, ValuesExceptionsAndTimeouts) {
   SimulatedLine line;
-  ClientHarness h(kFramerAscii, 1000);
+  ClientHarness h(FramingKind::kAscii, 1000);
   ViewHost& v = *h.view;
-  SimDevice device(kFramerAscii);
+  SimDevice device(FramingKind::kAscii);
   device.map.LockMap();
   device.map.SetCell(kAreaHoldingRegisters, 0, 0xBEEF);
   device.map.SetCell(kAreaHoldingRegisters, 1, 7);

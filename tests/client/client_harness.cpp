@@ -43,13 +43,13 @@ ClientComposition gCompositions[4];
 
 // --- SimDevice ---------------------------------------------------------------
 
-SimDevice::SimDevice(uint32_t framerKind) : framer_(CreateClientFramer(framerKind)) {}
+SimDevice::SimDevice(FramingKind framerKind) : framer_(CreateFramer(framerKind)) {}
 
 SimDevice::~SimDevice() { mem::Delete(framer_); }
 
 ScriptedTransport* SimDevice::NewTransport() {
   ScriptedTransport* transport = mem::New<ScriptedTransport>();
-  transport->frameMode = framer_->Kind() == kFrameWhole;
+  transport->frameMode = framer_->Traits().receipt == FrameReceipt::kWhole;
   transport->onFrameSent = [this](ScriptedTransport& t, const ScriptedTransport::Bytes& frame) {
     Frame response;
     if (Respond(frame, &response)) t.DeliverNow(response);
@@ -76,8 +76,8 @@ bool SimDevice::Respond(const Frame& frame, Frame* out) {
   AduHeader header;
   Pdu pdu;
   if (framer_->ParseAdu(frame.data(), static_cast<uint32_t>(frame.size()), &header, &pdu) != StatusOk) return false;
-  bool mbap = framer_->Kind() == kFrameMbap;
-  if (silent || (!mbap && header.unitId != unitId)) return false;  // silence, or a broadcast, or another unit
+  // Silence, or a broadcast, or another unit.
+  if (silent || (framer_->Traits().hasBroadcast && header.unitId != unitId)) return false;
   ServerRequest request{};
   ServerResponse response{};
   WrittenRange written{};
@@ -103,7 +103,7 @@ bool SimDevice::Respond(const Frame& frame, Frame* out) {
 
 // --- ClientHarness -------------------------------------------------------------
 
-ClientComposition ClientHarness::Composition(uint32_t kind) {
+ClientComposition ClientHarness::Composition(FramingKind kind) {
   ClientComposition c{};
   c.framerKind = kind;
   c.protocolLine = u"Modbus test (master)";
@@ -115,10 +115,11 @@ ClientComposition ClientHarness::Composition(uint32_t kind) {
   return c;
 }
 
-ClientHarness::ClientHarness(uint32_t kind, uint32_t responseTimeoutMs) {
+ClientHarness::ClientHarness(FramingKind kind, uint32_t responseTimeoutMs) {
   responseTimeout = responseTimeoutMs;
-  gCompositions[kind] = Composition(kind);
-  ClientPluginCreate(gCompositions[kind], &ops);
+  ClientComposition& composition = gCompositions[static_cast<uint32_t>(kind)];
+  composition = Composition(kind);
+  ClientPluginCreate(composition, &ops);
   view = new ViewHost(ops);
   view->Attach();
 }
@@ -133,7 +134,7 @@ ClientHarness::~ClientHarness() {
 bool ClientHarness::StartPasses(SimDevice* device) { return StartPasses(device->NewTransport()); }
 
 bool ClientHarness::StartPasses(Transport* transport) {
-  return context()->worker.StartWithoutThread(transport, CreateClientFramer(context()->polls.framerKind()),
+  return context()->worker.StartWithoutThread(transport, CreateFramer(context()->polls.framerKind()),
                                               responseTimeout,
                                               context()->composition.reopenFailureRxText) == kClientStarted;
 }

@@ -24,7 +24,7 @@ using Frame = std::vector<uint8_t>;
 // id (MBAP: any unit). Thread-safe: the worker thread calls Answer.
 class SimDevice {
  public:
-  explicit SimDevice(uint32_t framerKind);
+  explicit SimDevice(FramingKind framerKind);
   ~SimDevice();
 
   DeviceMap map;
@@ -60,7 +60,7 @@ void ExpectExceptionThenTimeout(SimDevice& device, ViewHost& view, uint8_t excep
 // creation fails, an open failure); openResult scripts its Open.
 class ClientHarness {
  public:
-  explicit ClientHarness(uint32_t kind, uint32_t responseTimeoutMs = 1500);
+  explicit ClientHarness(FramingKind kind, uint32_t responseTimeoutMs = 1500);
   ~ClientHarness();
 
   ClientContext* context() const { return static_cast<ClientContext*>(ops.instance); }
@@ -73,7 +73,7 @@ class ClientHarness {
   // Runs passes until the fake clock has moved by ms (waits advance it).
   void RunFor(uint32_t ms);
 
-  static ClientComposition Composition(uint32_t kind);
+  static ClientComposition Composition(FramingKind kind);
 
   PluginOps ops{};
   ViewHost* view = nullptr;

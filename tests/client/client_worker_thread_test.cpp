@@ -28,7 +28,7 @@ class SilentTransport : public Transport {
 };
 
 TEST(ClientWorkerThread, DisconnectEndsALongTimeoutWithoutRxText) {
-  ClientHarness h(kFramerMbap, 60000);
+  ClientHarness h(FramingKind::kMbap, 60000);
   ViewHost& v = *h.view;
   ClientHarness::nextTransport = mem::New<SilentTransport>();
   ASSERT_EQ(v.Connect(), 1);
@@ -44,9 +44,9 @@ TEST(ClientWorkerThread, DisconnectEndsALongTimeoutWithoutRxText) {
 }
 
 TEST(ClientWorkerThread, TheViewStaysUsableWhilePolling) {
-  ClientHarness h(kFramerRtu, 1000);
+  ClientHarness h(FramingKind::kRtu, 1000);
   ViewHost& v = *h.view;
-  SimDevice device(kFramerRtu);
+  SimDevice device(FramingKind::kRtu);
   device.map.LockMap();
   for (uint16_t a = 0; a < 200; ++a) device.map.SetCell(kAreaHoldingRegisters, a, static_cast<uint16_t>(a * 3));
   device.map.UnlockMap();

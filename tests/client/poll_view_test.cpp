@@ -17,31 +17,31 @@ std::u16string U(const char* text) { return std::u16string(text, text + strlen(t
 TEST(PollRules, FieldsAreClampedAfterEveryChange) {
   struct Case {
     const char* name;
-    uint32_t kind;
+    FramingKind kind;
     uint32_t function;
     uint32_t start;  // set first, as typed text
     uint32_t field;
     const char16_t* text;
     uint32_t unit, address, quantity, period;
   } cases[] = {
-      {"quantity 2000 at 65000 for function 1", kFramerRtu, 1, 65000, 2, u"2000", 1, 65000, 536, 3000},
-      {"unit 0 for a read on RTU", kFramerRtu, 3, 0, 0, u"0", 1, 0, 2, 3000},
-      {"unit 0 for a read on MBAP", kFramerMbap, 3, 0, 0, u"0", 0, 0, 2, 3000},
-      {"unit 0 for a write on RTU: broadcast", kFramerRtu, 6, 0, 0, u"0", 0, 0, 1, 3000},
-      {"unit 300 on ASCII", kFramerAscii, 3, 0, 0, u"300", 247, 0, 2, 3000},
-      {"unit 300 on MBAP", kFramerMbap, 3, 0, 0, u"300", 255, 0, 2, 3000},
-      {"start 12abc", kFramerRtu, 3, 0, 1, u"12abc", 1, 12, 2, 3000},
-      {"start abc", kFramerRtu, 3, 0, 1, u"abc", 1, 0, 2, 3000},
-      {"start of eleven nines", kFramerRtu, 3, 0, 1, u"99999999999", 1, 65535, 1, 3000},
-      {"empty start", kFramerRtu, 3, 0, 1, u"", 1, 0, 2, 3000},
-      {"quantity 0", kFramerRtu, 3, 0, 2, u"0", 1, 0, 1, 3000},
-      {"quantity 126 for function 4", kFramerRtu, 4, 0, 2, u"126", 1, 0, 125, 3000},
-      {"quantity 200 at 65500 for function 16", kFramerRtu, 16, 65500, 2, u"200", 1, 65500, 36, 3000},
-      {"quantity 2000 for function 15", kFramerRtu, 15, 0, 2, u"2000", 1, 0, 1968, 3000},
-      {"field 2 of function 5 is the period", kFramerRtu, 5, 0, 2, u"500", 1, 0, 1, 500},
-      {"period 0", kFramerRtu, 3, 0, 3, u"0", 1, 0, 2, 1},
-      {"period 20000", kFramerRtu, 3, 0, 3, u"20000 ms", 1, 0, 2, 10000},
-      {"field 4 does nothing", kFramerRtu, 3, 0, 4, u"7", 1, 0, 2, 3000},
+      {"quantity 2000 at 65000 for function 1", FramingKind::kRtu, 1, 65000, 2, u"2000", 1, 65000, 536, 3000},
+      {"unit 0 for a read on RTU", FramingKind::kRtu, 3, 0, 0, u"0", 1, 0, 2, 3000},
+      {"unit 0 for a read on MBAP", FramingKind::kMbap, 3, 0, 0, u"0", 0, 0, 2, 3000},
+      {"unit 0 for a write on RTU: broadcast", FramingKind::kRtu, 6, 0, 0, u"0", 0, 0, 1, 3000},
+      {"unit 300 on ASCII", FramingKind::kAscii, 3, 0, 0, u"300", 247, 0, 2, 3000},
+      {"unit 300 on MBAP", FramingKind::kMbap, 3, 0, 0, u"300", 255, 0, 2, 3000},
+      {"start 12abc", FramingKind::kRtu, 3, 0, 1, u"12abc", 1, 12, 2, 3000},
+      {"start abc", FramingKind::kRtu, 3, 0, 1, u"abc", 1, 0, 2, 3000},
+      {"start of eleven nines", FramingKind::kRtu, 3, 0, 1, u"99999999999", 1, 65535, 1, 3000},
+      {"empty start", FramingKind::kRtu, 3, 0, 1, u"", 1, 0, 2, 3000},
+      {"quantity 0", FramingKind::kRtu, 3, 0, 2, u"0", 1, 0, 1, 3000},
+      {"quantity 126 for function 4", FramingKind::kRtu, 4, 0, 2, u"126", 1, 0, 125, 3000},
+      {"quantity 200 at 65500 for function 16", FramingKind::kRtu, 16, 65500, 2, u"200", 1, 65500, 36, 3000},
+      {"quantity 2000 for function 15", FramingKind::kRtu, 15, 0, 2, u"2000", 1, 0, 1968, 3000},
+      {"field 2 of function 5 is the period", FramingKind::kRtu, 5, 0, 2, u"500", 1, 0, 1, 500},
+      {"period 0", FramingKind::kRtu, 3, 0, 3, u"0", 1, 0, 2, 1},
+      {"period 20000", FramingKind::kRtu, 3, 0, 3, u"20000 ms", 1, 0, 2, 10000},
+      {"field 4 does nothing", FramingKind::kRtu, 3, 0, 4, u"7", 1, 0, 2, 3000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -61,7 +61,7 @@ TEST(PollRules, FieldsAreClampedAfterEveryChange) {
 }
 
 TEST(PollRules, FunctionsAndRequests) {
-  PollList list(kFramerRtu);
+  PollList list(FramingKind::kRtu);
   list.Lock();
   PollDefinition* poll = list.Add();
   EXPECT_EQ(std::u16string(poll->name), u"Poll 1");
@@ -111,19 +111,19 @@ TEST(PollRules, FunctionsAndRequests) {
 
 TEST(PollView, NewInstanceShowsPollOneInEveryFraming) {
   struct Case {
-    uint32_t kind;
+    FramingKind kind;
     const char16_t* unitLabel;
     const char16_t* unit;
     int64_t unitLow, unitHigh;
     const char16_t* tx;
   } cases[] = {
-      {kFramerRtu, u"Slave ID:", u"1", 1, 247, u"TX: 01 03 00 00 00 02 C4 0B"},
-      {kFramerRtuStream, u"Slave ID:", u"1", 1, 247, u"TX: 01 03 00 00 00 02 C4 0B"},
-      {kFramerAscii, u"Slave ID:", u"1", 1, 247, u"TX: 3A 30 31 30 33 30 30 30 30 30 30 30 32 46 41 0D 0A"},
-      {kFramerMbap, u"Unit ID:", u"255", 0, 255, u"TX: 00 00 00 00 00 06 FF 03 00 00 00 02"},
+      {FramingKind::kRtu, u"Slave ID:", u"1", 1, 247, u"TX: 01 03 00 00 00 02 C4 0B"},
+      {FramingKind::kRtuStream, u"Slave ID:", u"1", 1, 247, u"TX: 01 03 00 00 00 02 C4 0B"},
+      {FramingKind::kAscii, u"Slave ID:", u"1", 1, 247, u"TX: 3A 30 31 30 33 30 30 30 30 30 30 30 32 46 41 0D 0A"},
+      {FramingKind::kMbap, u"Unit ID:", u"255", 0, 255, u"TX: 00 00 00 00 00 06 FF 03 00 00 00 02"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.kind);
+    SCOPED_TRACE(static_cast<int>(c.kind));
     ClientHarness h(c.kind);
     ViewHost& v = *h.view;
     ASSERT_EQ(v.tabs.size(), 1u);
@@ -159,7 +159,7 @@ TEST(PollView, NewInstanceShowsPollOneInEveryFraming) {
 }
 
 TEST(PollView, WritingFunctionsEditsAliasesAndFormats) {
-  ClientHarness h(kFramerRtu);
+  ClientHarness h(FramingKind::kRtu);
   ViewHost& v = *h.view;
   EXPECT_FALSE(v.EditCell(0, 1, u"7")) << "a read function's value is not editable";
   EXPECT_TRUE(v.EditCell(1, 0, u"Pump speed with a very long alias text"));
@@ -210,7 +210,7 @@ TEST(PollView, WritingFunctionsEditsAliasesAndFormats) {
 }
 
 TEST(PollView, TabsAddSelectAndRemove) {
-  ClientHarness h(kFramerMbap);
+  ClientHarness h(FramingKind::kMbap);
   ViewHost& v = *h.view;
   v.Add();
   ASSERT_EQ(v.tabs.size(), 2u);
@@ -248,9 +248,9 @@ TEST(PollView, TabsAddSelectAndRemove) {
 
 TEST(PollLoop, OnlyTheSelectedTabIsPolledAtItsPeriod) {
   FakeClock clock;
-  ClientHarness h(kFramerRtu);
+  ClientHarness h(FramingKind::kRtu);
   ViewHost& v = *h.view;
-  SimDevice device(kFramerRtu);
+  SimDevice device(FramingKind::kRtu);
   v.EditField(3, u"1000");
   v.Add();
   v.EditField(3, u"200");
@@ -271,9 +271,9 @@ TEST(PollLoop, OnlyTheSelectedTabIsPolledAtItsPeriod) {
 
 TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
   FakeClock clock;
-  ClientHarness h(kFramerRtu, 500);
+  ClientHarness h(FramingKind::kRtu, 500);
   ViewHost& v = *h.view;
-  SimDevice device(kFramerRtu);
+  SimDevice device(FramingKind::kRtu);
   device.map.LockMap();
   device.map.SetCell(kAreaHoldingRegisters, 0, 0xFFFF);
   device.map.SetCell(kAreaHoldingRegisters, 1, 42);
@@ -306,9 +306,9 @@ TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
 
 TEST(PollLoop, ATabLeftDuringItsTransactionKeepsItsResultToItself) {
   FakeClock clock;
-  ClientHarness h(kFramerMbap);
+  ClientHarness h(FramingKind::kMbap);
   ViewHost& v = *h.view;
-  SimDevice device(kFramerMbap);
+  SimDevice device(FramingKind::kMbap);
   v.Add();
   v.SelectTab(0);
   ASSERT_TRUE(h.StartPasses(&device));
@@ -330,9 +330,9 @@ TEST(PollLoop, ATabLeftDuringItsTransactionKeepsItsResultToItself) {
 
 TEST(PollLoop, BroadcastFloorAndReopen) {
   FakeClock clock;
-  ClientHarness h(kFramerRtu);
+  ClientHarness h(FramingKind::kRtu);
   ViewHost& v = *h.view;
-  SimDevice device(kFramerRtu);
+  SimDevice device(FramingKind::kRtu);
   v.ChooseFunction(6);
   v.EditField(0, u"0");
   v.EditField(2, u"1");  // the period field of function 6
@@ -364,7 +364,7 @@ TEST(PollLoop, BroadcastFloorAndReopen) {
 }
 
 TEST(PollLoop, ConnectFailuresAndRefusedRemoval) {
-  ClientHarness h(kFramerMbap);
+  ClientHarness h(FramingKind::kMbap);
   ViewHost& v = *h.view;
   ClientHarness::nextTransport = nullptr;
   EXPECT_EQ(v.Connect(), 0);
@@ -374,7 +374,7 @@ TEST(PollLoop, ConnectFailuresAndRefusedRemoval) {
   EXPECT_EQ(v.rxLine, u"RX: Connection failed");
   EXPECT_TRUE(v.rxError);
 
-  SimDevice device(kFramerMbap);
+  SimDevice device(FramingKind::kMbap);
   ScriptedTransport* refusing = device.NewTransport();
   refusing->openResult = 0;
   ClientHarness::nextTransport = refusing;

@@ -68,8 +68,8 @@ TEST(RtuFramer, BuildsAndParsesAtTheLimits) {
   ExpectRoundTripAtLimits(framer, 17, 999, 0, 16, {{0, 4}, {1, 5}, {252, 256}, {253, 0}});
   uint8_t small[7];
   EXPECT_EQ(framer.BuildAdu(AduHeader{}, MakePdu(3, {0, 0, 0, 1}), small, sizeof small), 0);
-  EXPECT_EQ(framer.Kind(), kFrameWhole);
-  EXPECT_EQ(RtuFramer(true).Kind(), kFrameRtuStream);
+  EXPECT_EQ(framer.Kind(), FramingKind::kRtu);
+  EXPECT_EQ(RtuFramer(true).Kind(), FramingKind::kRtuStream);
   EXPECT_EQ(framer.MinAduLength(), 4u);
   EXPECT_EQ(framer.EndCharacter(), 0);
   RtuFramer changeable;
@@ -113,7 +113,7 @@ TEST(AsciiFramer, BuildsTheDocumentedFrame) {
   EXPECT_EQ(p.pdu.function, 3);
   EXPECT_EQ(Bytes(p.pdu.data, p.pdu.data + p.pdu.length), (Bytes{0, 0, 0, 1}));
   EXPECT_EQ(Lrc(nullptr, 0), 0);
-  EXPECT_EQ(framer.Kind(), kFrameAsciiStream);
+  EXPECT_EQ(framer.Kind(), FramingKind::kAscii);
   EXPECT_EQ(framer.MinAduLength(), 9u);
 }
 
@@ -169,7 +169,7 @@ TEST(MbapFramer, BuildsAndParsesAtTheLimits) {
   ExpectRoundTripAtLimits(framer, 255, 0xFFFF, 0xFFFF, 4, {{0, 8}, {252, 260}, {253, 0}});
   uint8_t small[11];
   EXPECT_EQ(framer.BuildAdu(AduHeader{}, MakePdu(3, {0, 0, 0, 1}), small, sizeof small), 0);
-  EXPECT_EQ(framer.Kind(), kFrameMbap);
+  EXPECT_EQ(framer.Kind(), FramingKind::kMbap);
   EXPECT_EQ(framer.MinAduLength(), 8u);
 }
 

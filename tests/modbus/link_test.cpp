@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/memory.h"
 #include "modbus/frames.h"
 #include "support/fake_clock.h"
 #include "support/scripted_transport.h"
@@ -136,10 +137,12 @@ TEST(ReceiveWholeFrame, MapsResultsAndSizes) {
 }
 
 TEST(ReceiveAdu, ClearsTheBufferAndRefusesUnknownKinds) {
+  static const FramingTraits kOdd = {static_cast<FramingKind>(9), static_cast<FrameReceipt>(9), false, false, 0, 0,
+                                     nullptr};
   struct OddFramer : Framer {
+    OddFramer() : Framer(kOdd) {}
     int32_t BuildAdu(const AduHeader&, const Pdu&, uint8_t*, uint32_t) const override { return 0; }
     int32_t ParseAdu(const uint8_t*, uint32_t, AduHeader*, Pdu*) const override { return StatusOk; }
-    int32_t Kind() const override { return 9; }
     uint32_t MinAduLength() const override { return 1; }
   };
   Rig rig(new OddFramer());
@@ -620,6 +623,48 @@ TEST(Deadlines, TickWrapInTheMiddleOfAWait) {
   EXPECT_EQ(rig.Receive(100), StatusTimeout);
   EXPECT_EQ(FakeClock::Now(), 0x54u);
   EXPECT_EQ(rig.transport.lastReadTimeout, 100u);
+}
+
+// --- every framing ---------------------------------------------------------------
+
+// The framer each framing's row makes builds a request that the link, reading
+// as the row says, collects whole: as one frame or datagram, or over a byte
+// stream in pieces as TCP and a serial line deliver it.
+TEST(ReceiveAdu, EveryFramingCollectsWhatItsFramerBuilds) {
+  struct Case {
+    FramingKind kind;
+    bool frames;  // the transport reads whole frames (datagrams, RTU silences)
+  } cases[] = {{FramingKind::kRtu, true},
+               {FramingKind::kAscii, false},
+               {FramingKind::kMbap, false},
+               {FramingKind::kMbap, true},
+               {FramingKind::kRtuStream, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(c.kind) << (c.frames ? " frames" : " stream"));
+    FakeClock clock(1000);
+    ScriptedTransport transport;
+    transport.frameMode = c.frames;
+    transport.messageOriented = c.frames ? 1 : 0;
+    std::unique_ptr<Framer, void (*)(Framer*)> framer(CreateFramer(c.kind), [](Framer* f) { mem::Delete(f); });
+    ASSERT_EQ(framer->Kind(), c.kind);
+    EXPECT_EQ(&framer->Traits(), &TraitsOf(c.kind));
+    const Bytes adu = Build(*framer, 17, 9, 3, {0x00, 0x6B, 0x00, 0x03});
+    ASSERT_FALSE(adu.empty());
+    if (c.frames) {
+      transport.Deliver(5, adu);
+    } else {
+      transport.Deliver(5, Bytes(adu.begin(), adu.begin() + 3));
+      transport.Deliver(15, Bytes(adu.begin() + 3, adu.end()));
+    }
+    Link* link = LinkCreate(&transport, framer.get(), kLinkRoleServer, nullptr, nullptr, nullptr);
+    AduHeader header;
+    Pdu pdu;
+    EXPECT_EQ(ReceiveAdu(link, &header, &pdu, 1000), static_cast<int32_t>(adu.size()));
+    EXPECT_EQ(Bytes(link->receiveBuffer, link->receiveBuffer + adu.size()), adu);
+    EXPECT_EQ(header.unitId, 17);
+    EXPECT_EQ(pdu.function, 3);
+    LinkDestroy(link);
+  }
 }
 
 }  // namespace
