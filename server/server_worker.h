@@ -102,8 +102,9 @@ int32_t StartWorker(ServerWorker* worker, const void* settings);
 
 // StartWorker without the thread: stops a running worker, resets the
 // diagnostics, takes the addresses from settings, builds transport, framer
-// and link and opens the transport. kWorkerStarted or kWorkerOpenFailed.
-// Tests serve with ServeOnePass on their own thread after it.
+// and link, opens the transport and resets the stop event. kWorkerStarted
+// or kWorkerOpenFailed. Tests serve with ServeOnePass on their own thread
+// after it.
 int32_t OpenWorker(ServerWorker* worker, const void* settings);
 
 // Sets the stop event, cancels the transport's waits, waits for the thread
