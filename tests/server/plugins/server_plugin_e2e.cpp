@@ -306,6 +306,27 @@ int RunSession(const Deliverable& d, const std::string& where) {
     Check(PostedRxText(view, from, u"RX: Invalid Modbus UDP/IP datagram"), name + " a broken datagram is shown");
   }
 
+  if (d.family == Family::kSerial) {
+    // The line goes away for a few seconds and comes back on the same name
+    // (a USB adapter pulled out and plugged in again): the failure shows,
+    // and the slave serves again by itself, its map as it was.
+    view.Pump();
+    const size_t from = view.log.size();
+    Check(AskDriver("unplug"), name + " driver took the line away");
+    Check(view.PumpUntil([&] { return PostedRxText(view, from, u"RX: Transport error"); }, 10000),
+          name + " the lost line shows: " + Narrow(view.rxLine));
+    view.PumpUntil([] { return false; }, 2500);  // away long enough for reopen attempts to fail
+    Check(AskDriver("replug"), name + " driver brought the line back");
+    std::string why;
+    bool served = false;
+    for (int i = 0; i < 5 && !served; ++i) served = AskDriver("read hr 5 777", &why);
+    Check(served, name + " served again after the line came back: " + why + " | " + Narrow(view.rxLine));
+    ShowArea(view, 3, 0);
+    Scenario(view, name, "write hr 6 4242");
+    view.PumpUntil([&] { return view.Cell(6, 1) == u"4242"; }, 10000);
+    CheckText(view.Cell(6, 1), u"4242", name + " a write after the line came back shows");
+  }
+
   ops.showConnectionIndicator(ops.instance, reinterpret_cast<PluginWindow>(icon), 0);
   view.Disconnect();
   CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
