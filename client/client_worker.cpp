@@ -9,6 +9,11 @@ namespace {
 
 const Unit kBroadcastText[] = u"RX: Broadcast - no response expected";
 
+// A port or connection that failed to reopen is tried again at the poll
+// period, but no more often than this: a short period must not turn a
+// missing USB adapter into a loop of failing opens.
+constexpr uint32_t kReopenPaceMs = 1000;
+
 bool IsSet(plat::Event* event) { return plat::EventWait(event, 0); }
 
 }  // namespace
@@ -56,6 +61,7 @@ ClientStartResult ClientWorker::Prepare(Transport* transport, Framer* framer, ui
     ClearPollRx(poll);
   }
   polls_->Unlock();
+  holding_ = false;
   plat::EventReset(stop_);
   plat::EventReset(wake_);
   Lock();
@@ -128,6 +134,14 @@ uint32_t ClientWorker::ThreadMain(void* argument) {
 ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
   *waitMs = 0;
   if (IsSet(stop_)) return kPassStop;
+  if (holding_) {
+    const int32_t left = TickDiff(holdUntil_, plat::Tick());
+    if (left > 0) {
+      *waitMs = static_cast<uint32_t>(left);
+      return kPassWait;
+    }
+    holding_ = false;
+  }
   ClientRequest request;
   polls_->Lock();
   PollDefinition* poll = polls_->TakeDue(plat::Tick(), &request, waitMs);
@@ -144,6 +158,7 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
     bool active = polls_->Active() == poll;
     polls_->Unlock();
     if (active) PostRxText(host_, reopenFailureText_, true);
+    HoldFor(kReopenPaceMs);
   } else {
     if (IsSet(stop_)) return kPassStop;
     result = Transact(link_, request, &response, responseTimeoutMs_);
@@ -153,6 +168,11 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
   }
   SetCurrent(nullptr);
   return kPassExecuted;
+}
+
+void ClientWorker::HoldFor(uint32_t ms) {
+  holdUntil_ = plat::Tick() + ms;
+  holding_ = true;
 }
 
 void ClientWorker::Publish(PollDefinition* poll, const ClientRequest& request, int32_t result,
@@ -168,6 +188,9 @@ void ClientWorker::Publish(PollDefinition* poll, const ClientRequest& request, i
     if (IsBroadcast(*poll)) {
       uint32_t floor = plat::Tick() + kBroadcastFloorMs;
       if (TickBefore(poll->nextDue, floor)) poll->nextDue = floor;
+      // The slaves carry the broadcast out unseen: whatever goes next, this
+      // poll again or another tab's just selected, waits out the turnaround.
+      HoldFor(kBroadcastFloorMs);
       text = kBroadcastText;
       StorePollStatus(poll, text, false);
     }

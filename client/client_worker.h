@@ -91,6 +91,8 @@ class ClientWorker {
   void Publish(PollDefinition* poll, const ClientRequest& request, int32_t result,
                const ClientResponse& response);
   void SetCurrent(PollDefinition* poll);
+  // No request goes out for ms from now (worker thread).
+  void HoldFor(uint32_t ms);
 
   PollList* polls_;
   const HostLink* host_ = nullptr;
@@ -105,4 +107,8 @@ class ClientWorker {
   uint32_t responseTimeoutMs_ = kDefaultResponseTimeoutMs;
   const Unit* reopenFailureText_ = u"";
   bool running_ = false;
+  // Worker thread only: after a broadcast (the slaves' turnaround) or a
+  // failed reopen (a calm pace), nothing is sent before holdUntil_.
+  uint32_t holdUntil_ = 0;
+  bool holding_ = false;
 };

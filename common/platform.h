@@ -37,6 +37,7 @@ struct Event;
 
 constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 constexpr int kWaitTimedOut = -1;
+constexpr int kWaitFailed = -2;
 
 // Null on failure. A manual-reset event stays set until EventReset; an
 // auto-reset event releases one waiter and clears itself.
@@ -46,8 +47,10 @@ void EventSet(Event* event);
 void EventReset(Event* event);
 
 // Waits until one of count events (1 to 8) is set or timeoutMs passes.
-// Returns the index of the first set event (clearing it when auto-reset) or
-// kWaitTimedOut. Waits use the system clock, never the tick source above.
+// Returns the index of the first set event (clearing it when auto-reset),
+// kWaitTimedOut, or kWaitFailed when the wait itself failed (a bad handle, a
+// count outside 1 to 8): a caller that waits again would spin. Waits use the
+// system clock, never the tick source above.
 int EventWaitAny(Event* const* events, int count, uint32_t timeoutMs);
 inline bool EventWait(Event* event, uint32_t timeoutMs) {
   return EventWaitAny(&event, 1, timeoutMs) == 0;

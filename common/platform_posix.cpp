@@ -101,7 +101,7 @@ void EventReset(Event* event) {
 }
 
 int EventWaitAny(Event* const* events, int count, uint32_t timeoutMs) {
-  if (count < 1 || count > 8) return kWaitTimedOut;
+  if (count < 1 || count > 8) return kWaitFailed;
   timespec until{};
   if (timeoutMs != kWaitForever) {
     clock_gettime(CLOCK_MONOTONIC, &until);
@@ -125,6 +125,10 @@ int EventWaitAny(Event* const* events, int count, uint32_t timeoutMs) {
     if (signalled != kWaitTimedOut || timeoutMs == 0) break;
     int rc = timeoutMs == kWaitForever ? pthread_cond_wait(&g_eventChanged, &g_eventLock)
                                        : pthread_cond_timedwait(&g_eventChanged, &g_eventLock, &until);
+    if (rc != 0 && rc != ETIMEDOUT) {
+      signalled = kWaitFailed;
+      break;
+    }
     if (rc == ETIMEDOUT) {
       for (int i = 0; i < count && signalled == kWaitTimedOut; ++i) {
         if (events[i]->set) {

@@ -61,12 +61,12 @@ void EventReset(Event* event) { ::ResetEvent(reinterpret_cast<HANDLE>(event)); }
 
 int EventWaitAny(Event* const* events, int count, uint32_t timeoutMs) {
   HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-  if (count < 1 || count > 8) return kWaitTimedOut;
+  if (count < 1 || count > 8) return kWaitFailed;
   for (int i = 0; i < count; ++i) handles[i] = reinterpret_cast<HANDLE>(events[i]);
   DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE,
                                           timeoutMs == kWaitForever ? INFINITE : timeoutMs);
   if (result < WAIT_OBJECT_0 + static_cast<DWORD>(count)) return static_cast<int>(result - WAIT_OBJECT_0);
-  return kWaitTimedOut;
+  return result == WAIT_TIMEOUT ? kWaitTimedOut : kWaitFailed;
 }
 
 struct Mutex {

@@ -1,5 +1,6 @@
 #include "server/server_worker.h"
 
+#include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
 #include "client/host_commands.h"
@@ -12,6 +13,12 @@ namespace {
 // Without traffic a pass lasts this long, which bounds how late the stop
 // event is seen when no transport wait is cancelled.
 constexpr uint32_t kReceiveTimeoutMs = 500;
+
+// A serial slave whose port failed opens it again at most this often. A
+// USB adapter plugged back in takes a second or two to come up as a port,
+// so a faster pace would win nothing, and a slower one would leave a master
+// unanswered longer than it takes the adapter to return.
+constexpr uint32_t kReopenPaceMs = 1000;
 
 const HostLink* CurrentLink(const ServerWorker* worker) { return *worker->hostLink; }
 
@@ -56,6 +63,33 @@ ServePass ServeMbap(ServerWorker* worker, int32_t status, const AduHeader& heade
   return ServePass::kNext;
 }
 
+// The serial line failed under us (an adapter unplugged, a write that
+// timed out): the port is closed, and opened again once the pace allows.
+ServePass AwaitReopen(ServerWorker* worker) {
+  worker->transport->Close();
+  worker->reopenAt = plat::Tick() + kReopenPaceMs;
+  worker->waitMs = kReopenPaceMs;
+  return ServePass::kWait;
+}
+
+ServePass Reopen(ServerWorker* worker) {
+  const int32_t early = TickDiff(worker->reopenAt, plat::Tick());
+  if (early > 0) {
+    worker->waitMs = static_cast<uint32_t>(early);
+    return ServePass::kWait;
+  }
+  ++worker->reopenAttempts;
+  Transport* transport = worker->transport;
+  if (transport->Open() == 1) {
+    // A Disconnect that came while the port opened is not lost.
+    if (plat::EventWait(worker->stopEvent, 0)) return ServePass::kEnd;
+    if (transport->PrepareExchange() == 1) return ServePass::kNext;
+  }
+  // Shown once, when the line failed; a port that stays away is tried again
+  // quietly.
+  return AwaitReopen(worker);
+}
+
 ServePass ServeSerial(ServerWorker* worker, int32_t status, const AduHeader& header, const ServerRequest& request) {
   if (status == StatusTimeout) return ServePass::kNext;
   if (status == StatusCancelled) return ServePass::kEnd;
@@ -76,13 +110,14 @@ ServePass ServeSerial(ServerWorker* worker, int32_t status, const AduHeader& hea
     }
     PostError(worker, ServerStatusText(status));
     if (status == StatusNotConnected) return ServePass::kPark;
-    return status == StatusTransportError && serialLine ? ServePass::kPark : ServePass::kNext;
+    return status == StatusTransportError && serialLine ? AwaitReopen(worker) : ServePass::kNext;
   }
+  // What the request changed is in the map whatever became of the answer.
+  RefreshIfVisible(worker, written);
   if (sent < 0 && sent != StatusCancelled) {
     PostError(worker, kTransmitFailureText);
-    if (serialLine) return ServePass::kPark;
+    if (serialLine) return AwaitReopen(worker);
   }
-  RefreshIfVisible(worker, written);
   return ServePass::kNext;
 }
 
@@ -125,6 +160,8 @@ int32_t OpenWorker(ServerWorker* worker, const void* settings) {
   worker->session.diagnostics = DiagnosticState{};
   worker->session.unitId = composition->ownAddress(settings);
   worker->session.acceptAny = composition->acceptAny && composition->acceptAny(settings) != 0;
+  worker->reopenAt = plat::Tick();
+  worker->reopenAttempts = 0;
 
   worker->transport = composition->createTransport(settings);
   worker->framer = composition->createFramer(settings);
@@ -137,6 +174,7 @@ int32_t OpenWorker(ServerWorker* worker, const void* settings) {
     StopWorker(worker);
     return kWorkerOpenFailed;
   }
+  plat::EventReset(worker->stopEvent);
   return kWorkerStarted;
 }
 
@@ -165,6 +203,7 @@ void StopWorker(ServerWorker* worker) {
 ServePass ServeOnePass(ServerWorker* worker) {
   AduHeader header;
   ServerRequest request;
+  if (worker->composition->family == ServerFamily::kSerial && !worker->transport->IsReady()) return Reopen(worker);
   const int32_t status = ReceiveRequest(&worker->session, &header, &request, kReceiveTimeoutMs);
   if (worker->composition->family == ServerFamily::kMbap) return ServeMbap(worker, status, header, request);
   return ServeSerial(worker, status, header, request);
@@ -176,6 +215,7 @@ uint32_t WorkerMain(void* argument) {
     if (plat::EventWait(worker->stopEvent, 0)) return 0;
     const ServePass pass = ServeOnePass(worker);
     if (pass == ServePass::kEnd) return 0;
+    if (pass == ServePass::kWait && plat::EventWait(worker->stopEvent, worker->waitMs)) return 0;
     if (pass == ServePass::kPark) {
       // The failure text stays on the RX line until the user disconnects.
       plat::EventWait(worker->stopEvent, plat::kWaitForever);

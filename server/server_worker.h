@@ -5,8 +5,10 @@
 // the shell through HostLink::post. Three families differ in what they
 // report and in how they take a transport failure:
 //
-//   serial       RTU or ASCII on a COM port; a transport failure parks the
-//                worker until Disconnect (the adapter is gone)
+//   serial       RTU or ASCII on a COM port; a transport failure (an
+//                adapter unplugged, a write that timed out) is shown once,
+//                the port is closed and opened again once a second until
+//                it opens, and serving goes on
 //   RTU over IP  RTU on a TCP stream or in UDP datagrams; failures are shown
 //                and serving goes on
 //   MBAP         Modbus TCP or UDP; transport failures pass silently, broken
@@ -60,6 +62,7 @@ enum class ServePass : uint8_t {
   kNext,  // go on serving
   kEnd,   // cancelled: the thread ends
   kPark,  // stop serving and wait for the stop event
+  kWait,  // a serial port to reopen later: wait waitMs on the stop event
 };
 
 struct ServerWorker {
@@ -76,6 +79,12 @@ struct ServerWorker {
   ServeSession session;
   plat::Event* stopEvent = nullptr;  // manual reset, unset while serving
   plat::Thread* thread = nullptr;
+
+  // Serial family: the tick of the next attempt to open a failed port, the
+  // attempts since Connect, and after kWait how long to wait.
+  uint32_t reopenAt = 0;
+  uint32_t reopenAttempts = 0;
+  uint32_t waitMs = 0;
 };
 
 // Sets up a stopped worker over the context's link field, map and views.
@@ -93,8 +102,9 @@ int32_t StartWorker(ServerWorker* worker, const void* settings);
 
 // StartWorker without the thread: stops a running worker, resets the
 // diagnostics, takes the addresses from settings, builds transport, framer
-// and link and opens the transport. kWorkerStarted or kWorkerOpenFailed.
-// Tests serve with ServeOnePass on their own thread after it.
+// and link, opens the transport and resets the stop event. kWorkerStarted
+// or kWorkerOpenFailed. Tests serve with ServeOnePass on their own thread
+// after it.
 int32_t OpenWorker(ServerWorker* worker, const void* settings);
 
 // Sets the stop event, cancels the transport's waits, waits for the thread
@@ -106,7 +116,8 @@ void StopWorker(ServerWorker* worker);
 uint32_t WorkerMain(void* worker);
 
 // One pass of the serving loop: receive with a 500 ms timeout, serve, report.
-// WorkerMain calls it until it returns kEnd or kPark; tests call it directly.
+// WorkerMain calls it until it returns kEnd or kPark, waiting worker->waitMs
+// on the stop event after kWait; tests call it directly.
 ServePass ServeOnePass(ServerWorker* worker);
 
 // The RX text of a receive failure of the serial and RTU-over-IP servers.

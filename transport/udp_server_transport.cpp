@@ -46,6 +46,7 @@ int32_t UdpServerTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32
   uint32_t deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     int32_t ready = WaitSliced(socket_, NetWait::Readable, deadline);
+    if (ready < 0 && ready != TransportCancelled) break;
     if (ready <= 0) return ready;
     int received = sock::ReceiveDatagram(socket_, buffer, capacity, &replyPeer_,
                                          packetInfo_ ? &replyFrom_ : nullptr);
@@ -60,8 +61,13 @@ int32_t UdpServerTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32
     // master has simply gone, nothing to read.
     if (error == sock::kErrWouldBlock || sock::PeerUnreachable(error)) continue;
     if (error == sock::kErrMessageSize) return TransportFrameTooLarge;
-    return TransportIoError;
+    break;
   }
+  // A failure that repeats at once (a failing select or recvfrom) must not
+  // make the serving loop spin: the rest of the time passes on the stop
+  // event.
+  if (plat::EventWait(StopEvent(), RemainingMs(deadline))) return TransportCancelled;
+  return TransportIoError;
 }
 
 int32_t UdpServerTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {

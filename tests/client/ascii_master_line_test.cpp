@@ -89,4 +89,57 @@ TEST(AsciiMasterOnALine, ValuesExceptionsAndTimeouts) {
   device.map.UnlockMap();
 }
 
+// The adapter is pulled out while the master polls every 200 ms, and
+// plugged back in 3.5 s later, for each error a removed device's driver
+// gives. The RX line says "Transport error" once, then that the port does not
+// reopen; the port is tried again about once a second, not at every poll;
+// once the adapter is back, polling resumes with no call from the user and
+// the table shows the device's new values.
+TEST(AsciiMasterOnALine, AnUnpluggedAdapterIsReopenedWhenItReturns) {
+  for (DWORD error : {ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED, ERROR_OPERATION_ABORTED, ERROR_GEN_FAILURE}) {
+    SCOPED_TRACE(error);
+    SimulatedLine line;
+    ClientHarness h(kFramerAscii, 1000);
+    ViewHost& v = *h.view;
+    SimDevice device(kFramerAscii);
+    size_t consumed = 0;
+    Respond(line, device, &consumed);
+    SerialLineSettings settings;
+    settings.portName = u"COM22";
+    settings.baudRate = 19200;
+    v.EditField(3, u"200");
+    ASSERT_TRUE(h.StartPasses(mem::New<AsciiSerialTransport>(settings, line.Api())));
+    RunFor(line, h, 500);
+    v.Pump();
+    EXPECT_EQ(v.Cell(0, 1), u"0");
+
+    const uint64_t removed = line.NowUs() + 50000;
+    line.At(removed, [&line, error] { line.RemoveDevice(error); });
+    line.At(removed + 3500000, [&line] { line.ReturnDevice(); });
+    const int createsBefore = line.CreateCalls();
+    const size_t postsBefore = v.log.size();
+    RunFor(line, h, 3000);
+    v.Pump();
+    EXPECT_EQ(v.rxLine, u"RX: Reconnect failed");  // the harness composition's reopen text
+    EXPECT_TRUE(v.rxError);
+    const int attempts = line.CreateCalls() - createsBefore;
+    printf("[ measured ] error %lu: %d reopen attempts in the 3 s the adapter was away\n",
+           static_cast<unsigned long>(error), attempts);
+    EXPECT_GE(attempts, 2);
+    EXPECT_LE(attempts, 4) << "a calm pace, not one attempt per poll";
+    size_t transportErrors = 0;
+    for (size_t i = postsBefore; i < v.log.size(); ++i) transportErrors += v.log[i].text == u"RX: Transport error";
+    EXPECT_EQ(transportErrors, 1u);
+
+    device.map.LockMap();
+    device.map.SetCell(kAreaHoldingRegisters, 0, 4321);
+    device.map.UnlockMap();
+    RunFor(line, h, 2000);
+    v.Pump();
+    EXPECT_TRUE(line.PortOpen());
+    EXPECT_FALSE(v.rxError) << std::string(v.rxLine.begin(), v.rxLine.end());
+    EXPECT_EQ(v.Cell(0, 1), u"4321");
+  }
+}
+
 }  // namespace

@@ -37,7 +37,8 @@ TEST(ClientWorkerThread, DisconnectEndsALongTimeoutWithoutRxText) {
   v.Disconnect();
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   printf("Disconnect during a 60 s time-out took %.1f ms\n", ms);
-  EXPECT_LT(ms, 30000.0);
+  // At once; the bound only allows for a loaded machine under Wine.
+  EXPECT_LT(ms, 3000.0);
   v.Pump();
   EXPECT_EQ(v.Count(HostCommandKind::ShowRxText, true), 0u);
   EXPECT_EQ(v.rxLine, u"RX: -");

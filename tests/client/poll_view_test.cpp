@@ -345,22 +345,54 @@ TEST(PollLoop, BroadcastFloorAndReopen) {
   EXPECT_EQ(v.rxLine, u"RX: Broadcast - no response expected");
   EXPECT_FALSE(v.rxError);
 
-  // The transport drops and cannot be opened again: each due execution
-  // says so; once it opens, polling goes on.
+  // The transport drops and cannot be opened again: the RX line says so,
+  // and with a 1 ms period the reopen is still tried only about once a
+  // second; once it opens, polling goes on.
   ScriptedTransport* transport = static_cast<ScriptedTransport*>(h.context()->worker.transport());
   transport->Close();
   transport->openResult = 0;
   v.EditField(0, u"1");
-  h.RunFor(1000);
+  const int opensBefore = transport->opens;
+  h.RunFor(3000);
   v.Pump();
   EXPECT_EQ(v.rxLine, u"RX: Reconnect failed");
   EXPECT_TRUE(v.rxError);
   EXPECT_EQ(device.RequestCount(), sent);
+  EXPECT_GE(transport->opens - opensBefore, 2);
+  EXPECT_LE(transport->opens - opensBefore, 4);
   transport->openResult = 1;
-  h.RunFor(1);
+  h.RunFor(1001);
   v.Pump();
   EXPECT_EQ(v.rxLine, u"RX: 01 06 00 00 00 00 89 CA");
-  EXPECT_EQ(device.RequestCount(), sent + 1);
+  EXPECT_GT(device.RequestCount(), sent);
+}
+
+// A broadcast is carried out by the slaves unseen: whatever request follows
+// it, the broadcast poll selected again or another tab's read, waits out the
+// turnaround counted from the broadcast, not only the broadcast's own next
+// execution.
+TEST(PollLoop, WhateverFollowsABroadcastWaitsOutTheTurnaround) {
+  for (bool sameTab : {false, true}) {
+    SCOPED_TRACE(sameTab ? "the broadcast's tab again" : "another tab");
+    FakeClock clock;
+    ClientHarness h(kFramerRtu);
+    ViewHost& v = *h.view;
+    SimDevice device(kFramerRtu);
+    std::vector<uint32_t> sentAt;
+    device.onRequest = [&sentAt] { sentAt.push_back(FakeClock::Now()); };
+    v.ChooseFunction(6);
+    v.EditField(0, u"0");
+    v.Add();  // Poll 2 reads unit 1
+    v.SelectTab(0);
+    ASSERT_TRUE(h.StartPasses(&device));
+    uint32_t waitMs = 0;
+    ASSERT_EQ(h.context()->worker.Pass(&waitMs), kPassExecuted);
+    v.SelectTab(sameTab ? 0 : 1);
+    h.RunFor(1000);
+    ASSERT_GE(sentAt.size(), 2u);
+    EXPECT_GE(sentAt[1] - sentAt[0], kBroadcastFloorMs);
+    EXPECT_LE(sentAt[1] - sentAt[0], kBroadcastFloorMs + 20);
+  }
 }
 
 TEST(PollLoop, ConnectFailuresAndRefusedRemoval) {

@@ -34,6 +34,22 @@ TEST(Events, WaitAnyReportsTheFirstSetEvent) {
   for (plat::Event* event : events) plat::EventFree(event);
 }
 
+// A wait that fails must not read as a time-out: a worker that takes it
+// for one waits again at once, for ever.
+TEST(Events, AFailedWaitIsReportedAsFailed) {
+  plat::Event* event = plat::EventNew(true, false);
+  plat::Event* events[9] = {event, event, event, event, event, event, event, event, event};
+  EXPECT_EQ(plat::EventWaitAny(events, 0, 0), plat::kWaitFailed);
+  EXPECT_EQ(plat::EventWaitAny(events, 9, 0), plat::kWaitFailed);
+  plat::EventFree(event);
+#if defined(_WIN32)
+  // A handle that is no longer open: the system's WAIT_FAILED.
+  plat::Event* closed = plat::EventNew(true, false);
+  plat::EventFree(closed);
+  EXPECT_EQ(plat::EventWaitAny(&closed, 1, 10), plat::kWaitFailed);
+#endif
+}
+
 struct Handshake {
   plat::Event* go;
   plat::Event* done;

@@ -4,10 +4,31 @@ pseudo-terminal pair whose one end becomes COMn in the Wine prefix.
 The drivers import it from tests/peers (they put that folder on sys.path
 from their own location)."""
 import os
+import random
 import subprocess
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def claim_com(first=40, last=99):
+    """A COM port name no other run in this prefix uses: its link is made
+    here at once (pointing nowhere until serial_line links it), so that a
+    run started at the same time cannot take the same number."""
+    for n in random.sample(range(first, last + 1), last - first + 1):
+        link = com_link(f"COM{n}")
+        os.makedirs(os.path.dirname(link), exist_ok=True)
+        try:
+            os.symlink(f"/nonexistent/velmora-claim-{os.getpid()}", link)
+            return f"COM{n}"
+        except FileExistsError:
+            continue
+    raise RuntimeError("no free COM number")
+
+
+def com_link(com):
+    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
+    return os.path.join(prefix, "dosdevices", com.lower())
 
 
 def serial_line(com, work):
@@ -25,8 +46,7 @@ def serial_line(com, work):
 
 def link_com(com, device):
     """Makes COMn of the prefix open device; returns the link."""
-    prefix = os.environ.get("WINEPREFIX", os.path.join(HERE, "..", "..", "build", "wineprefix"))
-    link = os.path.join(prefix, "dosdevices", com.lower())
+    link = com_link(com)
     os.makedirs(os.path.dirname(link), exist_ok=True)
     if os.path.lexists(link):
         os.remove(link)

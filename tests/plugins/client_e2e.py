@@ -3,7 +3,9 @@
 an independent server started here: libmodbus's peer_server or Debian's
 pymodbus on loopback, or pymodbus's RTU server on a socat pseudo-terminal
 pair whose other end is a COM port of the Wine prefix. Stops and restarts
-the server when the program asks ("DRIVER stop", "DRIVER start").
+the server when the program asks ("DRIVER stop", "DRIVER start"); on a serial
+line socat goes with it and comes back on the same link names, as a USB
+adapter pulled out and plugged in again.
 
   client_e2e.py --exe E --wine-run W --library L --peer libmodbus|pymodbus
                 --transport tcp|udp|serial --framing mbap|rtu
@@ -28,7 +30,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "peers"))
-from wine_serial import close_serial_line, serial_line  # noqa: E402
+from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
 PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
 PRESETS = ["hr:0=1,65535,32768,4660", "ir:0=11,22,33", "co:0=1,0,1,1,0,0,0,0,1,1", "di:0=0,1,1,0,1"]
@@ -89,7 +91,14 @@ def main():
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="velmora-client-e2e.")
-    socat = link = None
+    socat = link = closed_link = None
+    # "auto": numbers of this run's own, which no concurrent run can take.
+    if args.com == "auto":
+        args.com = claim_com()
+        link = com_link(args.com)
+    if args.closed_com == "auto":
+        args.closed_com = claim_com()
+        closed_link = com_link(args.closed_com)
     try:
         device = None
         if args.transport == "serial":
@@ -119,9 +128,15 @@ def main():
             print(line, flush=True)
             if line == "DRIVER stop":
                 server.stop()
+                if socat:
+                    close_serial_line(socat, None)
+                    socat = None
                 run.stdin.write("ok\n")
                 run.stdin.flush()
             elif line == "DRIVER start":
+                if args.transport == "serial" and not socat:
+                    socat, link, device = serial_line(args.com, work)
+                    server.device = device
                 run.stdin.write("ok\n" if server.start() else "failed\n")
                 run.stdin.flush()
         status = run.wait()
@@ -137,6 +152,7 @@ def main():
         return status
     finally:
         close_serial_line(socat, link)
+        close_serial_line(None, closed_link)
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -158,7 +158,8 @@ void SendFails(ScriptedTransport& t, Framing f) {
 
 const StatusCase kStatusCases[] = {
     // The serial family: line errors are counted, shown and resynchronised;
-    // a transport failure, received or sent, parks the worker.
+    // a transport failure, received or sent, closes the port to be opened
+    // again later; a closed port is opened again at once.
     {"serial timeout", &kSerial, Framing::kRtuFrame, Nothing, ServePass::kNext, nullptr, 0, 0, 0},
     {"serial cancelled", &kSerial, Framing::kRtuFrame, Cancelled, ServePass::kEnd, nullptr, 0, 0, 0},
     {"serial request", &kSerial, Framing::kRtuFrame, GoodRequest, ServePass::kNext, nullptr, 0, 0, 1},
@@ -176,9 +177,9 @@ const StatusCase kStatusCases[] = {
     {"serial too large", &kSerial, Framing::kRtuFrame, TooLarge, ServePass::kNext, u"RX: Protocol error", 1, 1, 0},
     {"serial incomplete", &kSerial, Framing::kAscii, HalfFrame, ServePass::kNext, u"RX: Incomplete frame", 1, 1,
      0},
-    {"serial transport", &kSerial, Framing::kRtuFrame, IoError, ServePass::kPark, u"RX: Transport error", 0, 0, 0},
-    {"serial closed", &kSerial, Framing::kRtuFrame, Closed, ServePass::kPark, u"RX: Protocol error", 0, 0, 0},
-    {"serial send fails", &kSerial, Framing::kRtuFrame, SendFails, ServePass::kPark, u"TX: Transport error", 0, 0,
+    {"serial transport", &kSerial, Framing::kRtuFrame, IoError, ServePass::kWait, u"RX: Transport error", 0, 0, 0},
+    {"serial closed", &kSerial, Framing::kRtuFrame, Closed, ServePass::kNext, nullptr, 1, 0, 0},
+    {"serial send fails", &kSerial, Framing::kRtuFrame, SendFails, ServePass::kWait, u"TX: Transport error", 0, 0,
      0},
     // RTU over TCP: shown and served on; a broken stream is resynchronised.
     {"rtu/tcp CRC", &kRtuTcp, Framing::kRtuStream, BadCrc, ServePass::kNext, u"RX: CRC error", 1, 1, 0},
@@ -317,6 +318,22 @@ TEST(ServerWorker, RefreshIsPostedOnlyWhenAWriteOverlapsTheSelectedView) {
     rig.Pass();
     EXPECT_EQ(rig.transport().frames.size(), 1u);
     EXPECT_EQ(rig.shell.Count(HostCommandKind::RefreshTable), c.refresh ? 1u : 0u);
+  }
+  // A serial slave that carried a write out and then failed to send the
+  // answer redraws the written cells all the same.
+  {
+    WorkerRig rig(&kSerial, Framing::kRtuFrame);
+    ASSERT_TRUE(rig.Open());
+    MapView* view = AppendView(&rig.views);
+    view->area = kAreaHoldingRegisters;
+    view->start = 0;
+    view->quantity = 20;
+    rig.views.selected = view;
+    rig.transport().ScriptWrite(0, TransportIoError);
+    rig.transport().DeliverNow(RtuAdu(1, Hex("06 00 05 00 01")));
+    EXPECT_EQ(rig.Pass(), ServePass::kWait);
+    EXPECT_EQ(rig.shell.RxTexts().back(), u"TX: Transport error");
+    EXPECT_EQ(rig.shell.Count(HostCommandKind::RefreshTable), 1u);
   }
   // No selected view: nothing to redraw.
   WorkerRig rig(&kMbapTcp, Framing::kMbapStream);

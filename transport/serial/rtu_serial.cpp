@@ -66,7 +66,11 @@ int32_t RtuSerialTransport::WaitForSilence(uint32_t windowMs) {
 
 int32_t RtuSerialTransport::PrepareExchange() {
   if (!resynchronise_) return SerialPortTransport::PrepareExchange();
-  if (WaitForSilence(t35_) != 1) return 0;
+  const int32_t silence = WaitForSilence(t35_);
+  if (silence != 1) {
+    CloseOnDriverFailure(silence);
+    return 0;
+  }
   resynchronise_ = false;
   MarkIdleFromNow(0);
   return 1;
@@ -94,6 +98,10 @@ int32_t RtuSerialTransport::RejectFrame(int32_t result) {
 }
 
 int32_t RtuSerialTransport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+  return CloseOnDriverFailure(ReadOneFrame(buffer, capacity, timeoutMs));
+}
+
+int32_t RtuSerialTransport::ReadOneFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
   if (!buffer || capacity == 0) return 0;
   if (StopRequested() || !IsReady()) return TransportCancelled;
 

@@ -36,6 +36,7 @@ class RtuSerialTransport : public SerialPortTransport {
   // Consumes the rest of a rejected frame and returns result, or -2 when
   // cancelled meanwhile.
   int32_t RejectFrame(int32_t result);
+  int32_t ReadOneFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs);
   void MarkIdleFromNow(uint32_t delayMs);
 
   uint32_t t15_;

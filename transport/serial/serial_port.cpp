@@ -346,7 +346,7 @@ int32_t SerialPortTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t t
   if (outcome.result == DriverResult::TimedOut && !outcome.lineErrors && outcome.count > 0) {
     return static_cast<int32_t>(outcome.count);
   }
-  return MapOutcome(outcome);
+  return CloseOnDriverFailure(MapOutcome(outcome));
 }
 
 int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
@@ -428,7 +428,16 @@ int32_t SerialPortTransport::DiscardInput() {
   return api_->PurgeComm(AsHandle(port_), PURGE_RXABORT | PURGE_RXCLEAR) ? 1 : 0;
 }
 
-int32_t SerialPortTransport::PrepareExchange() { return DiscardInput(); }
+int32_t SerialPortTransport::CloseOnDriverFailure(int32_t result) {
+  if (result == TransportIoError) Close();
+  return result;
+}
+
+int32_t SerialPortTransport::PrepareExchange() {
+  if (DiscardInput() == 1) return 1;
+  Close();
+  return 0;
+}
 
 void SerialPortTransport::ResetAfterError() {
   if (PortOpen()) {

@@ -110,6 +110,13 @@ class SerialPortTransport : public Transport {
   // Aborts pending reads and clears the driver's input. 1 on success.
   int32_t DiscardInput();
 
+  // A receive or a preparation that the driver failed (not a line error, a
+  // time-out or a cancel) means the device is gone or broken, as a USB
+  // adapter pulled out fails every call on its handle: the port is closed,
+  // as after a failed send, so that IsReady turns false and the worker
+  // opens it again. Returns result.
+  int32_t CloseOnDriverFailure(int32_t result);
+
   // Waits up to timeoutMs on the stop event alone; true when it is set.
   bool WaitOnStopEvent(uint32_t timeoutMs);
 

@@ -28,7 +28,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
-from wine_serial import close_serial_line, serial_line  # noqa: E402
+from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
 logging.disable(logging.CRITICAL)
 
@@ -315,6 +315,9 @@ def main():
 
     work = tempfile.mkdtemp(prefix="velmora-server-e2e.")
     socat = link = device = None
+    if args.com == "auto":  # a number of this run's own, which no concurrent run can take
+        args.com = claim_com()
+        link = com_link(args.com)
     try:
         environment = dict(os.environ)
         if args.whole_program:
@@ -334,7 +337,17 @@ def main():
         for line in program.stdout:
             line = line.rstrip("\n")
             print(line, flush=True)
-            if line.startswith("DRIVER "):
+            if line.strip() in ("DRIVER unplug", "DRIVER replug"):
+                # The line goes and comes back on the same link names, as a
+                # USB adapter pulled out and plugged in again.
+                if socat:
+                    close_serial_line(socat, None)
+                    socat = None
+                if line.strip() == "DRIVER replug":
+                    socat, link, device = serial_line(args.com, work)
+                program.stdin.write("ok\n")
+                program.stdin.flush()
+            elif line.startswith("DRIVER "):
                 failures = run(args, device, line[len("DRIVER "):])
                 program.stdin.write("ok\n" if not failures else "fail " + "; ".join(failures)[:400] + "\n")
                 program.stdin.flush()

@@ -202,6 +202,46 @@ TEST(TcpServerAccept, FailuresThatRepeatAtOnceDoNotSpinTheServingLoop) {
   }
 }
 
+// The UDP slave's receive, guarded as the TCP slave's accept: a select or
+// recvfrom that fails at once, every time, waits out the time-out on the
+// stop event, so neither the MBAP nor the RTU-over-UDP serving loop spins
+// (the latter would post "RX: Transport error" on every pass).
+TEST(UdpServerReceive, FailuresThatRepeatAtOnceDoNotSpinTheServingLoop) {
+  const struct {
+    const char* name;
+    sock::Call call;
+  } cases[] = {{"select fails", sock::Call::Wait}, {"recvfrom fails", sock::Call::ReceiveDatagram}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UdpServerTransport server("127.0.0.1", 0);
+    ASSERT_EQ(server.Open(), 1);
+    RawSocket master = RawSocket::Datagram();
+    ASSERT_TRUE(master.SendTo({0x42}, static_cast<uint16_t>(server.BoundPort())));  // stays readable
+    uint8_t buffer[16];
+    int calls = 0;
+    bool allFailed = true;
+    double cpuBefore = ProcessCpuMs();
+    Clock::time_point start = Clock::now();
+    {
+      ScopedFault fault(c.call, sock::kErrNoDescriptors, -1);
+      while (MsSince(start) < 1000 && calls < 100000) {
+        allFailed = allFailed && server.ReadFrame(buffer, sizeof buffer, 200) == TransportIoError;
+        ++calls;
+      }
+      printf("[ measured ] UDP %s: %d reads of 200 ms in %.0f ms, CPU %.1f ms\n", c.name, calls, MsSince(start),
+             ProcessCpuMs() - cpuBefore);
+      EXPECT_TRUE(allFailed);
+      EXPECT_LT(calls, 20);
+      std::thread canceller([&] {
+        SleepMs(100);
+        server.Cancel();
+      });
+      EXPECT_EQ(server.ReadFrame(buffer, sizeof buffer, 10000), TransportCancelled);
+      canceller.join();
+    }
+  }
+}
+
 // The accepted connection probes a silent peer: 10 s idle, then every
 // second, ten probes, so a master that lost power is dropped in about 20 s.
 TEST(TcpServerAccept, TheAcceptedConnectionProbesASilentPeer) {

@@ -173,6 +173,25 @@ void SimulatedLine::FailSetCommStateFrom(int call) {
   Lock lock(mutex_);
   failSetStateFrom_ = call;
 }
+void SimulatedLine::RemoveDevice(DWORD error) {
+  Lock lock(mutex_);
+  deviceAway_ = true;
+  removalError_ = error;
+  if (!open_) return;
+  deadHandle_ = true;
+  if (readPending_) CompleteRead(ERROR_OPERATION_ABORTED);
+  if (waitPending_) {
+    waitPending_ = false;
+    *wait_.mask = 0;
+    Complete(wait_.overlapped, ERROR_OPERATION_ABORTED, 0);
+  }
+  AbortWrite();
+  input_.clear();
+}
+void SimulatedLine::ReturnDevice() {
+  Lock lock(mutex_);
+  deviceAway_ = false;
+}
 void SimulatedLine::SetSpuriousWaitEnd(uint64_t afterUs) {
   Lock lock(mutex_);
   spuriousWaitEndUs_ = afterUs;
@@ -338,6 +357,12 @@ BOOL SimulatedLine::Fail(DWORD error) {
 
 bool SimulatedLine::IsPort(HANDLE handle) const { return open_ && handle == kPortHandle; }
 
+bool SimulatedLine::Usable(HANDLE handle) {
+  if (IsPort(handle) && !deadHandle_) return true;
+  t_lastError = IsPort(handle) ? removalError_ : ERROR_INVALID_HANDLE;
+  return false;
+}
+
 // --- the seam's entries ---------------------------------------------------------
 
 HANDLE WINAPI SimulatedLine::SimCreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
@@ -346,8 +371,8 @@ HANDLE WINAPI SimulatedLine::SimCreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURI
   Lock lock(self->mutex_);
   ++self->createCalls_;
   self->path_ = path;
-  if (self->failCreate_ || self->open_) {
-    t_lastError = self->open_ ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  if (self->failCreate_ || self->deviceAway_ || self->open_) {
+    t_lastError = self->failCreate_ || self->deviceAway_ ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
   self->open_ = true;
@@ -362,6 +387,7 @@ BOOL WINAPI SimulatedLine::SimCloseHandle(HANDLE handle) {
   if (self->waitPending_) self->CompleteWait(0);
   self->AbortWrite();
   self->open_ = false;
+  self->deadHandle_ = false;
   self->input_.clear();
   self->errors_ = 0;
   return TRUE;
@@ -370,7 +396,7 @@ BOOL WINAPI SimulatedLine::SimCloseHandle(HANDLE handle) {
 BOOL WINAPI SimulatedLine::SimGetCommState(HANDLE handle, LPDCB dcb) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   *dcb = self->dcb_;
   return TRUE;
 }
@@ -378,7 +404,7 @@ BOOL WINAPI SimulatedLine::SimGetCommState(HANDLE handle, LPDCB dcb) {
 BOOL WINAPI SimulatedLine::SimSetCommState(HANDLE handle, LPDCB dcb) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   ++self->setStateCalls_;
   if (self->failSetStateFrom_ > 0 && self->setStateCalls_ >= self->failSetStateFrom_) {
     return self->Fail(ERROR_INVALID_PARAMETER);
@@ -390,7 +416,7 @@ BOOL WINAPI SimulatedLine::SimSetCommState(HANDLE handle, LPDCB dcb) {
 BOOL WINAPI SimulatedLine::SimSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   self->timeouts_ = *timeouts;
   self->timeoutHistory_.push_back(*timeouts);
   return TRUE;
@@ -399,7 +425,7 @@ BOOL WINAPI SimulatedLine::SimSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS time
 BOOL WINAPI SimulatedLine::SimSetCommMask(HANDLE handle, DWORD mask) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   self->mask_ = mask;
   self->latched_ = 0;
   // A pending WaitCommEvent ends with an empty mask when the mask changes.
@@ -410,7 +436,7 @@ BOOL WINAPI SimulatedLine::SimSetCommMask(HANDLE handle, DWORD mask) {
 BOOL WINAPI SimulatedLine::SimWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapped) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   if (self->waitPending_) return self->Fail(ERROR_INVALID_PARAMETER);
   ++self->waitCalls_;
   if (self->waitRefused_) {
@@ -436,7 +462,7 @@ BOOL WINAPI SimulatedLine::SimWaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERL
 BOOL WINAPI SimulatedLine::SimClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   if (errors) *errors = self->errors_;
   self->errors_ = 0;
   if (status) {
@@ -450,7 +476,7 @@ BOOL WINAPI SimulatedLine::SimClearCommError(HANDLE handle, LPDWORD errors, LPCO
 BOOL WINAPI SimulatedLine::SimPurgeComm(HANDLE handle, DWORD flags) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   if ((flags & PURGE_RXABORT) && self->readPending_) self->CompleteRead(ERROR_OPERATION_ABORTED);
   if (flags & PURGE_TXABORT) self->AbortWrite();
   if (flags & PURGE_RXCLEAR) self->input_.clear();
@@ -468,7 +494,7 @@ BOOL WINAPI SimulatedLine::SimReadFile(HANDLE handle, LPVOID buffer, DWORD count
                                        LPOVERLAPPED overlapped) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   if (self->readPending_) return self->Fail(ERROR_INVALID_PARAMETER);
   PendingRead& read = self->read_;
   read = PendingRead{};
@@ -502,7 +528,7 @@ BOOL WINAPI SimulatedLine::SimWriteFile(HANDLE handle, LPCVOID bytes, DWORD coun
                                         LPOVERLAPPED overlapped) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   if (self->writePending_) return self->Fail(ERROR_INVALID_PARAMETER);
   // The driver takes the bytes into its output queue at once.
   const uint8_t* data = static_cast<const uint8_t*>(bytes);
@@ -552,7 +578,7 @@ BOOL WINAPI SimulatedLine::SimGetOverlappedResult(HANDLE handle, LPOVERLAPPED ov
 BOOL WINAPI SimulatedLine::SimCancelIo(HANDLE handle) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
-  if (!self->IsPort(handle)) return self->Fail(ERROR_INVALID_HANDLE);
+  if (!self->Usable(handle)) return FALSE;
   if (self->readPending_) self->CompleteRead(ERROR_OPERATION_ABORTED);
   if (self->waitPending_) {
     self->waitPending_ = false;

@@ -88,6 +88,17 @@ class SimulatedLine {
   // for settings a pseudo-terminal cannot take.
   void FailSetCommStateFrom(int call);
 
+  // A USB adapter pulled out: its driver completes the pending read, wait
+  // or write as aborted (ERROR_OPERATION_ABORTED) and from then on fails
+  // every call on the open handle with `error` (ERROR_BAD_COMMAND from
+  // usbser and FTDI drivers, ERROR_ACCESS_DENIED or ERROR_GEN_FAILURE from
+  // others, ERROR_OPERATION_ABORTED); only CloseHandle still works. While
+  // it is away CreateFile fails with ERROR_FILE_NOT_FOUND. Once it is back
+  // (ReturnDevice) the port opens again, but only after the dead handle has
+  // been closed: until then the name is still in use (ERROR_ACCESS_DENIED).
+  void RemoveDevice(DWORD error);
+  void ReturnDevice();
+
   // Wine on a pseudo-terminal ends a pending WaitCommEvent as aborted, with
   // an empty mask, some milliseconds after it began. Non-zero: every such
   // wait ends that way after this long unless something arrived first.
@@ -162,6 +173,9 @@ class SimulatedLine {
 
   BOOL Fail(DWORD error);
   bool IsPort(HANDLE handle) const;
+  // The open port's handle, and not one of a removed device; otherwise the
+  // last error is set as the driver sets it.
+  bool Usable(HANDLE handle);
   uint64_t ByteUs(uint64_t count);
   uint64_t NextEventUs();
   void AdvanceTo(uint64_t atUs, Lock& lock);
@@ -184,6 +198,9 @@ class SimulatedLine {
   uint64_t nowUs_ = 0;
   bool open_ = false;
   bool failCreate_ = false;
+  bool deviceAway_ = false;
+  bool deadHandle_ = false;  // the open handle belongs to a removed device
+  DWORD removalError_ = 0;
   int setStateCalls_ = 0;
   int failSetStateFrom_ = 0;
   int createCalls_ = 0;
