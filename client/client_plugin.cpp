@@ -3,12 +3,12 @@
 // worker, drops the settings page and every poll and forgets the host link.
 #include "client/client_plugin.h"
 
-#include "client/host_commands.h"
-#include "client/view_rules.h"
 #include "common/memory.h"
 #include "modbus/ascii_framer.h"
 #include "modbus/mbap_framer.h"
 #include "modbus/rtu_framer.h"
+#include "view/host_command_sender.h"
+#include "view/view_rules.h"
 
 Framer* CreateClientFramer(uint32_t framerKind) {
   switch (framerKind) {

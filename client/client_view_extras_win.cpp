@@ -1,7 +1,7 @@
 // Tips and the connection indicator of a client instance.
 #include "client/client_windows.h"
-#include "client/view_helpers.h"
 #include "common/memory.h"
+#include "view/view_helpers.h"
 
 namespace {
 

@@ -7,8 +7,6 @@
 
 #include <atomic>
 
-#include "client/host_commands.h"
-#include "client/view_helpers.h"
 #include "common/memory.h"
 #include "common/ui/numeric_field.h"
 #include "server/fault_page_ids.h"
@@ -17,6 +15,8 @@
 #include "settings/settings_page.h"
 #include "settings/settings_records.h"
 #include "transport/serial/line_timing.h"
+#include "view/host_command_sender.h"
+#include "view/view_helpers.h"
 
 namespace {
 

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include "client/view_helpers.h"
-#include "client/view_rules.h"
 #include "common/memory.h"
 #include "modbus/ascii_framer.h"
 #include "modbus/mbap_framer.h"
@@ -21,6 +19,8 @@
 #include "transport/serial/rtu_serial.h"
 #include "transport/tcp_server_transport.h"
 #include "transport/udp_server_transport.h"
+#include "view/view_helpers.h"
+#include "view/view_rules.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "client/value_format.h"
 #include "common/memory.h"
 #include "common/ui/numeric_field.h"
 #include "settings/settings_resource_ids.h"
+#include "view/value_format.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <windows.h>
 
-#include "client/view_helpers.h"
 #include "common/ui/window_binding.h"
+#include "view/view_helpers.h"
 
 class SettingsPageState : public ui::Dialog {
  public:

@@ -4,9 +4,9 @@
 // simulated device.
 #include <gtest/gtest.h>
 
-#include "client/value_format.h"
 #include "client_harness.h"
 #include "support/fake_clock.h"
+#include "view/value_format.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // the shell's user-interface thread.
 //
 // How a plug-in uses it (library velmora_view_ui; its .rc file includes
-// "client/client_tips.rc" or "client/server_tips.rc"):
+// "client/client_tips.rc" or "server/server_tips.rc"):
 //   instance members     TipRotation tips; ConnectionIndicator indicator;
 //   getTip               return LoadTip(self->tips, seed, buffer, capacity);
 //   getNextTip           return LoadNextTip(self->tips, buffer, capacity);
@@ -22,9 +22,9 @@
 
 #include <stdint.h>
 
-#include "client/view_rules.h"
 #include "common/text.h"
 #include "common/ui/window_binding.h"
+#include "view/view_rules.h"
 
 // The module that holds the plug-in's resources: the one in the module
 // record (the application context) when there is one, else the module this
