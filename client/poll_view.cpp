@@ -132,7 +132,7 @@ void SendLastRx(ClientContext* context, PollDefinition* poll) {
   uint32_t length = 0;
   bool running, hasText = false, isError = false;
   context->worker.Lock();
-  running = context->worker.RunningLocked();
+  running = context->worker.RunningWithLockHeld();
   if (running) {
     context->polls.Lock();
     hasText = poll->hasStatusText != 0;
