@@ -6,12 +6,9 @@
 //
 // How a plug-in uses it (library velmora_view_ui; its .rc file includes
 // "client/client_tips.rc" or "server/server_tips.rc"):
-//   instance members     TipRotation tips; ConnectionIndicator indicator;
-//   getTip               return LoadTip(self->tips, seed, buffer, capacity);
-//   getNextTip           return LoadNextTip(self->tips, buffer, capacity);
-//   showConnectionIndicator
-//                        self->indicator.Show(iconWindow, connected != 0);
-//   destroy              deleting the instance stops the indicator
+//   tips, indicator      its PluginInstance made with &kViewExtras (a
+//                        TipRotation and a ConnectionIndicator per instance;
+//                        deleting the instance stops the indicator)
 //   settings page        a PageColours member: Create() at WM_INITDIALOG,
 //                        Answer(message) for WM_CTLCOLORSTATIC, WM_CTLCOLORBTN
 //                        and WM_CTLCOLORDLG; Release() (or the destructor)
@@ -24,6 +21,7 @@
 
 #include "common/text.h"
 #include "common/ui/window_binding.h"
+#include "view/plugin_instance.h"
 #include "view/view_rules.h"
 
 // The module that holds the plug-in's resources: the one in the module
@@ -100,3 +98,7 @@ class PageColours {
   COLORREF colour_ = 0;
   HBRUSH brush_ = nullptr;
 };
+
+// The tips (LoadTip, LoadNextTip) and the connection indicator of one
+// plug-in instance, for PluginInstance.
+extern const ViewExtrasOps kViewExtras;
