@@ -16,6 +16,7 @@
 #include "common/plugin_interface.h"
 #include "modbus/framer.h"
 #include "modbus/transport.h"
+#include "view/plugin_instance.h"
 
 // How a deliverable keeps and uses its connection settings. The record
 // (with its settings page state) is opaque to the framework. Entries marked
@@ -32,16 +33,6 @@ struct ClientSettingsOps {
   int32_t (*connectionLine)(const void* settings, Unit* buffer, uint32_t capacity);  // optional
 };
 
-// The shell-facing extras of the Windows build (tips and the connection
-// indicator); null natively. Each entry is optional.
-struct ClientViewExtrasOps {
-  void* (*create)();
-  void (*release)(void* extras);
-  int32_t (*getTip)(void* extras, uint32_t seed, Unit* buffer, uint32_t capacity);
-  int32_t (*getNextTip)(void* extras, Unit* buffer, uint32_t capacity);
-  void (*showConnectionIndicator)(void* extras, PluginWindow iconWindow, int32_t connected);
-};
-
 struct ClientComposition {
   FramingKind framerKind;
   const Unit* protocolLine;          // "Modbus RTU (master)"
@@ -49,14 +40,22 @@ struct ClientComposition {
   const Unit* openFailureMessage;    // the message box text
   const Unit* reopenFailureRxText;   // "RX: Failed to reopen serial port"
   const ClientSettingsOps* settings;
-  const ClientViewExtrasOps* extras;  // may be null
+  const ViewExtrasOps* extras;       // tips and indicator on Windows; null natively
 };
 
-struct ClientContext {
+struct ClientContext : PluginInstance {
   explicit ClientContext(const ClientComposition& composition);
-  ~ClientContext();
-  ClientContext(const ClientContext&) = delete;
-  ClientContext& operator=(const ClientContext&) = delete;
+  ~ClientContext() override;
+
+  // Attach fills the view and adds Poll 1; Detach stops the worker, drops
+  // the settings page and every poll and forgets the host link.
+  void Attach(const HostLink* link) override;
+  void Detach() override;
+  PluginWindow CreateSettingsPage(PluginWindow parent) override;
+  void ApplySettings() override;
+  int64_t HandleEvent(const ViewEvent& event) override;
+  int32_t GetProtocolLine(Unit* buffer, uint32_t capacity) override;
+  int32_t GetConnectionLine(Unit* buffer, uint32_t capacity) override;
 
   const ClientComposition& composition;
   const HostLink* host = nullptr;  // while attached
@@ -64,7 +63,6 @@ struct ClientContext {
   ClientWorker worker;
   Framer* previewFramer;  // the deliverable's kind, used on the user-interface thread only
   void* settings;
-  void* extras = nullptr;
 };
 
 // Creates one instance and fills table (size 104, version 11). Returns 1.

@@ -1,13 +1,12 @@
 #pragma once
-// The Windows side of the client plug-ins: tips and the connection
-// indicator (ClientViewExtrasOps), and the four ways a client keeps its
+// The Windows side of the client plug-ins: the four ways a client keeps its
 // connection settings and makes its transport (ClientSettingsOps): the
 // serial line with RTU or ASCII framing, the TCP client and the UDP client.
-// A deliverable's composition picks one of each (plugins/*_client).
+// A deliverable's composition picks one, and kViewExtras for its tips and
+// connection indicator (plugins/*_client).
 
 #include "client/client_plugin.h"
-
-extern const ClientViewExtrasOps kClientViewExtras;
+#include "view/view_helpers.h"
 
 extern const ClientSettingsOps kSerialRtuClientSettings;
 extern const ClientSettingsOps kSerialAsciiClientSettings;

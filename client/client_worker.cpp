@@ -1,9 +1,9 @@
 #include "client/client_worker.h"
 
-#include "client/host_commands.h"
 #include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
+#include "view/host_command_sender.h"
 
 namespace {
 

@@ -76,7 +76,7 @@ class ClientWorker {
   void Lock() { plat::MutexLock(mutex_); }
   void Unlock() { plat::MutexUnlock(mutex_); }
   // The running flag; the caller holds the worker mutex.
-  bool RunningLocked() const { return running_; }
+  bool RunningWithLockHeld() const { return running_; }
 
   Transport* transport() const { return transport_; }
 

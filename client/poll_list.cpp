@@ -1,9 +1,9 @@
 #include "client/poll_list.h"
 
-#include "client/value_format.h"
 #include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
+#include "view/value_format.h"
 
 namespace {
 

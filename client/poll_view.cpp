@@ -4,10 +4,10 @@
 // AddTab and RemoveTab call back into the view, and the shell may ask for
 // cell texts while it handles a command.
 #include "client/client_plugin.h"
-#include "client/host_commands.h"
-#include "client/value_format.h"
 #include "common/memory.h"
 #include "common/text.h"
+#include "view/host_command_sender.h"
+#include "view/value_format.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ void SendLastRx(ClientContext* context, PollDefinition* poll) {
   uint32_t length = 0;
   bool running, hasText = false, isError = false;
   context->worker.Lock();
-  running = context->worker.RunningLocked();
+  running = context->worker.RunningWithLockHeld();
   if (running) {
     context->polls.Lock();
     hasText = poll->hasStatusText != 0;

@@ -7,8 +7,6 @@
 
 #include <atomic>
 
-#include "client/host_commands.h"
-#include "client/view_helpers.h"
 #include "common/memory.h"
 #include "common/ui/numeric_field.h"
 #include "server/fault_page_ids.h"
@@ -17,6 +15,8 @@
 #include "settings/settings_page.h"
 #include "settings/settings_records.h"
 #include "transport/serial/line_timing.h"
+#include "view/host_command_sender.h"
+#include "view/view_helpers.h"
 
 namespace {
 
@@ -31,10 +31,9 @@ class FaultsPageState : public SettingsPageState {
   void Apply() override;
 
  protected:
-  void Dispatch(ui::Message& message) override;
+  void Fill() override;
 
  private:
-  static void OnInitDialog(FaultsPageState& page, ui::Message& message);
   uint32_t RateCount() const { return tcp_ ? kFaultKindCount : kFaultKindCount - 1; }
 
   FaultSettings* settings_;
@@ -43,35 +42,24 @@ class FaultsPageState : public SettingsPageState {
   ui::NumericField delay_;
 };
 
-void FaultsPageState::Dispatch(ui::Message& message) {
-  static constexpr ui::MessageEntry<FaultsPageState> kMap[] = {
-      ui::On(WM_INITDIALOG, &FaultsPageState::OnInitDialog),
-  };
-  AnswerColours(message);
-  if (!message.handled) ui::DispatchMessageMap(*this, kMap, message);
-}
-
-void FaultsPageState::OnInitDialog(FaultsPageState& page, ui::Message& message) {
-  page.Colours().Create();
-  HWND window = page.Window();
-  for (uint32_t i = 0; i < page.RateCount(); ++i) {
-    page.rates_[i].SetMode(kNumericUnsigned);
-    page.rates_[i].SetRange(0, kFaultMaxEvery);
-    page.rates_[i].Attach(GetDlgItem(window, IDC_FAULT_FIRST_RATE + static_cast<int>(i)));
-    page.rates_[i].ShowValue(page.settings_->every[i]);
+void FaultsPageState::Fill() {
+  HWND window = Window();
+  for (uint32_t i = 0; i < RateCount(); ++i) {
+    rates_[i].SetMode(kNumericUnsigned);
+    rates_[i].SetRange(0, kFaultMaxEvery);
+    rates_[i].Attach(GetDlgItem(window, IDC_FAULT_FIRST_RATE + static_cast<int>(i)));
+    rates_[i].ShowValue(settings_->every[i]);
   }
-  page.delay_.SetMode(kNumericUnsigned);
-  page.delay_.SetRange(0, kFaultMaxDelayMs);
-  page.delay_.SetSuffix(u" ms");
-  page.delay_.Attach(GetDlgItem(window, IDC_FAULT_DELAY));
-  page.delay_.ShowValue(page.settings_->delayMs);
+  delay_.SetMode(kNumericUnsigned);
+  delay_.SetRange(0, kFaultMaxDelayMs);
+  delay_.SetSuffix(u" ms");
+  delay_.Attach(GetDlgItem(window, IDC_FAULT_DELAY));
+  delay_.ShowValue(settings_->delayMs);
   HWND codes = GetDlgItem(window, IDC_FAULT_CODE);
   for (uint32_t i = 0; i < kCodeCount; ++i) {
     SendMessageW(codes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kCodeTexts[i]));
-    if (kCodes[i] == page.settings_->exceptionCode) SendMessageW(codes, CB_SETCURSEL, i, 0);
+    if (kCodes[i] == settings_->exceptionCode) SendMessageW(codes, CB_SETCURSEL, i, 0);
   }
-  message.result = FALSE;
-  message.handled = true;
 }
 
 void FaultsPageState::Apply() {
@@ -87,7 +75,7 @@ struct FaultSlave {
   FaultSettings settings;
   FaultServe serve;
   ServerContext* server = nullptr;
-  FaultsPageState* page = nullptr;
+  PageSlot page;
   ServerPluginExtension extension = {};
   // A RefreshHeaderLines is queued and the shell has not read the count
   // since: a flood of faults posts one at a time, and the last read always
@@ -97,25 +85,14 @@ struct FaultSlave {
 
 FaultSlave* Self(void* context) { return static_cast<FaultSlave*>(context); }
 
-void DestroyPage(void* context) {
-  FaultSlave* self = Self(context);
-  if (!self->page) return;
-  if (HWND window = self->page->Window()) DestroyWindow(window);
-  mem::Delete(self->page);
-  self->page = nullptr;
-}
+void DestroyPage(void* context) { Self(context)->page.Destroy(); }
 
 // The group goes under the transport page, which grows to hold it.
 void CreatePage(void* context, PluginWindow transportPage) {
   FaultSlave* self = Self(context);
-  DestroyPage(context);
   HWND parent = reinterpret_cast<HWND>(transportPage);
-  self->page = mem::New<FaultsPageState>(&self->settings, self->tcp);
-  HWND group = self->page->Create(PluginResourceModule(), IDD_FAULTS_PAGE, parent);
-  if (!group) {
-    DestroyPage(context);
-    return;
-  }
+  HWND group = self->page.Create(mem::New<FaultsPageState>(&self->settings, self->tcp), parent, IDD_FAULTS_PAGE);
+  if (!group) return;
   RECT above = {}, own = {};
   GetClientRect(parent, &above);
   GetClientRect(group, &own);
@@ -124,10 +101,7 @@ void CreatePage(void* context, PluginWindow transportPage) {
   SetWindowPos(parent, nullptr, 0, 0, width, above.bottom + own.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void ApplyPage(void* context) {
-  FaultSlave* self = Self(context);
-  if (self->page && self->page->Window()) self->page->Apply();
-}
+void ApplyPage(void* context) { Self(context)->page.Apply(); }
 
 // Worker thread: the fault replaces the request's frame on the RX line, and
 // the connection line's count is read again.

@@ -1,8 +1,8 @@
 #include "server/map_view.h"
 
-#include "client/value_format.h"
-#include "client/host_commands.h"
 #include "server/server_context.h"
+#include "view/host_command_sender.h"
+#include "view/value_format.h"
 
 namespace {
 

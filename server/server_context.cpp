@@ -1,8 +1,8 @@
 #include "server/server_context.h"
 
 #include "common/memory.h"
-#include "client/host_commands.h"
 #include "server/map_view.h"
+#include "view/host_command_sender.h"
 
 const Unit kConnectionErrorCaption[] = u"Connection Error";
 const Unit kThreadFailureText[] = u"Failed to start the Modbus worker thread.";

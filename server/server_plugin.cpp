@@ -1,13 +1,11 @@
 // The instance of a server plug-in: the portable server context, the
-// settings record and page of the deliverable's family, the tips and the
-// connection indicator.
+// settings record and page of the deliverable's family; its tips and
+// connection indicator are the view extras.
 
 #include "server/server_plugin.h"
 
 #include <windows.h>
 
-#include "client/view_helpers.h"
-#include "client/view_rules.h"
 #include "common/memory.h"
 #include "modbus/framer.h"
 #include "server/server_context.h"
@@ -19,6 +17,8 @@
 #include "transport/serial/rtu_serial.h"
 #include "transport/tcp_server_transport.h"
 #include "transport/udp_server_transport.h"
+#include "view/view_helpers.h"
+#include "view/view_rules.h"
 
 namespace {
 
@@ -95,14 +95,19 @@ const Unit* const kTitles[] = {
 
 // --- the instance ---------------------------------------------------------------
 
-struct ServerPlugin {
+struct ServerPlugin : PluginInstance {
   explicit ServerPlugin(ServerDeliverable which)
-      : deliverable(which),
+      : PluginInstance(&kViewExtras),
+        deliverable(which),
         serial(which == ServerDeliverable::kLineText ? SerialFraming::Ascii : SerialFraming::Rtu),
         serialPage(serial, which == ServerDeliverable::kLineText ? SerialFraming::Ascii : SerialFraming::Rtu,
                    SerialRole::Server),
         rtuIpPage(rtuIp),
         mbapPage(mbap) {}
+  ~ServerPlugin() override {
+    ServerContextDestroy(context);
+    DestroyPage();
+  }
 
   bool IsSerial() const {
     return deliverable == ServerDeliverable::kLineBin || deliverable == ServerDeliverable::kLineText;
@@ -114,22 +119,53 @@ struct ServerPlugin {
     if (IsSerial()) return &serial;
     return IsMbap() ? static_cast<const void*>(&mbap) : &rtuIp;
   }
-  HWND CreatePage(HWND parent) {
-    HWND page = IsSerial() ? serialPage.Create(parent) : IsMbap() ? mbapPage.Create(parent) : rtuIpPage.Create(parent);
-    if (page && extension) extension->createPage(extension->context, reinterpret_cast<PluginWindow>(page));
-    return page;
-  }
-  void ApplyPage() {
-    if (IsSerial()) serialPage.Apply();
-    else if (IsMbap()) mbapPage.Apply();
-    else rtuIpPage.Apply();
-    if (extension) extension->applyPage(extension->context);
-  }
   void DestroyPage() {
     if (extension) extension->destroyPage(extension->context);
     serialPage.Destroy();
     rtuIpPage.Destroy();
     mbapPage.Destroy();
+  }
+  int32_t TransportConnectionLine(Unit* buffer, uint32_t capacity) const {
+    if (IsSerial()) return SerialConnectionLine(serial, SerialRole::Server, buffer, capacity);
+    if (IsMbap()) return MbapServerConnectionLine(mbap, buffer, capacity);
+    return RtuOverIpServerConnectionLine(rtuIp, buffer, capacity);
+  }
+
+  void Attach(const HostLink* link) override { ServerAttach(context, link); }
+
+  void Detach() override {
+    ServerDetach(context);
+    DestroyPage();
+  }
+
+  PluginWindow CreateSettingsPage(PluginWindow parent) override {
+    HWND window = reinterpret_cast<HWND>(parent);
+    HWND page = IsSerial() ? serialPage.Create(window) : IsMbap() ? mbapPage.Create(window) : rtuIpPage.Create(window);
+    if (page && extension) extension->createPage(extension->context, reinterpret_cast<PluginWindow>(page));
+    return reinterpret_cast<PluginWindow>(page);
+  }
+
+  void ApplySettings() override {
+    if (IsSerial()) serialPage.Apply();
+    else if (IsMbap()) mbapPage.Apply();
+    else rtuIpPage.Apply();
+    if (extension) extension->applyPage(extension->context);
+  }
+
+  int64_t HandleEvent(const ViewEvent& event) override {
+    if (event.kind == ViewEventKind::Connect && extension) extension->connecting(extension->context, context, Settings());
+    return ServerHandleEvent(context, &event);
+  }
+
+  int32_t GetProtocolLine(Unit* buffer, uint32_t capacity) override {
+    if (extension) return ProtocolLine(extension->protocolTitle, buffer, capacity);
+    return ProtocolLine(kTitles[static_cast<int>(deliverable)], buffer, capacity);
+  }
+
+  int32_t GetConnectionLine(Unit* buffer, uint32_t capacity) override {
+    const int32_t built = TransportConnectionLine(buffer, capacity);
+    if (!built || !extension) return built;
+    return extension->extendConnectionLine(extension->context, buffer, capacity);
   }
 
   ServerDeliverable deliverable;
@@ -139,79 +175,9 @@ struct ServerPlugin {
   SerialSettingsPage serialPage;
   NetworkSettingsPage rtuIpPage;
   NetworkSettingsPage mbapPage;
-  TipRotation tips;
-  ConnectionIndicator indicator;
   ServerContext* context = nullptr;
   const ServerPluginExtension* extension = nullptr;
 };
-
-ServerPlugin* Self(void* instance) { return static_cast<ServerPlugin*>(instance); }
-
-int32_t Attach(void* instance, const HostLink* link) {
-  ServerAttach(Self(instance)->context, link);
-  return 1;
-}
-
-void Detach(void* instance) {
-  ServerDetach(Self(instance)->context);
-  Self(instance)->DestroyPage();
-}
-
-PluginWindow CreateSettingsPage(void* instance, PluginWindow parent) {
-  return reinterpret_cast<PluginWindow>(Self(instance)->CreatePage(reinterpret_cast<HWND>(parent)));
-}
-
-int32_t ApplySettings(void* instance) {
-  Self(instance)->ApplyPage();
-  return 1;
-}
-
-int64_t HandleEvent(void* instance, const ViewEvent* event) {
-  ServerPlugin* self = Self(instance);
-  if (event && event->kind == ViewEventKind::Connect && self->extension) {
-    self->extension->connecting(self->extension->context, self->context, self->Settings());
-  }
-  return ServerHandleEvent(self->context, event);
-}
-
-void Destroy(void* instance) {
-  ServerPlugin* self = Self(instance);
-  ServerContextDestroy(self->context);
-  self->DestroyPage();
-  self->indicator.Stop();
-  mem::Delete(self);
-}
-
-int32_t GetProtocolLine(void* instance, Unit* buffer, uint32_t capacity) {
-  const ServerPlugin* self = Self(instance);
-  if (self->extension) return ProtocolLine(self->extension->protocolTitle, buffer, capacity);
-  return ProtocolLine(kTitles[static_cast<int>(self->deliverable)], buffer, capacity);
-}
-
-int32_t TransportConnectionLine(ServerPlugin* self, Unit* buffer, uint32_t capacity) {
-  if (self->IsSerial()) return SerialConnectionLine(self->serial, SerialRole::Server, buffer, capacity);
-  if (self->IsMbap()) return MbapServerConnectionLine(self->mbap, buffer, capacity);
-  return RtuOverIpServerConnectionLine(self->rtuIp, buffer, capacity);
-}
-
-int32_t GetConnectionLine(void* instance, Unit* buffer, uint32_t capacity) {
-  ServerPlugin* self = Self(instance);
-  const int32_t built = TransportConnectionLine(self, buffer, capacity);
-  if (!built || !self->extension) return built;
-  return self->extension->extendConnectionLine(self->extension->context, buffer, capacity);
-}
-
-void ShowConnectionIndicator(void* instance, PluginWindow iconWindow, int32_t connected) {
-  Self(instance)->indicator.Show(reinterpret_cast<HWND>(iconWindow), connected != 0);
-}
-
-int32_t GetTip(void* instance, uint32_t seed, Unit* buffer, uint32_t capacity) {
-  return LoadTip(Self(instance)->tips, seed, buffer, capacity);
-}
-
-int32_t GetNextTip(void* instance, Unit* buffer, uint32_t capacity) {
-  return LoadNextTip(Self(instance)->tips, buffer, capacity);
-}
 
 }  // namespace
 
@@ -224,20 +190,5 @@ int32_t ServerPluginCreateExtended(ServerDeliverable deliverable, const ServerPl
   ServerPlugin* self = mem::New<ServerPlugin>(deliverable);
   self->extension = extension;
   self->context = ServerContextCreate(&kCompositions[static_cast<int>(deliverable)], self->Settings());
-
-  table->size = kPluginOpsSize;
-  table->version = kPluginInterfaceVersion;
-  table->instance = self;
-  table->attach = Attach;
-  table->detach = Detach;
-  table->createSettingsPage = CreateSettingsPage;
-  table->applySettings = ApplySettings;
-  table->handleEvent = HandleEvent;
-  table->destroy = Destroy;
-  table->getProtocolLine = GetProtocolLine;
-  table->getConnectionLine = GetConnectionLine;
-  table->showConnectionIndicator = ShowConnectionIndicator;
-  table->getTip = GetTip;
-  table->getNextTip = GetNextTip;
-  return 1;
+  return FillPluginOps(self, table);
 }

@@ -3,8 +3,8 @@
 #include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
-#include "client/host_commands.h"
 #include "server/view_list.h"
+#include "view/host_command_sender.h"
 
 const Unit kTransmitFailureText[] = u"TX: Transport error";
 

@@ -116,43 +116,30 @@ class NetworkPageState : public SettingsPageState {
   void Apply() override;
 
  protected:
-  void Dispatch(ui::Message& message) override;
+  void Fill() override;
 
  private:
-  static void OnInitDialog(NetworkPageState& page, ui::Message& message);
-
   NetworkPageVariant variant_;
   void* record_;
   const VariantLayout& layout_;
   ui::NumericField fields_[kMaxNumbers];
 };
 
-void NetworkPageState::Dispatch(ui::Message& message) {
-  static constexpr ui::MessageEntry<NetworkPageState> kMap[] = {
-      ui::On(WM_INITDIALOG, &NetworkPageState::OnInitDialog),
-  };
-  AnswerColours(message);
-  if (!message.handled) ui::DispatchMessageMap(*this, kMap, message);
-}
-
-void NetworkPageState::OnInitDialog(NetworkPageState& page, ui::Message& message) {
-  page.Colours().Create();
-  PageValues values = ReadRecord(page.variant_, page.record_);
-  for (uint32_t i = 0; i < page.layout_.numberCount; ++i) {
-    const NumberField& number = page.layout_.numbers[i];
-    ui::NumericField& field = page.fields_[i];
+void NetworkPageState::Fill() {
+  PageValues values = ReadRecord(variant_, record_);
+  for (uint32_t i = 0; i < layout_.numberCount; ++i) {
+    const NumberField& number = layout_.numbers[i];
+    ui::NumericField& field = fields_[i];
     field.SetMode(kNumericUnsigned);
     field.SetRange(number.min, number.max);
     field.SetSuffix(number.suffix);
-    field.Attach(GetDlgItem(page.Window(), number.control));
+    field.Attach(GetDlgItem(Window(), number.control));
     field.ShowValue(values.numbers[i]);
   }
-  SendDlgItemMessageW(page.Window(), IDC_NET_ADDRESS, IPM_SETADDRESS, 0, static_cast<LPARAM>(values.address));
-  if (page.layout_.acceptAny) {
-    CheckDlgButton(page.Window(), IDC_NET_EXTRA, values.acceptAny ? BST_CHECKED : BST_UNCHECKED);
+  SendDlgItemMessageW(Window(), IDC_NET_ADDRESS, IPM_SETADDRESS, 0, static_cast<LPARAM>(values.address));
+  if (layout_.acceptAny) {
+    CheckDlgButton(Window(), IDC_NET_EXTRA, values.acceptAny ? BST_CHECKED : BST_UNCHECKED);
   }
-  message.result = FALSE;
-  message.handled = true;
 }
 
 void NetworkPageState::Apply() {

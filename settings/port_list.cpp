@@ -1,6 +1,6 @@
 #include "settings/port_list.h"
 
-#include "client/value_format.h"
+#include "view/value_format.h"
 
 namespace {
 

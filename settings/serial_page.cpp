@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "client/value_format.h"
 #include "common/memory.h"
 #include "common/ui/numeric_field.h"
 #include "settings/settings_resource_ids.h"
+#include "view/value_format.h"
 
 namespace {
 
@@ -30,10 +30,10 @@ class SerialPageState : public SettingsPageState {
   void Apply() override;
 
  protected:
-  void Dispatch(ui::Message& message) override;
+  void Fill() override;
+  void DispatchPage(ui::Message& message) override;
 
  private:
-  static void OnInitDialog(SerialPageState& page, ui::Message& message);
   static void OnLineButton(SerialPageState& page, ui::Message& message);
   static void OnHandshakeLink(SerialPageState& page, ui::Message& message);
 
@@ -54,37 +54,31 @@ class SerialPageState : public SettingsPageState {
   ui::NumericField field_;
 };
 
-void SerialPageState::Dispatch(ui::Message& message) {
+void SerialPageState::DispatchPage(ui::Message& message) {
   static constexpr ui::MessageEntry<SerialPageState> kMap[] = {
-      ui::On(WM_INITDIALOG, &SerialPageState::OnInitDialog),
       ui::On(WM_COMMAND, &SerialPageState::OnLineButton),
       ui::OnNotify(IDC_SERIAL_HANDSHAKE, NM_CLICK, &SerialPageState::OnHandshakeLink),
       ui::OnNotify(IDC_SERIAL_HANDSHAKE, NM_RETURN, &SerialPageState::OnHandshakeLink),
   };
-  AnswerColours(message);
-  if (!message.handled) ui::DispatchMessageMap(*this, kMap, message);
+  ui::DispatchMessageMap(*this, kMap, message);
 }
 
-void SerialPageState::OnInitDialog(SerialPageState& page, ui::Message& message) {
-  page.Colours().Create();
-  page.handshake_ = KnownHandshake(page.settings_.handshake);
-  page.FillPorts();
-  page.FillBaudRates();
-  bool eight = page.settings_.dataBits != 7;
-  page.SetButton(IDC_SERIAL_DATA8, eight, true);
-  page.SetButton(IDC_SERIAL_DATA7, !eight, true);
-  int parity = page.settings_.parity == kParityNone  ? IDC_SERIAL_NONE
-               : page.settings_.parity == kParityOdd ? IDC_SERIAL_ODD
+void SerialPageState::Fill() {
+  handshake_ = KnownHandshake(settings_.handshake);
+  FillPorts();
+  FillBaudRates();
+  bool eight = settings_.dataBits != 7;
+  SetButton(IDC_SERIAL_DATA8, eight, true);
+  SetButton(IDC_SERIAL_DATA7, !eight, true);
+  int parity = settings_.parity == kParityNone  ? IDC_SERIAL_NONE
+               : settings_.parity == kParityOdd ? IDC_SERIAL_ODD
                                                      : IDC_SERIAL_EVEN;
-  CheckRadioButton(page.Window(), IDC_SERIAL_EVEN, IDC_SERIAL_NONE, parity);
-  CheckRadioButton(page.Window(), IDC_SERIAL_STOP1, IDC_SERIAL_STOP2,
-                   page.settings_.stopBits == kStopBitsTwo ? IDC_SERIAL_STOP2 : IDC_SERIAL_STOP1);
-  page.ApplyConsistencyRule();
-  page.FillField();
-  if (page.ports_->count == 0) EnablePageControls(page.Window(), IDC_SERIAL_PORT, IDC_SERIAL_FIELD, false);
-  // The setup dialog decides where the focus goes.
-  message.result = FALSE;
-  message.handled = true;
+  CheckRadioButton(Window(), IDC_SERIAL_EVEN, IDC_SERIAL_NONE, parity);
+  CheckRadioButton(Window(), IDC_SERIAL_STOP1, IDC_SERIAL_STOP2,
+                   settings_.stopBits == kStopBitsTwo ? IDC_SERIAL_STOP2 : IDC_SERIAL_STOP1);
+  ApplyConsistencyRule();
+  FillField();
+  if (ports_->count == 0) EnablePageControls(Window(), IDC_SERIAL_PORT, IDC_SERIAL_FIELD, false);
 }
 
 void SerialPageState::FillPorts() {

@@ -5,14 +5,27 @@
 #include "common/memory.h"
 #include "settings/settings_resource_ids.h"
 
-HWND PageSlot::Create(SettingsPageState* state, HWND parent) {
+void SettingsPageState::Dispatch(ui::Message& message) {
+  colours_.Answer(message);
+  if (message.handled) return;
+  if (message.message != WM_INITDIALOG) {
+    DispatchPage(message);
+    return;
+  }
+  colours_.Create();
+  Fill();
+  message.result = FALSE;
+  message.handled = true;
+}
+
+HWND PageSlot::Create(SettingsPageState* state, HWND parent, UINT templateId) {
   Destroy();
   if (!state) return nullptr;
   // The pages use the link and IP address controls.
   INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_LINK_CLASS | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&classes);
   state_ = state;
-  HWND window = state_->Create(PluginResourceModule(), IDD_SETTINGS_PAGE, parent);
+  HWND window = state_->Create(PluginResourceModule(), templateId, parent);
   if (!window) Destroy();
   return window;
 }

@@ -1,27 +1,34 @@
 #pragma once
-// What the serial and network pages share: the page state is a dialog record
-// with the page colours, created as a child of the shell's setup dialog from
-// dialog 100 of the plug-in's module, and owned by a PageSlot in the
+// What the settings pages share (the serial and network pages, the fault
+// slaves' group): the page state is a dialog record with the page colours,
+// created as a child of the shell's setup dialog (or of another page) from a
+// dialog template of the plug-in's module, and owned by a PageSlot in the
 // plug-in's page object. Plug-ins use SerialSettingsPage or
-// NetworkSettingsPage, not this header.
+// NetworkSettingsPage; a page added to one of them uses this header.
 
 #include <windows.h>
 
-#include "client/view_helpers.h"
 #include "common/ui/window_binding.h"
+#include "settings/settings_resource_ids.h"
+#include "view/view_helpers.h"
 
+// The colour messages are answered with the page colours, taken at
+// WM_INITDIALOG before the page fills its controls; the setup dialog decides
+// where the focus goes.
 class SettingsPageState : public ui::Dialog {
  public:
   // Copies the page's controls into the settings record.
   virtual void Apply() = 0;
 
  protected:
-  // Answers the colour messages with the page colours; call it first from a
-  // page's Dispatch.
-  void AnswerColours(ui::Message& message) const { colours_.Answer(message); }
-  PageColours& Colours() { return colours_; }
+  // Shows the settings record in the page's controls, once, at WM_INITDIALOG.
+  virtual void Fill() = 0;
+  // The page's own messages other than WM_INITDIALOG; none by default.
+  virtual void DispatchPage(ui::Message& message) { (void)message; }
 
  private:
+  void Dispatch(ui::Message& message) final;
+
   PageColours colours_;
 };
 
@@ -34,9 +41,10 @@ class PageSlot {
   PageSlot& operator=(const PageSlot&) = delete;
 
   // Takes the state (made with mem::New), destroying the previous page
-  // first, and creates the page window from dialog 100 as a child of parent.
-  // Null when the window cannot be created (the state is freed then).
-  HWND Create(SettingsPageState* state, HWND parent);
+  // first, and creates the page window from the dialog template (the
+  // settings page unless told) as a child of parent. Null when
+  // the window cannot be created (the state is freed then).
+  HWND Create(SettingsPageState* state, HWND parent, UINT templateId = IDD_SETTINGS_PAGE);
   // Destroys the page window through the binding's own handle, which is
   // cleared once the window is gone (the shell may have destroyed it, and
   // its old handle may already name another window), then frees the state.

@@ -11,7 +11,7 @@ const ClientComposition kComposition = {
     /* openFailureMessage */ u"Failed to open the Modbus UDP/IP endpoint.",
     /* reopenFailureRxText */ u"RX: Failed to reopen UDP endpoint",
     /* settings */ &kUdpClientSettings,
-    /* extras */ &kClientViewExtras,
+    /* extras */ &kViewExtras,
 };
 
 }  // namespace

@@ -11,7 +11,7 @@ const ClientComposition kComposition = {
     /* openFailureMessage */ u"Failed to open COM port. Please check if it's available.",
     /* reopenFailureRxText */ u"RX: Failed to reopen serial port",
     /* settings */ &kSerialRtuClientSettings,
-    /* extras */ &kClientViewExtras,
+    /* extras */ &kViewExtras,
 };
 
 }  // namespace

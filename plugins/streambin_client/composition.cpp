@@ -11,7 +11,7 @@ const ClientComposition kComposition = {
     /* openFailureMessage */ u"Failed to connect to the Modbus RTU over TCP/IP server.",
     /* reopenFailureRxText */ u"RX: Reconnect failed",
     /* settings */ &kTcpRtuClientSettings,
-    /* extras */ &kClientViewExtras,
+    /* extras */ &kViewExtras,
 };
 
 }  // namespace

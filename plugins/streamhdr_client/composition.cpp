@@ -11,7 +11,7 @@ const ClientComposition kComposition = {
     /* openFailureMessage */ u"Failed to connect to the Modbus TCP/IP server.",
     /* reopenFailureRxText */ u"RX: Reconnect failed",
     /* settings */ &kTcpClientSettings,
-    /* extras */ &kClientViewExtras,
+    /* extras */ &kViewExtras,
 };
 
 }  // namespace

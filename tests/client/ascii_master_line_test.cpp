@@ -99,9 +99,9 @@ TEST(AsciiMasterOnALine, AnUnpluggedAdapterIsReopenedWhenItReturns) {
   for (DWORD error : {ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED, ERROR_OPERATION_ABORTED, ERROR_GEN_FAILURE}) {
     SCOPED_TRACE(error);
     SimulatedLine line;
-    ClientHarness h(kFramerAscii, 1000);
+    ClientHarness h(FramingKind::kAscii, 1000);
     ViewHost& v = *h.view;
-    SimDevice device(kFramerAscii);
+    SimDevice device(FramingKind::kAscii);
     size_t consumed = 0;
     Respond(line, device, &consumed);
     SerialLineSettings settings;

@@ -4,9 +4,9 @@
 // simulated device.
 #include <gtest/gtest.h>
 
-#include "client/value_format.h"
 #include "client_harness.h"
 #include "support/fake_clock.h"
+#include "view/value_format.h"
 
 namespace {
 
@@ -375,9 +375,9 @@ TEST(PollLoop, WhateverFollowsABroadcastWaitsOutTheTurnaround) {
   for (bool sameTab : {false, true}) {
     SCOPED_TRACE(sameTab ? "the broadcast's tab again" : "another tab");
     FakeClock clock;
-    ClientHarness h(kFramerRtu);
+    ClientHarness h(FramingKind::kRtu);
     ViewHost& v = *h.view;
-    SimDevice device(kFramerRtu);
+    SimDevice device(FramingKind::kRtu);
     std::vector<uint32_t> sentAt;
     device.onRequest = [&sentAt] { sentAt.push_back(FakeClock::Now()); };
     v.ChooseFunction(6);

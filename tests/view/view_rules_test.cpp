@@ -1,6 +1,6 @@
 // The portable rules of the view helpers: the title copy into short
 // buffers, the tip rotation and the indicator's frames.
-#include "client/view_rules.h"
+#include "view/view_rules.h"
 
 #include <gtest/gtest.h>
 

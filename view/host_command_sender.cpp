@@ -1,4 +1,4 @@
-#include "client/host_commands.h"
+#include "view/host_command_sender.h"
 
 namespace {
 

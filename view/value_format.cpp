@@ -1,4 +1,4 @@
-#include "client/value_format.h"
+#include "view/value_format.h"
 
 namespace {
 

@@ -29,10 +29,10 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "peers"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "peers"))
 from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
-PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
+PYMODBUS_SERVER = os.path.join(HERE, "..", "..", "peers", "pymodbus_server.py")
 PRESETS = ["hr:0=1,65535,32768,4660", "ir:0=11,22,33", "co:0=1,0,1,1,0,0,0,0,1,1", "di:0=0,1,1,0,1"]
 
 

@@ -23,7 +23,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "peers")]
+sys.path[:0] = [os.path.join(HERE, "..", "..", "server"), os.path.join(HERE, "..", "..", "peers")]
 from fault_peers import libmodbus_outcome, pymodbus_outcome  # noqa: E402
 from pymodbus.client import ModbusSerialClient, ModbusTcpClient  # noqa: E402
 from pymodbus.framer.rtu_framer import ModbusRtuFramer  # noqa: E402

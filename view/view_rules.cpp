@@ -1,4 +1,4 @@
-#include "client/view_rules.h"
+#include "view/view_rules.h"
 
 namespace {
 

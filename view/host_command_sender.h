@@ -1,5 +1,6 @@
 #pragma once
-// Building and giving HostCommand records. Send* are for the user-interface
+// The plug-in side of the host commands: builds HostCommand records and
+// hands them to the shell through the host link. Send* are for the user-interface
 // thread (the shell handles the command before returning); Post* may be
 // called from any thread (the shell copies the command, its text and bytes,
 // and handles the copy later). A null link does nothing.

@@ -1,18 +1,18 @@
-// Tips and the connection indicator of a client instance.
-#include "client/client_windows.h"
-#include "client/view_helpers.h"
+// The view extras of a plug-in instance on Windows: its tip rotation and
+// its connection indicator.
 #include "common/memory.h"
+#include "view/view_helpers.h"
 
 namespace {
 
-struct ClientExtras {
+struct ViewExtras {
   TipRotation tips;
   ConnectionIndicator indicator;
 };
 
-ClientExtras* Extras(void* extras) { return static_cast<ClientExtras*>(extras); }
+ViewExtras* Extras(void* extras) { return static_cast<ViewExtras*>(extras); }
 
-void* CreateExtras() { return mem::New<ClientExtras>(); }
+void* CreateExtras() { return mem::New<ViewExtras>(); }
 void ReleaseExtras(void* extras) { mem::Delete(Extras(extras)); }
 
 int32_t GetTip(void* extras, uint32_t seed, Unit* buffer, uint32_t capacity) {
@@ -29,7 +29,7 @@ void ShowIndicator(void* extras, PluginWindow iconWindow, int32_t connected) {
 
 }  // namespace
 
-const ClientViewExtrasOps kClientViewExtras = {
+const ViewExtrasOps kViewExtras = {
     /* create */ &CreateExtras,
     /* release */ &ReleaseExtras,
     /* getTip */ &GetTip,

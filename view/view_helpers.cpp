@@ -1,7 +1,7 @@
-#include "client/view_helpers.h"
+#include "view/view_helpers.h"
 
-#include "client/view_resource_ids.h"
 #include "common/app_context.h"
+#include "view/view_resource_ids.h"
 
 // --- resources ----------------------------------------------------------------
 

@@ -2,7 +2,7 @@
 // string table and from a resource module named in the module record, the
 // connection indicator's frames read back with PrintWindow, and the page
 // colours.
-#include "client/view_helpers.h"
+#include "view/view_helpers.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -5,13 +5,10 @@
 // the shell's user-interface thread.
 //
 // How a plug-in uses it (library velmora_view_ui; its .rc file includes
-// "client/client_tips.rc" or "client/server_tips.rc"):
-//   instance members     TipRotation tips; ConnectionIndicator indicator;
-//   getTip               return LoadTip(self->tips, seed, buffer, capacity);
-//   getNextTip           return LoadNextTip(self->tips, buffer, capacity);
-//   showConnectionIndicator
-//                        self->indicator.Show(iconWindow, connected != 0);
-//   destroy              deleting the instance stops the indicator
+// "client/client_tips.rc" or "server/server_tips.rc"):
+//   tips, indicator      its PluginInstance made with &kViewExtras (a
+//                        TipRotation and a ConnectionIndicator per instance;
+//                        deleting the instance stops the indicator)
 //   settings page        a PageColours member: Create() at WM_INITDIALOG,
 //                        Answer(message) for WM_CTLCOLORSTATIC, WM_CTLCOLORBTN
 //                        and WM_CTLCOLORDLG; Release() (or the destructor)
@@ -22,9 +19,10 @@
 
 #include <stdint.h>
 
-#include "client/view_rules.h"
 #include "common/text.h"
 #include "common/ui/window_binding.h"
+#include "view/plugin_instance.h"
+#include "view/view_rules.h"
 
 // The module that holds the plug-in's resources: the one in the module
 // record (the application context) when there is one, else the module this
@@ -100,3 +98,7 @@ class PageColours {
   COLORREF colour_ = 0;
   HBRUSH brush_ = nullptr;
 };
+
+// The tips (LoadTip, LoadNextTip) and the connection indicator of one
+// plug-in instance, for PluginInstance.
+extern const ViewExtrasOps kViewExtras;

@@ -1,6 +1,6 @@
 // Table values: the four cell texts, titles and editor modes, the parser's
 // skipping and saturation, reference numbers and the saturating decimal read.
-#include "client/value_format.h"
+#include "view/value_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 #pragma once
 // The portable rules behind the view helpers of every plug-in: the title
 // line's copy into the shell's buffer, the tip rotation and the frames of the
-// connection indicator. The Windows side (client/view_helpers.h) loads the
+// connection indicator. The Windows side (view/view_helpers.h) loads the
 // tips and draws the frames; these rules run in the native tests too.
 //
 // How a plug-in uses it (library velmora_view):
 //   getProtocolLine  return ProtocolLine(u"Modbus RTU (master)", buffer, capacity);
-//   tips             through client/view_helpers.h (LoadTip, LoadNextTip)
+//   tips             through view/view_helpers.h (LoadTip, LoadNextTip)
 
 #include <stdint.h>
 
