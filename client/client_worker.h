@@ -105,4 +105,5 @@ class ClientWorker {
   uint32_t responseTimeoutMs_ = kDefaultResponseTimeoutMs;
   const Unit* reopenFailureText_ = u"";
   bool running_ = false;
+  bool timerResolutionHeld_ = false;  // from Prepare to Release (user-interface thread)
 };

@@ -76,6 +76,7 @@ struct ServerWorker {
   ServeSession session;
   plat::Event* stopEvent = nullptr;  // manual reset, unset while serving
   plat::Thread* thread = nullptr;
+  bool timerResolutionHeld = false;  // from the open to DestroyObjects
 };
 
 // Sets up a stopped worker over the context's link field, map and views.
