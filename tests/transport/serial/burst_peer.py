@@ -52,13 +52,26 @@ def adu(body):
     return bytes(body) + crc16(body)
 
 
+# Our side lets a frame pause up to this long between two pieces.
+LIMIT = 0.040
+
+
 def write_in_bursts(port, frame):
+    """Writes frame in pieces; returns the longest pause between two pieces,
+    which on a busy machine may exceed the 16 ms asked for."""
     pieces = [frame[:1]] + [frame[i:i + PIECE] for i in range(1, len(frame), PIECE)]
+    longest = 0.0
+    last = None
     for i, piece in enumerate(pieces):
         if i:
             time.sleep(GAP)
+        now = time.monotonic()
+        if last is not None:
+            longest = max(longest, now - last)
         port.write(piece)
         port.flush()
+        last = time.monotonic()
+    return longest
 
 
 def read_frame(port, length, timeout=3.0):
@@ -103,7 +116,7 @@ def serve(port, stop, seen):
             answer = adu(list(frame[:6]))
         else:
             answer = adu([UNIT, function | 0x80, 2])
-        write_in_bursts(port, answer)
+        seen.append(("answer", write_in_bursts(port, answer)))
 
 
 def run_engine(engine, options):
@@ -120,12 +133,26 @@ def our_client(args, engine, engine_options):
     base = ["client"] + engine_options + ["--framing", "rtu", "--unit", str(UNIT), "--timeout-ms", "1000"]
     try:
         code, out = run_engine(engine, base + ["--function", "3", "--address", "0", "--quantity", "125"])
-        rx = [line[4:].replace(" ", "") for line in out.splitlines() if line.startswith("RX: ")]
+        rx = [line[4:].replace(" ", "").lower() for line in out.splitlines() if line.startswith("RX: ")]
         expected = adu([UNIT, 3, 250] + list(words(REGISTERS))).hex()
         check("our master reads 125 registers written in pieces", code == 0 and rx[:1] == [expected], out.strip())
+        before = len([kind for kind, _ in seen if kind == "answer"])
         code, out = run_engine(engine, base + ["--function", "3", "--address", "0", "--quantity", "125",
-                                               "--count", "20", "--quiet"])
-        check("our master: 20 answers in pieces in a row", code == 0 and "failures 0" in out, out.strip())
+                                               "--count", "20"])
+        results = [line for line in out.splitlines() if line.startswith("RX")]
+        pauses = [pause for kind, pause in seen if kind == "answer"][before:]
+        # A failure counts unless this busy machine held the peer itself
+        # longer than our limit between two pieces of that answer (or of the
+        # one before, whose late tail then spoils the next exchange).
+        held = [pause > LIMIT for pause in pauses]
+        lost = [i for i, line in enumerate(results)
+                if not line.replace(" ", "").lower().startswith("rx:0103fa")
+                and not any(held[max(0, i - 1):i + 1])]
+        late = sum(1 for pause in pauses if pause > LIMIT)
+        check(f"our master: 20 answers in pieces in a row ({late} held up by the machine)",
+              len(results) == 20 and not lost,
+              f"lost {lost}: " + "; ".join(f"{i}: {results[i][:40]} pause {pauses[i] * 1000:.0f} ms"
+                                           for i in range(min(len(results), len(pauses)))))
         values = ",".join(str(v) for v in range(123))
         code, out = run_engine(engine, base + ["--function", "16", "--address", "0", "--values", values])
         check("our master writes 123 registers", code == 0, out.strip())

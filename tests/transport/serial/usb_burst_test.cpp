@@ -10,10 +10,12 @@
 
 #include <vector>
 
+#include "modbus/ascii_framer.h"
 #include "modbus/functions.h"
 #include "modbus/link.h"
 #include "modbus/rtu_framer.h"
 #include "modbus/status.h"
+#include "transport/serial/ascii_serial.h"
 #include "transport/serial/line_timing.h"
 #include "transport/serial/rtu_serial.h"
 #include "transport/serial/simulated_line.h"
@@ -164,6 +166,30 @@ TEST(UsbAdapterBursts, ASlaveOnASharedBusReadsOtherDevicesFramesWhole) {
     EXPECT_EQ(status, static_cast<int32_t>(own.size()));
     EXPECT_EQ(header.unitId, 1);
   }
+}
+
+// ASCII frames end at their CR LF; the pause the link allows between two
+// characters (a second) spans every burst gap of the adapter.
+TEST(UsbAdapterBursts, AsciiFramesSurviveTheGapsToo) {
+  SimulatedLine line;
+  line.SetAdapter(62, 16000);
+  AsciiSerialTransport port(RtuEnd::Settings(9600, kParityNone), line.Api());
+  AsciiFramer framer;
+  Link* link = LinkCreate(&port, &framer, kLinkRoleServer, nullptr, nullptr, nullptr);
+  ASSERT_EQ(port.Open(), 1);
+  AduHeader header;
+  header.unitId = 1;
+  Pdu pdu;
+  pdu.function = kWriteMultipleRegisters;
+  const Bytes data = Filled(251, 0x22, {0, 9, 0, 123, 246});
+  pdu.length = static_cast<uint32_t>(data.size());
+  for (size_t i = 0; i < data.size(); ++i) pdu.data[i] = data[i];
+  uint8_t adu[kAduBufferSize];
+  const int32_t length = framer.BuildAdu(header, pdu, adu, sizeof adu);
+  ASSERT_GT(length, 500);
+  line.Arrive(line.NowUs() + 10000, Bytes(adu, adu + length));
+  EXPECT_EQ(ReceiveAdu(link, &header, &pdu, 3000), length);
+  LinkDestroy(link);
 }
 
 }  // namespace
