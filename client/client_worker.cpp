@@ -43,6 +43,10 @@ bool ClientWorker::Running() {
 ClientStartResult ClientWorker::Prepare(Transport* transport, Framer* framer, uint32_t responseTimeoutMs,
                                         const Unit* reopenFailureText) {
   Stop();
+  // Held until Release: the poll period, the response time-out and the
+  // line silences are timed in milliseconds.
+  plat::TimerResolutionBegin();
+  timerResolutionHeld_ = true;
   responseTimeoutMs_ = responseTimeoutMs;
   reopenFailureText_ = reopenFailureText;
   transport_ = transport;
@@ -105,6 +109,10 @@ void ClientWorker::Release() {
   framer_ = nullptr;
   mem::Delete(transport_);
   transport_ = nullptr;
+  if (timerResolutionHeld_) {
+    plat::TimerResolutionEnd();
+    timerResolutionHeld_ = false;
+  }
   Lock();
   current_ = nullptr;
   running_ = false;

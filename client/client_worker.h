@@ -111,4 +111,5 @@ class ClientWorker {
   // failed reopen (a calm pace), nothing is sent before holdUntil_.
   uint32_t holdUntil_ = 0;
   bool holding_ = false;
+  bool timerResolutionHeld_ = false;  // from Prepare to Release (user-interface thread)
 };

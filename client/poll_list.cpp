@@ -267,7 +267,14 @@ PollDefinition* PollList::TakeDue(uint32_t now, ClientRequest* request, uint32_t
     *waitMs = static_cast<uint32_t>(left);
     return nullptr;
   }
-  active_->nextDue = now + active_->pollPeriod;
+  // The next poll is due one period after this one was due, not after the
+  // moment the worker woke: a wait ends late (Windows by up to a tick of its
+  // timer), and a cadence counted from the wake-up would lose that every
+  // period (a 1 ms period polling 500 times a second). A poll taken more
+  // than a period late (after a time-out, a new selection) starts the
+  // cadence afresh rather than catch up with a burst.
+  const uint32_t next = active_->nextDue + active_->pollPeriod;
+  active_->nextDue = TickBefore(next, now) ? now + active_->pollPeriod : next;
   BuildPollRequest(*active_, request);
   *waitMs = 0;
   return active_;

@@ -32,6 +32,13 @@ TickSource SetTickSource(TickSource source);
 
 void SleepMs(uint32_t milliseconds);
 
+// While a connection runs, its waits, polls and line silences need 1 ms:
+// Windows runs a process at its default 15.6 ms unless it asks, and lowers
+// a minimised process's resolution again unless it opts out. Every
+// TimerResolutionBegin is paired with one TimerResolutionEnd.
+void TimerResolutionBegin();
+void TimerResolutionEnd();
+
 // --- events -----------------------------------------------------------------
 struct Event;
 

@@ -47,10 +47,14 @@ int32_t AbandonStreamFrame(Link* link, int32_t status) {
   return status;
 }
 
+int32_t JudgeWholeFrame(const void* context, const uint8_t* bytes, uint32_t length);
+
 int32_t ReceiveWholeFrame(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) {
   if (DeadlinePassed(deadline)) return StatusTimeout;
+  link->transport->SetFrameJudge(&JudgeWholeFrame, link);
   int32_t n = link->transport->ReadFrame(link->receiveBuffer, kWholeFrameCapacity,
                                          RemainingMs(deadline));
+  link->transport->SetFrameJudge(nullptr, nullptr);
   if (n == TransportTimedOut) return StatusTimeout;
   if (n < 0) return StatusFromFrameRead(n);
   if (static_cast<uint32_t>(n) > kMaxRtuAdu) return StatusFrameTooLarge;
@@ -173,6 +177,70 @@ RtuLengthRule MeiLength(uint8_t meiType) {
   return {RtuLength::kChecked, 5, 1};
 }
 
+// --- whole frames read across gaps ----------------------------------------------
+
+bool ChecksOut(const Link* link, const uint8_t* bytes, uint32_t length) {
+  AduHeader header;
+  Pdu pdu;
+  return link->framer->ParseAdu(bytes, length, &header, &pdu) == StatusOk;
+}
+
+// One rule's verdict on the first length bytes of a frame. A frame longer
+// than the rule says, or of that length with a failing CRC, is not one the
+// rule places.
+int32_t JudgeByRule(const Link* link, RtuLengthRule rule, const uint8_t* bytes, uint32_t length) {
+  if (rule.kind == RtuLength::kMei) {
+    if (length < 3) return kFrameGoesOn;
+    rule = MeiLength(bytes[2]);
+  }
+  uint32_t total = rule.value;
+  switch (rule.kind) {
+    case RtuLength::kFixed: break;
+    case RtuLength::kCounted:
+      if (length <= rule.value) return kFrameGoesOn;
+      total = rule.extra + bytes[rule.value];
+      break;
+    case RtuLength::kChecked:
+      // Return Query Data: the CRC alone tells where its data ends.
+      if (length >= rule.value && (length - rule.value) % rule.extra == 0 && ChecksOut(link, bytes, length))
+        return kFrameEndsHere;
+      return length < kMaxRtuAdu ? kFrameGoesOn : kFrameUnplaced;
+    default: return kFrameUnplaced;
+  }
+  if (length < total) return kFrameGoesOn;
+  return length == total && ChecksOut(link, bytes, length) ? kFrameEndsHere : kFrameUnplaced;
+}
+
+// The rules that may place a frame received on a serial line. A client
+// hears the answer to its own request: the request tells its length, an
+// exception answer is 5 bytes, and the answer rules of the stream serve
+// when nothing was recorded. A slave hears requests, and on a shared bus
+// the other slaves' answers too: a frame that the request rules cannot
+// place may be placed by the answer rules.
+int32_t JudgeWholeFrame(const void* context, const uint8_t* bytes, uint32_t length) {
+  const Link* link = static_cast<const Link*>(context);
+  if (length < 2) return kFrameGoesOn;
+  const uint8_t function = bytes[1];
+  RtuLengthRule rules[2];
+  int count = 0;
+  if (link->role == kLinkRoleServer) {
+    rules[count++] = RequestLength(function);
+    rules[count++] = ResponseLength(function);
+  } else if (link->awaitedLength != 0 && function == link->awaitedFunction) {
+    if (length < link->awaitedLength) return kFrameGoesOn;
+    return length == link->awaitedLength && ChecksOut(link, bytes, length) ? kFrameEndsHere : kFrameUnplaced;
+  } else {
+    rules[count++] = ResponseLength(function);
+  }
+  int32_t verdict = kFrameUnplaced;
+  for (int i = 0; i < count; ++i) {
+    const int32_t one = JudgeByRule(link, rules[i], bytes, length);
+    if (one == kFrameEndsHere) return kFrameEndsHere;
+    if (one == kFrameGoesOn) verdict = kFrameGoesOn;
+  }
+  return verdict;
+}
+
 // Reads the frame on from *have bytes to count bytes.
 int32_t ReadFrameTo(Link* link, uint32_t* have, uint32_t count, uint32_t deadline) {
   if (*have >= count) return StatusOk;
@@ -282,8 +350,30 @@ int32_t ReceiveAdu(Link* link, AduHeader* header, Pdu* pdu, uint32_t timeoutMs) 
   return length;
 }
 
+namespace {
+
+// The length of the normal answer to an RTU request; 0 when the request
+// does not tell it.
+uint16_t AwaitedRtuLength(const uint8_t* request, uint32_t length) {
+  if (length < 4) return 0;
+  const uint8_t function = request[1];
+  const uint32_t quantity = length >= 6 ? GetU16(request + 4) : 0;
+  uint32_t answer = 0;
+  if (function == kReadCoils || function == kReadDiscreteInputs) answer = 5 + BitByteCount(quantity);
+  else if (IsReadFunction(function)) answer = 5 + 2 * quantity;
+  else if (IsWriteFunction(function)) answer = 8;
+  else if (function == kDiagnostics) answer = length;  // the echo of the request
+  return answer <= kMaxRtuAdu ? static_cast<uint16_t>(answer) : 0;
+}
+
+}  // namespace
+
 int32_t SendAdu(Link* link, const uint8_t* bytes, uint32_t length) {
   Transport* transport = link->transport;
+  if (link->role == kLinkRoleClient && link->framer->Kind() == kFrameWhole) {
+    link->awaitedFunction = length >= 2 ? bytes[1] : 0;
+    link->awaitedLength = AwaitedRtuLength(bytes, length);
+  }
   if (transport->BeginTransmit() == 0) return StatusCancelled;
   if (link->transmitMonitor) link->transmitMonitor(link->monitorContext, bytes, length);
   const uint32_t deadline = DeadlineAfter(transport->WriteBudget(length));

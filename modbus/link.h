@@ -29,6 +29,11 @@ struct Link {
   uint16_t transactionCounter = 0;  // next MBAP transaction id, wraps at 65535
   uint8_t receiveBuffer[kAduBufferSize] = {};  // the ADU being or last received
   uint32_t receiveLength = 0;  // bytes of the last ADU ReceiveAdu accepted, 0 after a failure
+  // A client's last request sent on a whole-frame RTU link: its function
+  // code and the length of the normal answer it waits for (0: unknown), so
+  // that the answer is read whole across an adapter's burst gaps.
+  uint8_t awaitedFunction = 0;
+  uint16_t awaitedLength = 0;
 };
 
 // A new link on the toolkit heap with the transaction counter at 0.

@@ -25,6 +25,15 @@
 // its own budget from the line speed.
 constexpr uint32_t kDefaultWriteBudgetMs = 2000;
 
+// What the framing can tell of a frame read so far, for a transport that
+// ends frames by silence (FrameJudge): a USB serial adapter hands bytes
+// over in bursts, and a gap between bursts is no end of a frame whose
+// length the framing knows.
+constexpr int32_t kFrameEndsHere = 1;   // its known length is reached, or its CRC decides it ends
+constexpr int32_t kFrameGoesOn = 0;     // more bytes belong to it: a gap does not end it
+constexpr int32_t kFrameUnplaced = -1;  // nothing places it: the silence ends it
+using FrameJudge = int32_t (*)(const void* context, const uint8_t* bytes, uint32_t length);
+
 class Transport {
  public:
   // Creates the manual-reset stop event, unset.
@@ -92,6 +101,13 @@ class Transport {
   // pending driver I/O there). Any thread.
   void Cancel();
 
+  // The judge that ReadFrame consults about the frame it reads (null: the
+  // silence alone ends frames). The link sets it before each ReadFrame.
+  void SetFrameJudge(FrameJudge judge, const void* context) {
+    frameJudge_ = judge;
+    frameJudgeContext_ = context;
+  }
+
   // The stop event. Only Open of the concrete transport resets it.
   plat::Event* StopEvent() const { return stopEvent_; }
   bool StopRequested() const { return plat::EventWait(stopEvent_, 0); }
@@ -100,8 +116,14 @@ class Transport {
   using CancelHook = void (*)(Transport* transport);
   // Registered once by a concrete transport's constructor.
   void SetCancelHook(CancelHook hook) { cancelHook_ = hook; }
+  // kFrameEndsHere, kFrameGoesOn or kFrameUnplaced (no judge set).
+  int32_t JudgeFrame(const uint8_t* bytes, uint32_t length) const {
+    return frameJudge_ ? frameJudge_(frameJudgeContext_, bytes, length) : kFrameUnplaced;
+  }
 
  private:
   plat::Event* stopEvent_ = nullptr;
   CancelHook cancelHook_ = nullptr;
+  FrameJudge frameJudge_ = nullptr;
+  const void* frameJudgeContext_ = nullptr;
 };

@@ -45,6 +45,10 @@ void DestroyObjects(ServerWorker* worker) {
   worker->framer = nullptr;
   mem::Delete(worker->transport);
   worker->transport = nullptr;
+  if (worker->timerResolutionHeld) {
+    plat::TimerResolutionEnd();
+    worker->timerResolutionHeld = false;
+  }
 }
 
 ServePass ServeMbap(ServerWorker* worker, int32_t status, const AduHeader& header, const ServerRequest& request) {
@@ -156,6 +160,10 @@ void WorkerRelease(ServerWorker* worker) {
 
 int32_t OpenWorker(ServerWorker* worker, const void* settings) {
   StopWorker(worker);
+  // Held until DestroyObjects: the receive time-out and the line silences
+  // are timed in milliseconds.
+  plat::TimerResolutionBegin();
+  worker->timerResolutionHeld = true;
   const ServerComposition* composition = worker->composition;
   worker->session.diagnostics = DiagnosticState{};
   worker->session.unitId = composition->ownAddress(settings);

@@ -85,6 +85,7 @@ struct ServerWorker {
   uint32_t reopenAt = 0;
   uint32_t reopenAttempts = 0;
   uint32_t waitMs = 0;
+  bool timerResolutionHeld = false;  // from the open to DestroyObjects
 };
 
 // Sets up a stopped worker over the context's link field, map and views.

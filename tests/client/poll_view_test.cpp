@@ -269,6 +269,37 @@ TEST(PollLoop, OnlyTheSelectedTabIsPolledAtItsPeriod) {
   EXPECT_EQ(v.rxLine, u"RX: 01 03 04 00 00 00 00 FA 33");
 }
 
+// The period runs from one poll's due time to the next, not from the moment
+// the worker woke: Windows ends a wait late (up to a tick of its timer), and
+// a cadence counted from the wake-up loses that every period. A device that
+// answers within the period is polled once a period; one that takes longer
+// is polled back to back, never in a burst that catches up.
+TEST(PollLoop, TheCadenceDoesNotLoseLateWakeUps) {
+  struct Case {
+    const char16_t* period;
+    uint32_t answerMs, lateMs;  // the transaction's time; how late each wait ends
+    size_t polls;               // in one second
+  } cases[] = {{u"10", 0, 0, 100}, {u"10", 3, 1, 100}, {u"10", 0, 5, 100}, {u"10", 25, 1, 40},
+               {u"1", 0, 1, 999}, {u"100", 2, 15, 10}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.polls << " polls, answer " << c.answerMs << " ms, late " << c.lateMs
+                                    << " ms");
+    FakeClock clock;
+    ClientHarness h(kFramerRtu);
+    SimDevice device(kFramerRtu);
+    h.view->EditField(3, c.period);
+    ScriptedTransport* transport = device.NewTransport();
+    transport->finishDelayMs = c.answerMs;
+    ASSERT_TRUE(h.StartPasses(transport));
+    const uint32_t end = FakeClock::Now() + 1000;
+    while (TickBefore(FakeClock::Now(), end)) {
+      uint32_t waitMs = 0;
+      if (h.context()->worker.Pass(&waitMs) == kPassWait) FakeClock::Advance(waitMs + c.lateMs);
+    }
+    EXPECT_EQ(device.RequestCount(), c.polls);
+  }
+}
+
 TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
   FakeClock clock;
   ClientHarness h(FramingKind::kRtu, 500);

@@ -40,6 +40,16 @@ uint32_t RtuReadIntervalMs(uint32_t baud, uint32_t bitsPerCharacter);
 uint32_t RtuWriteMsPerCharacter(uint32_t baud);
 uint32_t AsciiWriteMsPerCharacter(uint32_t baud);
 
+// The longest silence inside an RTU frame whose length the framing knows.
+// The common USB adapters hand over what they hold when their latency
+// timer runs out, 16 ms by default; on a Windows whose timer was not set
+// finer, our own wait for the next burst can end up to one 15.6 ms period
+// late or early; and the adapter's USB transfers are scheduled in 1 ms
+// frames. 16 + 15.6 + 1 rounds up to 33; 40 ms leaves room for a busy
+// host. A frame cut short is reported 40 ms later than a silence of t3.5
+// would, still far inside any response time-out.
+constexpr uint32_t kRtuBurstGapMs = 40;
+
 // The longest RTU frame plus its terminating character, used to bound the
 // reading of one frame and the waits for silence.
 constexpr uint32_t kRtuFrameBudgetCharacters = 257;

@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kSilenceBudgetExtraMs = 2000;
 
 uint32_t Max(uint32_t a, uint32_t b) { return a > b ? a : b; }
+uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
 }  // namespace
 
@@ -19,6 +20,7 @@ RtuSerialTransport::RtuSerialTransport(const SerialLineSettings& settings, const
       t35_(RtuT35Ms(settings.baudRate)) {
   uint32_t frameTime = WireTimeMs(kRtuFrameBudgetCharacters, BitsPerCharacter(), settings.baudRate);
   frameBudgetMs_ = frameTime + kSilenceBudgetExtraMs;
+  burstGapMs_ = Max(kRtuBurstGapMs, RtuReadIntervalMs(settings.baudRate, BitsPerCharacter()));
 }
 
 void RtuSerialTransport::MarkIdleFromNow(uint32_t delayMs) {
@@ -116,22 +118,47 @@ int32_t RtuSerialTransport::ReadOneFrame(uint8_t* buffer, uint32_t capacity, uin
     return TransportIoError;
   }
 
-  DriverOutcome read = ReadBytes(buffer, capacity, t15_ + frameBudgetMs_);
-  if (read.lineErrors || (read.result != DriverResult::Ok && read.result != DriverResult::TimedOut)) {
-    int32_t failure = MapOutcome(read);
-    if (failure != TransportCancelled) resynchronise_ = true;
-    return failure;
+  // The driver ends each read at a silence longer than t1.5. A USB adapter
+  // delivers a frame in bursts with such silences between them, so where
+  // the framing knows that bytes still belong to the frame, the read goes
+  // on after a gap of up to the adapter limit.
+  const uint32_t deadline = DeadlineAfter(t15_ + frameBudgetMs_);
+  uint32_t have = 0;
+  for (;;) {
+    DriverOutcome read = ReadBytes(buffer + have, capacity - have, RemainingMs(deadline));
+    if (read.lineErrors || (read.result != DriverResult::Ok && read.result != DriverResult::TimedOut)) {
+      int32_t failure = MapOutcome(read);
+      if (failure != TransportCancelled) resynchronise_ = true;
+      return failure;
+    }
+    have += read.count;
+    if (read.result == DriverResult::TimedOut) {
+      if (have > 0) return RejectFrame(TransportInvalidFrame);
+      resynchronise_ = true;
+      return 0;
+    }
+    if (have == 0) {
+      resynchronise_ = true;
+      return 0;
+    }
+    if (have > kMaxRtuAdu) return RejectFrame(TransportFrameTooLarge);
+    if (have == capacity || JudgeFrame(buffer, have) != kFrameGoesOn) break;
+    DriverOutcome more = WaitForCharacter(Min(burstGapMs_, RemainingMs(deadline)));
+    if (more.lineErrors) {
+      resynchronise_ = true;
+      return MapOutcome(more);
+    }
+    if (more.result == DriverResult::Ok) continue;
+    if (more.result == DriverResult::Cancelled || more.result == DriverResult::NotOpen) return TransportCancelled;
+    if (more.result != DriverResult::TimedOut) {
+      resynchronise_ = true;
+      return TransportIoError;
+    }
+    // Cut short: nothing more came within the limit, longer than t3.5, so
+    // the line is at a frame boundary; the framer reports the frame.
+    MarkIdleFromNow(0);
+    return static_cast<int32_t>(have);
   }
-  if (read.result == DriverResult::TimedOut) {
-    if (read.count > 0) return RejectFrame(TransportInvalidFrame);
-    resynchronise_ = true;
-    return 0;
-  }
-  if (read.count == 0) {
-    resynchronise_ = true;
-    return 0;
-  }
-  if (read.count > kMaxRtuAdu) return RejectFrame(TransportFrameTooLarge);
 
   if (t35_ > t15_) {
     DriverOutcome next = WaitForCharacter(t35_ - t15_);
@@ -154,5 +181,5 @@ int32_t RtuSerialTransport::ReadOneFrame(uint8_t* buffer, uint32_t capacity, uin
     }
   }
   MarkIdleFromNow(0);
-  return static_cast<int32_t>(read.count);
+  return static_cast<int32_t>(have);
 }

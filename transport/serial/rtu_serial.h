@@ -8,6 +8,14 @@
 // resynchronised by waiting for a silence of t3.5, bounded by the time of
 // 257 characters plus two seconds. Sending waits until t3.5 has passed since
 // the last frame on the line.
+//
+// A USB serial adapter hands received bytes to the driver in packets,
+// leaving gaps of several milliseconds inside a frame. Where the framing
+// knows that a frame goes on (the transport's frame judge: its length from
+// the function code or the request, its CRC), a gap of up to
+// kRtuBurstGapMs does not end it; a frame still short after such a silence
+// ends there and fails its check. A frame nothing can place still ends at
+// the first silence longer than t1.5.
 
 #include <stdint.h>
 
@@ -42,6 +50,7 @@ class RtuSerialTransport : public SerialPortTransport {
   uint32_t t15_;
   uint32_t t35_;
   uint32_t frameBudgetMs_;  // 257 characters on the wire plus two seconds
+  uint32_t burstGapMs_;     // kRtuBurstGapMs, or the read interval where longer
   uint32_t idleUntil_ = 0;
   bool idleUntilValid_ = false;
   bool resynchronise_ = true;

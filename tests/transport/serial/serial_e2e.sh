@@ -62,11 +62,12 @@ echo "== line settings Wine accepts on a pseudo-terminal (COM11)"
 
 failed=0
 run_case() {
-  local title=$1 name=$2 com=$3 role=$4 framing=$5
+  local title=$1 name=$2 com=$3 role=$4 framing=$5 peer=serial_peer.py
   shift 5
+  case "$name" in bursts-*) peer=burst_peer.py ;; esac
   echo "== $title"
   make_line "$name" "$com"
-  "$python" "$here/serial_peer.py" "$role" --device "$work/$name-peer" --framer "$framing" \
+  "$python" "$here/$peer" "$role" --device "$work/$name-peer" --framer "$framing" \
     --engine "$wine_run $engine" "$@" -- "${line[@]}" --port "COM$com" </dev/null
   local status=$?
   [ $status -eq 0 ] || failed=$((failed + 1))
@@ -76,10 +77,13 @@ run_case "our RTU client, pymodbus RTU server" rtu-client 12 our-client rtu
 run_case "pymodbus RTU client, our RTU server" rtu-server 13 our-server rtu
 run_case "our ASCII client, pymodbus ASCII server" ascii-client 14 our-client ascii
 run_case "pymodbus ASCII client, our ASCII server" ascii-server 15 our-server ascii
-cases=4
+# A peer that writes in pieces 16 ms apart, as a USB adapter delivers.
+run_case "our RTU client, a slave answering in USB bursts" bursts-client 17 our-client rtu
+run_case "our RTU server, a master writing in USB bursts" bursts-server 18 our-server rtu
+cases=6
 if [ -n "$rtu_peer" ] && [ -x "$rtu_peer" ]; then
   run_case "our RTU client, libmodbus RTU server" rtu-libmodbus 16 our-client rtu --peer "$rtu_peer"
-  cases=5
+  cases=7
 else
   echo "== our RTU client, libmodbus RTU server: skipped, the peer was not built"
 fi

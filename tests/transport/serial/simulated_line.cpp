@@ -78,6 +78,13 @@ uint64_t SimulatedLine::Arrive(uint64_t startUs, const std::vector<uint8_t>& byt
   return end;
 }
 
+void SimulatedLine::SetAdapter(uint32_t packetBytes, uint64_t latencyUs) {
+  Lock lock(mutex_);
+  adapterPacket_ = packetBytes;
+  adapterLatencyUs_ = latencyUs;
+  adapterLastUs_ = nowUs_;
+}
+
 void SimulatedLine::RaiseErrors(uint64_t atUs, DWORD errors, bool withByte) {
   Lock lock(mutex_);
   arrivals_.push_back({atUs, withByte, 0x55, errors});
@@ -256,6 +263,7 @@ uint64_t SimulatedLine::ReadTotalDeadlineUs() const {
 uint64_t SimulatedLine::NextEventUs() {
   uint64_t next = kNever;
   if (!arrivals_.empty()) next = arrivals_.front().atUs;
+  next = std::min(next, AdapterDueUs());
   for (const Scripted& s : scripted_) next = std::min(next, s.atUs);
   if (readPending_) {
     uint64_t interval = ReadIntervalUs();
@@ -292,35 +300,58 @@ void SimulatedLine::AdvanceTo(uint64_t atUs, Lock& lock) {
   }
 }
 
+uint64_t SimulatedLine::AdapterDueUs() const {
+  return adapterHeld_.empty() ? kNever : adapterLastUs_ + adapterLatencyUs_;
+}
+
+void SimulatedLine::ShipAdapterPacket(uint64_t atUs) {
+  adapterLastUs_ = atUs;
+  std::vector<uint8_t> packet;
+  packet.swap(adapterHeld_);
+  for (uint8_t value : packet) Receive({atUs, true, value, 0});
+}
+
 void SimulatedLine::Deliver() {
   while (!arrivals_.empty() && arrivals_.front().atUs <= nowUs_) {
     Arrival a = arrivals_.front();
     arrivals_.pop_front();
-    if (!open_) continue;
-    DWORD events = 0;
-    if (a.errors) {
-      errors_ |= a.errors;
-      events |= EV_ERR;
+    if (adapterPacket_ == 0 || !a.hasByte || a.errors) {
+      Receive(a);
+      continue;
     }
-    if (a.hasByte) {
-      events |= EV_RXCHAR;
-      if (readPending_ && read_.got < read_.capacity && input_.empty()) {
-        read_.buffer[read_.got++] = a.value;
-        read_.lastUs = a.atUs;
-      } else {
-        input_.push_back({a.value, a.atUs});
-      }
-    }
-    events &= mask_;
-    if (events) {
-      if (waitPending_) {
-        CompleteWait(events);
-      } else {
-        latched_ |= events;
-      }
-    }
-    CheckReadDone();
+    // The latency timer ran out before this byte came: what was held left then.
+    if (AdapterDueUs() <= a.atUs) ShipAdapterPacket(AdapterDueUs());
+    adapterHeld_.push_back(a.value);
+    if (adapterHeld_.size() >= adapterPacket_ || AdapterDueUs() <= a.atUs) ShipAdapterPacket(a.atUs);
   }
+  if (AdapterDueUs() <= nowUs_) ShipAdapterPacket(AdapterDueUs());
+}
+
+void SimulatedLine::Receive(const Arrival& a) {
+  if (!open_) return;
+  DWORD events = 0;
+  if (a.errors) {
+    errors_ |= a.errors;
+    events |= EV_ERR;
+  }
+  if (a.hasByte) {
+    events |= EV_RXCHAR;
+    if (readPending_ && read_.got < read_.capacity && input_.empty()) {
+      read_.buffer[read_.got++] = a.value;
+      read_.lastUs = a.atUs;
+    } else {
+      input_.push_back({a.value, a.atUs});
+    }
+  }
+  events &= mask_;
+  if (events) {
+    if (waitPending_) {
+      CompleteWait(events);
+    } else {
+      latched_ |= events;
+    }
+  }
+  CheckReadDone();
 }
 
 void SimulatedLine::CheckReadDone() {

@@ -47,6 +47,13 @@ class SimulatedLine {
   // at startUs + (i + 1) character times. Returns the time the last byte is
   // complete.
   uint64_t Arrive(uint64_t startUs, const std::vector<uint8_t>& bytes);
+  // A USB serial adapter between the line and the driver: received bytes
+  // are held until packetBytes are collected or latencyUs has passed since
+  // its last delivery, then handed to the driver at once (the common chips
+  // send 62 bytes a packet, or what they hold when their 16 ms latency timer
+  // runs out). 0 packet bytes: bytes reach the driver as they arrive.
+  void SetAdapter(uint32_t packetBytes, uint64_t latencyUs);
+
   // The driver flags line-error bits (CE_...) at that time; with
   // withByte the character that carried the error is still queued.
   void RaiseErrors(uint64_t atUs, DWORD errors, bool withByte);
@@ -180,6 +187,9 @@ class SimulatedLine {
   uint64_t NextEventUs();
   void AdvanceTo(uint64_t atUs, Lock& lock);
   void Deliver();
+  void Receive(const Arrival& arrival);
+  void ShipAdapterPacket(uint64_t atUs);
+  uint64_t AdapterDueUs() const;
   void CheckReadDone();
   void CompleteRead(DWORD error);
   void CompleteWait(DWORD events);
@@ -212,6 +222,10 @@ class SimulatedLine {
   DWORD latched_ = 0;
   DWORD errors_ = 0;
   std::deque<Arrival> arrivals_;
+  uint32_t adapterPacket_ = 0;  // 0: no adapter
+  uint64_t adapterLatencyUs_ = 0;
+  uint64_t adapterLastUs_ = 0;  // its last delivery
+  std::vector<uint8_t> adapterHeld_;
   std::deque<QueuedByte> input_;
   std::vector<SentByte> sent_;
   std::vector<uint64_t> leaveUs_;  // per sent byte: when its last bit left
