@@ -24,7 +24,7 @@ class WindowCellEvents : public CellEventSink {
 
   int64_t DeliverCellEvent(ViewEvent& event) override {
     if (!window) return 0;
-    event.tabKey = window->SelectedTabKey();
+    if (event.tabKey == 0) event.tabKey = window->SelectedTabKey();
     return window->Deliver(event);
   }
 };
@@ -43,6 +43,23 @@ MainViewParts gParts;
 
 MainViewParts& Parts() { return gParts; }
 
+HWND gMainWindow = nullptr;
+
+// Ctrl+Tab and Ctrl+Shift+Tab switch tabs wherever the focus is in the main
+// window. The dialog manager would move the focus instead; its message
+// filter runs first. The hook belongs to the user-interface thread and
+// ends with it.
+LRESULT CALLBACK TabKeysFilter(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG* message = reinterpret_cast<const MSG*>(lParam);
+  if (code == MSGF_DIALOGBOX && message && message->message == WM_KEYDOWN && message->wParam == VK_TAB &&
+      GetKeyState(VK_CONTROL) < 0 && gMainWindow &&
+      (message->hwnd == gMainWindow || IsChild(gMainWindow, message->hwnd))) {
+    Parts().tabs.SelectNext(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
+    return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
 
 void MainViewAttachControls(MainWindow& window) {
@@ -52,11 +69,17 @@ void MainViewAttachControls(MainWindow& window) {
   parts.tabs.Attach(window.Control(IDC_TABS), kTabPageControls,
                     static_cast<int32_t>(sizeof(kTabPageControls) / sizeof(kTabPageControls[0])));
   parts.table.Attach(window.Control(IDC_TABLE), parts.events);
+  gMainWindow = window.Window();
+  SetWindowsHookExW(WH_MSGFILTER, &TabKeysFilter, nullptr, GetCurrentThreadId());
 }
 
 void MainViewFrameCommand(MainWindow&, const HostCommand& command) { Parts().frames.Command(command); }
 
 void MainViewDropFrameLines(MainWindow&) { Parts().frames.Drop(); }
+
+void MainViewResetFrameLines(MainWindow&) { Parts().frames.Reset(); }
+
+void MainViewFinishTableEdit(MainWindow&) { Parts().table.Finish(); }
 
 bool MainViewRxError(const MainWindow&) { return Parts().frames.RxError(); }
 

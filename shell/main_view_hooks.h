@@ -19,6 +19,14 @@ void MainViewFrameCommand(MainWindow& window, const HostCommand& command);
 // plug-in is activated, or the window closes).
 void MainViewDropFrameLines(MainWindow& window);
 
+// Drops pending frame-line updates and shows "TX: -" and "RX: -" without
+// the error colour (another plug-in is activated).
+void MainViewResetFrameLines(MainWindow& window);
+
+// Ends an open table edit now, in the tab and format it began in (before
+// another tab is selected or the value format changes).
+void MainViewFinishTableEdit(MainWindow& window);
+
 // Whether the RX line shows its text in the error colour.
 bool MainViewRxError(const MainWindow& window);
 

@@ -54,6 +54,18 @@ const int32_t kMainViewControls[] = {IDC_TABLE, IDC_CHOICES, IDC_TX_LINE, IDC_RX
 
 void Show(HWND control, bool visible) { ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE); }
 
+// The shell scales its controls and fonts itself at a DPI change (the
+// anchor layout, ScaleFonts): the dialog manager of a per-monitor dialog
+// would scale them as well, so its own rescaling is turned off. Looked up
+// at run time: older systems and Wine lack the entry.
+void TurnOffDialogRescaling(HWND window) {
+  using Behaviour = BOOL(WINAPI*)(HWND, int, int);
+  constexpr int kDisableAll = 0x0001;  // DDC_DISABLE_ALL
+  HMODULE user = GetModuleHandleW(L"user32.dll");
+  FARPROC entry = user ? GetProcAddress(user, "SetDialogDpiChangeBehavior") : nullptr;
+  if (entry) reinterpret_cast<Behaviour>(reinterpret_cast<void*>(entry))(window, kDisableAll, kDisableAll);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(PluginRegistry& registry) : registry_(registry) {}
@@ -61,6 +73,7 @@ MainWindow::MainWindow(PluginRegistry& registry) : registry_(registry) {}
 MainWindow::~MainWindow() {
   if (tabBodyBrush) DeleteObject(tabBodyBrush);
   if (monospaceFont) DeleteObject(monospaceFont);
+  if (scaledDialogFont_) DeleteObject(scaledDialogFont_);
 }
 
 INT_PTR MainWindow::Run(HINSTANCE instance) { return RunModal(instance, IDD_MAIN_WINDOW, nullptr); }
@@ -117,8 +130,11 @@ void MainWindow::Dispatch(ui::Message& message) {
       ui::OnCommand<MainWindow>(IDC_FIELD_2, EN_KILLFOCUS, &MainWindow::OnFieldFocusLost),
       ui::OnCommand<MainWindow>(IDC_FIELD_3, EN_KILLFOCUS, &MainWindow::OnFieldFocusLost),
       ui::OnCommand<MainWindow>(IDC_TIP_LINE, STN_CLICKED, &MainWindow::OnTipClicked),
+      ui::OnCommand<MainWindow>(IDOK, BN_CLICKED, &MainWindow::OnEnterKey),
+      ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGING, &MainWindow::OnTabChanging),
       ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGE, &MainWindow::OnTabChanged),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_GETDISPINFOW, &MainWindow::OnTableGetText),
+      ui::OnNotify<MainWindow>(IDC_TABLE, LVN_ODFINDITEMW, &MainWindow::OnTableFindItem),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_COLUMNCLICK, &MainWindow::OnTableColumnClick),
       ui::OnControl<MainWindow>(WM_NOTIFY, IDC_TABLE, &MainWindow::OnTableNotify),
   };
@@ -133,11 +149,17 @@ void MainWindow::OnInit(MainWindow& window, ui::Message& message) {
   MainViewAttachControls(window);
   for (int32_t i = 0; i < kFieldCount; ++i) window.fields[i].Attach(window.Control(IDC_FIELD_0 + i));
   window.UpdateTabBodyColour();
-  window.CreateMonospaceFont();
+  TurnOffDialogRescaling(window.Window());
+  HFONT dialogFont = reinterpret_cast<HFONT>(SendMessageW(window.Window(), WM_GETFONT, 0, 0));
+  if (!dialogFont) dialogFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  if (GetObjectW(dialogFont, sizeof(window.dialogFont96_), &window.dialogFont96_)) {
+    window.dialogFont96_.lfHeight = ScaleTo96(window.dialogFont96_.lfHeight, window.layout_.Dpi());
+  }
+  window.CreateMonospaceFont(dialogFont);
   SendMessageW(window.Control(IDC_DOCUMENT), EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   ListView_SetExtendedListViewStyle(window.Control(IDC_TABLE),
                                     LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-  window.LoadIcons();
+  window.LoadIcons(window.layout_.Dpi());
   InformationViewLoad(window);
   window.EnterState(kStateInformation);
   message.result = TRUE;
@@ -173,15 +195,22 @@ void MainWindow::OnGetMinMaxInfo(MainWindow& window, ui::Message& message) {
   message.handled = true;
 }
 
-// A per-monitor-aware window takes the rectangle Windows suggests for the
-// new DPI; otherwise it would keep its pixel size while its layout scales.
+// Fonts, icons and controls follow the new DPI once, by the shell alone
+// (the dialog manager's rescaling is off). A per-monitor-aware window then
+// takes the rectangle Windows suggests for the new DPI; otherwise it would
+// keep its pixel size while its layout scales.
 void MainWindow::OnDpiChanged(MainWindow& window, ui::Message& message) {
+  const uint32_t dpi = LOWORD(message.wParam) ? LOWORD(message.wParam) : kDesignDpi;
+  if (dpi != window.layout_.Dpi()) {
+    window.ScaleFonts(dpi);
+    window.LoadIcons(dpi);
+  }
+  window.layout_.OnDpiChanged(message.wParam);
   const RECT* suggested = reinterpret_cast<const RECT*>(message.lParam);
   if (suggested) {
     SetWindowPos(window.Window(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  window.layout_.OnDpiChanged(message.wParam);
   message.handled = true;
 }
 
@@ -222,6 +251,7 @@ void MainWindow::OnConnectClicked(MainWindow& window, ui::Message& message) {
     if (window.Deliver(ViewEventKind::Connect, 0, 0) != 0) window.EnterState(kStateConnected);
   } else if (window.state_ == kStateConnected) {
     window.Deliver(ViewEventKind::Disconnect, 0, 0);
+    window.DropPosted();
     window.EnterState(kStateAttached);
   }
 }
@@ -277,6 +307,37 @@ void MainWindow::OnTipClicked(MainWindow& window, ui::Message& message) {
   window.ShowNextTip();
 }
 
+// An edit still open belongs to the tab being left: it ends there first.
+void MainWindow::OnTabChanging(MainWindow& window, ui::Message& message) {
+  MainViewFinishTableEdit(window);
+  message.result = FALSE;
+  message.handled = true;
+}
+
+// Enter in an entry field applies it at once, as leaving it does; the field
+// keeps the focus.
+void MainWindow::OnEnterKey(MainWindow& window, ui::Message& message) {
+  message.handled = true;
+  HWND focus = GetFocus();
+  for (int32_t i = 0; i < kFieldCount; ++i) {
+    if (focus != window.Control(IDC_FIELD_0 + i)) continue;
+    ui::NumericField& field = window.fields[i];
+    if (field.Mode() != kNumericNone) field.ShowValue(field.CurrentValue());
+    ui::Message lost = message;
+    lost.wParam = MAKEWPARAM(IDC_FIELD_0 + i, EN_KILLFOCUS);
+    OnFieldFocusLost(window, lost);
+    SendMessageW(focus, EM_SETSEL, 0, -1);
+    return;
+  }
+}
+
+// Typing in the table looks for no row: the owner-data list view would
+// take an unanswered search for "row 0 matches".
+void MainWindow::OnTableFindItem(MainWindow&, ui::Message& message) {
+  message.result = -1;
+  message.handled = true;
+}
+
 void MainWindow::OnTabChanged(MainWindow& window, ui::Message& message) {
   message.handled = true;
   if (window.state_ == kStateInformation) {
@@ -307,8 +368,11 @@ void MainWindow::OnTableGetText(MainWindow& window, ui::Message& message) {
   buffer[item.cchTextMax - 1] = 0;
 }
 
+// The value format changes with the click: an open edit ends first, read
+// in the format it was typed in.
 void MainWindow::OnTableColumnClick(MainWindow& window, ui::Message& message) {
   message.handled = true;
+  MainViewFinishTableEdit(window);
   const NMLISTVIEW* info = reinterpret_cast<const NMLISTVIEW*>(message.lParam);
   window.Deliver(ViewEventKind::ColumnClicked, static_cast<uint64_t>(info->iSubItem), window.SelectedTabKey());
 }
@@ -333,10 +397,8 @@ void MainWindow::MoveToDefaultPosition() {
   if (known) SetWindowPos(Window(), nullptr, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void MainWindow::CreateMonospaceFont() {
+void MainWindow::CreateMonospaceFont(HFONT base) {
   HWND tx = Control(IDC_TX_LINE);
-  HFONT base = reinterpret_cast<HFONT>(SendMessageW(tx, WM_GETFONT, 0, 0));
-  if (!base) base = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   LOGFONTW font = {};
   if (!GetObjectW(base, sizeof(font), &font)) return;
   font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
@@ -388,14 +450,44 @@ void MainWindow::UpdateTabBodyColour() {
   tabBodyColour = colour;
 }
 
-void MainWindow::LoadIcons() {
+void MainWindow::ScaleFonts(uint32_t dpi) {
+  if (!dialogFont96_.lfFaceName[0]) return;
+  LOGFONTW scaled = dialogFont96_;
+  scaled.lfHeight = ScaleFrom96(dialogFont96_.lfHeight, dpi);
+  HFONT font = CreateFontIndirectW(&scaled);
+  if (!font) return;
+  SendMessageW(Window(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  for (HWND child = GetWindow(Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  if (HWND header = ListView_GetHeader(Control(IDC_TABLE))) {
+    SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  CreateMonospaceFont(font);
+  if (scaledDialogFont_) DeleteObject(scaledDialogFont_);
+  scaledDialogFont_ = font;
+}
+
+// The window's icons at the system's icon sizes for dpi; the previous ones
+// go once replaced.
+void MainWindow::LoadIcons(uint32_t dpi) {
   HINSTANCE instance = static_cast<HINSTANCE>(CurrentAppContext()->resourceInstance);
-  bigIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  if (bigIcon_) SendMessageW(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  if (smallIcon_) SendMessageW(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  HICON bigOne = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
+                                            GetSystemMetricsForDpi(SM_CXICON, dpi),
+                                            GetSystemMetricsForDpi(SM_CYICON, dpi), 0));
+  HICON smallOne = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
+                                              GetSystemMetricsForDpi(SM_CXSMICON, dpi),
+                                              GetSystemMetricsForDpi(SM_CYSMICON, dpi), 0));
+  if (bigOne) {
+    SendMessageW(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigOne));
+    if (bigIcon_) DestroyIcon(bigIcon_);
+    bigIcon_ = bigOne;
+  }
+  if (smallOne) {
+    SendMessageW(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallOne));
+    if (smallIcon_) DestroyIcon(smallIcon_);
+    smallIcon_ = smallOne;
+  }
 }
 
 // --- states ---------------------------------------------------------------
@@ -411,7 +503,7 @@ void MainWindow::EnterState(ShellState state) {
   }
   Show(Control(IDC_DOCUMENT), !view);
   Show(Control(IDC_TIP_LINE), view);
-  ui::SetWindowTextIfChanged(Control(IDC_CONNECT_BUTTON), state == kStateConnected ? u"Disconnect" : u"Connect");
+  ui::SetWindowTextIfChanged(Control(IDC_CONNECT_BUTTON), state == kStateConnected ? u"Dis&connect" : u"&Connect");
   ApplyEnableTable();
   if (!view) {
     ui::SetWindowTextIfChanged(Control(IDC_VIEW_GROUP), u"About");
@@ -461,6 +553,13 @@ void MainWindow::Detach() {
   host_.PurgeQueued();
 }
 
+void MainWindow::DropPosted() {
+  host_.RaiseStamp();
+  host_.PurgeQueued();
+  // A table refresh among the dropped copies is not lost.
+  InvalidateRect(Control(IDC_TABLE), nullptr, FALSE);
+}
+
 void MainWindow::ResetView() {
   TabCtrl_DeleteAllItems(Control(IDC_TABS));
   HostCommand clear = {};
@@ -474,7 +573,7 @@ void MainWindow::ResetView() {
 
 void MainWindow::Activate(int32_t index) {
   Detach();
-  MainViewDropFrameLines(*this);
+  MainViewResetFrameLines(*this);
   ResetView();
   const PluginEntry* plugin = registry_.Plugin(static_cast<uint32_t>(index));
   if (!plugin) return;

@@ -100,7 +100,10 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   static void OnChoiceChanged(MainWindow& window, ui::Message& message);
   static void OnFieldFocusLost(MainWindow& window, ui::Message& message);
   static void OnTipClicked(MainWindow& window, ui::Message& message);
+  static void OnTabChanging(MainWindow& window, ui::Message& message);
   static void OnTabChanged(MainWindow& window, ui::Message& message);
+  static void OnEnterKey(MainWindow& window, ui::Message& message);
+  static void OnTableFindItem(MainWindow& window, ui::Message& message);
   static void OnTableGetText(MainWindow& window, ui::Message& message);
   static void OnTableColumnClick(MainWindow& window, ui::Message& message);
   static void OnTableNotify(MainWindow& window, ui::Message& message);
@@ -108,11 +111,20 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   static void ExecuteCommand(void* context, const HostCommand& command);
 
   void MoveToDefaultPosition();
-  void CreateMonospaceFont();
+  // The monospace font of the frame lines and the table, made from base
+  // (the dialog font); the table's header keeps the dialog font.
+  void CreateMonospaceFont(HFONT base);
+  // At a new DPI: the dialog font made again from its 96-DPI height, set on
+  // every control, the monospace font made from it, the icons loaded at the
+  // new size.
+  void ScaleFonts(uint32_t dpi);
   void UpdateTabBodyColour();
-  void LoadIcons();
+  void LoadIcons(uint32_t dpi);
   void Activate(int32_t index);
   void Detach();
+  // Drops what the plug-in posted before now: nothing posted under an
+  // earlier connection or attachment shows after what the plug-in just did.
+  void DropPosted();
   void ResetView();
   void RefreshHeaderLines();
   void StartTips();
@@ -127,4 +139,8 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   ui::BoundTimer tipTimer_;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
+  // The template's font with its height at 96 DPI; the font made from it at
+  // a later DPI (the template's own belongs to the dialog manager).
+  LOGFONTW dialogFont96_ = {};
+  HFONT scaledDialogFont_ = nullptr;
 };

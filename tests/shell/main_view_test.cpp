@@ -83,6 +83,29 @@ RECT RectIn(HWND window, HWND parent) {
   return rect;
 }
 
+// Where a child window lies in the picture of its top-level window.
+RECT RectInPicture(HWND child, HWND top) {
+  RECT rect = {};
+  RECT outer = {};
+  GetWindowRect(child, &rect);
+  GetWindowRect(top, &outer);
+  OffsetRect(&rect, -outer.left, -outer.top);
+  return rect;
+}
+
+// Pixels in the error colour's range inside a rectangle of a picture.
+int RedPixels(const uiauto::Picture& picture, RECT rect) {
+  int red = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) {
+      if (x < 0 || y < 0 || x >= picture.width || y >= picture.height) continue;
+      const uint32_t pixel = picture.pixels[static_cast<size_t>(y) * picture.width + x];
+      red += ((pixel >> 16) & 0xFF) > 150 && ((pixel >> 8) & 0xFF) < 60 && (pixel & 0xFF) < 60;
+    }
+  }
+  return red;
+}
+
 // Frame texts with and without the ellipsis, an empty TX frame, the copy of
 // both lines (right click and menu key), and the drop of a held-back update
 // when another plug-in is activated.
@@ -129,17 +152,49 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   shell.Settle();
   EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, uiauto::kDefaultTimeoutMs));
 
-  // Another plug-in's activation drops the update still held back; the
-  // lines keep what they show. The old plug-in sends two frames while it is
-  // detached: the second is held back by the throttle (the first too, when
-  // the throttle still runs from the copy above) and must never show.
+  // A TCP frame of 260 bytes (a read of 125 registers) is cut on the line
+  // but copied whole.
+  RunOnAdd(scratch, shell, "on AddRequested send ShowRxFrame 260 0\n");
+  ASSERT_TRUE(shows(rx, L"RX: " + HexPairs(256) + L" \u2026"));
+  PostMessageW(rx, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
+  PostMessageW(rx, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: " + HexPairs(260); }, uiauto::kDefaultTimeoutMs))
+      << ClipboardText().size();
+
+  // Another plug-in's activation drops the update still held back and
+  // starts from the template texts without the error colour. The old
+  // plug-in shows an error, then sends two frames while it is detached:
+  // neither may show.
+  RunOnAdd(scratch, shell, "on AddRequested send ShowRxText 1 0 RX: Timeout\n");
+  ASSERT_TRUE(shows(rx, L"RX: Timeout"));
   scratch.Script(L"script_a", std::string(kTabsScript) +
                                   "on detach send ShowRxFrame 7 0\non detach send ShowRxFrame 8 0\n");
   shell.Setup("1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
   uiauto::WaitFor([] { return false; }, 300);
-  std::wstring shown = uiauto::Text(rx);
-  EXPECT_TRUE(shown == L"RX: 00 01 02 03 04 05 06" || shown == L"RX: 00 01 02 03 04 05") << shown.c_str();
+  EXPECT_EQ(uiauto::Text(rx), L"RX: -");
+  EXPECT_EQ(uiauto::Text(tx), L"TX: -");
+  EXPECT_EQ(RedPixels(uiauto::Capture(shell.main), RectInPicture(rx, shell.main)), 0);
+}
+
+// A worker's frame posted while the plug-in stops does not overwrite what
+// the plug-in shows at Disconnect.
+TEST(MainView, DisconnectHasTheLastWord) {
+  Scratch scratch({L"script_a"});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartScripted(scratch, shell,
+                                        std::string(kTabsScript) +
+                                            "on Connect send ShowRxFrame 3 0\n"
+                                            "on Disconnect threadpost ShowRxFrame 4 0\n"
+                                            "on Disconnect send ShowRxText 0 0 RX: -\n"));
+  HWND rx = shell.Item(IDC_RX_LINE);
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Text(rx) == L"RX: 00 01 02"; }));
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "event Disconnect arg=0 key=0 text=~"));
+  shell.Settle();
+  uiauto::WaitFor([] { return false; }, 300);  // past the throttle period
+  EXPECT_EQ(uiauto::Text(rx), L"RX: -");
 }
 
 // Right click, selection first, the editor's place, font and limit; Enter,
@@ -200,6 +255,25 @@ TEST(MainView, TabRenameEditor) {
   PostMessageW(tabs, WM_LBUTTONUP, 0, Centre(other));
   ASSERT_TRUE(closed());
   EXPECT_EQ(uiauto::TabTitle(tabs, 1), L"A title much longer than thirty");
+
+  // A title the plug-in gave, longer than a typed one may be, stays whole
+  // when the editor is left without a change (Enter, or F2 and a press on
+  // the strip).
+  const std::wstring given = L"Holding registers 40001 to 40125 of the pump";
+  RunOnAdd(scratch, shell, "on AddRequested send AddTab 0 103 Holding registers 40001 to 40125 of the pump\n");
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::TabCount(tabs) == 3; }));
+  std::tie(edit, item) = openEditor(2);
+  ASSERT_NE(edit, nullptr);
+  uiauto::Key(edit, VK_RETURN);
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(uiauto::TabTitle(tabs, 2), given);
+  uiauto::Key(tabs, VK_F2);
+  shell.Settle();
+  ASSERT_TRUE(uiauto::WaitFor([&] { return FindWindowExW(tabs, nullptr, L"Edit", nullptr) != nullptr; }));
+  PostMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, Centre(other));
+  PostMessageW(tabs, WM_LBUTTONUP, 0, Centre(other));
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(uiauto::TabTitle(tabs, 2), given);
   uiauto::SavePng(uiauto::Capture(shell.main), ArtefactPath(L"main_view_tabs.png"));
 }
 
@@ -275,6 +349,141 @@ TEST(MainView, ColumnClickAndTableEditingPaths) {
   uiauto::Type(edit, L"Pump-7");
   uiauto::Key(edit, VK_RETURN);
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "event EndCellEdit arg=3 key=102 text=Pump-7"));
+
+  // Typing in the table looks for no row: the selection stays where it is.
+  auto selectedRow = [&] { return uiauto::SendInt(table, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED); };
+  RECT row5 = CellRect(table, 5, 0);
+  PostMessageW(table, WM_LBUTTONDOWN, MK_LBUTTON, Centre(row5));
+  PostMessageW(table, WM_LBUTTONUP, 0, Centre(row5));
+  shell.Settle();
+  ASSERT_EQ(selectedRow(), 5);
+  uiauto::Type(table, L"R4");
+  shell.Settle();
+  EXPECT_EQ(selectedRow(), 5);
+
+  // An edit open when the user picks another tab, or the value column's
+  // title, ends first, in the tab (and format) it began in: the right click
+  // on tab 0 reports the edit of tab 102, then selects 101; the header click
+  // reports the edit before the format changes.
+  auto openValueEditor = [&](int row) {
+    RECT cell = CellRect(table, row, 1);
+    PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell));
+    PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell));
+    shell.Settle();
+    HWND opened = nullptr;
+    uiauto::WaitFor([&] { return (opened = editControl()) != nullptr; }, uiauto::kDefaultTimeoutMs);
+    return opened;
+  };
+  ASSERT_NE(edit = openValueEditor(4), nullptr);
+  PostMessageW(edit, EM_SETSEL, 2, 2);
+  uiauto::Type(edit, L"0042");
+  HWND tabs = shell.Item(IDC_TABS);
+  RECT firstTab = RemoteRect(tabs, TCM_GETITEMRECT, 0, RECT{});
+  PostMessageW(tabs, WM_RBUTTONDOWN, MK_RBUTTON, Centre(firstTab));
+  PostMessageW(tabs, WM_RBUTTONUP, 0, Centre(firstTab));
+  shell.Settle();
+  ASSERT_TRUE(uiauto::WaitFor([&] { return FindWindowExW(tabs, nullptr, L"Edit", nullptr) != nullptr; }));
+  log = scratch.Log(L"script_a");
+  size_t ended = log.find("event EndCellEdit arg=65540 key=102 text=0x0042");
+  EXPECT_NE(ended, std::string::npos) << log;
+  EXPECT_LT(ended, log.rfind("event TabSelected arg=0 key=101"));
+  uiauto::Key(FindWindowExW(tabs, nullptr, L"Edit", nullptr), VK_ESCAPE);
+  shell.Settle();
+
+  ASSERT_NE(edit = openValueEditor(6), nullptr);
+  PostMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, Centre(title));
+  PostMessageW(header, WM_LBUTTONUP, 0, Centre(title));
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "event ColumnClicked arg=1 key=101 text=~"));
+  log = scratch.Log(L"script_a");
+  ended = log.find("event EndCellEdit arg=65542 key=101 text=0x12AB");
+  EXPECT_NE(ended, std::string::npos) << log;
+  EXPECT_LT(ended, log.rfind("event ColumnClicked arg=1 key=101"));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return editControl() == nullptr; }, uiauto::kDefaultTimeoutMs));
+
+  // A refresh while the user types (a slave being written, a master's poll)
+  // leaves the editor's pixels alone: the list view does not clip its
+  // children. Only the caret may blink meanwhile.
+  scratch.Script(L"script_a", std::string(kTabsScript) + "editor 1 7\non FieldEdited send RefreshTable 0 0\n");
+  ASSERT_NE(edit = openValueEditor(2), nullptr);
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  uiauto::Type(edit, L"1234");
+  shell.Settle();
+  const uiauto::Picture typed = uiauto::Capture(shell.main);
+  const RECT box = RectInPicture(edit, shell.main);
+  uiauto::LeaveField(shell.Item(IDC_FIELD_0));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return scratch.Log(L"script_a").find("event FieldEdited") != std::string::npos; }));
+  shell.Settle();
+  const uiauto::Picture refreshed = uiauto::Capture(shell.main, false);
+  int changed = 0;
+  for (int y = box.top; y < box.bottom; ++y) {
+    for (int x = box.left; x < box.right; ++x) {
+      const size_t at = static_cast<size_t>(y) * typed.width + x;
+      changed += typed.pixels.at(at) != refreshed.pixels.at(at);
+    }
+  }
+  printf("editor pixels changed by the refresh: %d of %ld\n", changed,
+         static_cast<long>((box.right - box.left) * (box.bottom - box.top)));
+  EXPECT_LE(changed, 2 * (box.bottom - box.top));
+  uiauto::Key(edit, VK_ESCAPE);
+}
+
+// A move to a monitor at 144 DPI (the synthetic message: Wine sends none),
+// then back to 96. The shell alone scales (Windows' own dialog rescaling is
+// turned off), so everything follows the new scale once: the table's rows
+// (its monospace font), the tabs (the dialog font) and a button's size grow
+// by half, and come back exactly on the way back.
+TEST(MainView, DpiChangeScalesFontsAndControlsOnce) {
+  Scratch scratch({L"script_a"});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartScripted(scratch, shell, kTabsScript));
+  HWND table = shell.Item(IDC_TABLE);
+  HWND tabs = shell.Item(IDC_TABS);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ListRowCount(table) == 10; }));
+  struct Sizes {
+    int row, tab, buttonWidth, buttonHeight;
+  };
+  auto measure = [&] {
+    shell.Settle();
+    const RECT row = CellRect(table, 0, 0);
+    const RECT tab = RemoteRect(tabs, TCM_GETITEMRECT, 0, RECT{});
+    RECT button = {};
+    GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
+    return Sizes{row.bottom - row.top, tab.bottom - tab.top, button.right - button.left, button.bottom - button.top};
+  };
+  uiauto::RemoteBuffer remote(shell.main, sizeof(RECT));
+  ASSERT_TRUE(remote.Valid());
+  auto changeDpi = [&](int dpi, double factor) {
+    RECT window = {};
+    GetWindowRect(shell.main, &window);
+    RECT suggested{window.left, window.top, window.left + static_cast<LONG>((window.right - window.left) * factor),
+                   window.top + static_cast<LONG>((window.bottom - window.top) * factor)};
+    remote.Write(0, &suggested, sizeof(suggested));
+    PostMessageW(shell.main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote.Address()));
+    uiauto::WaitFor([&] {
+      GetWindowRect(shell.main, &window);
+      return window.right - window.left == suggested.right - suggested.left;
+    }, 5000);
+  };
+  const Sizes at96 = measure();
+  changeDpi(144, 1.5);
+  const Sizes at144 = measure();
+  printf("at 96 DPI: row %d, tab %d, button %d x %d; at 144 DPI: row %d, tab %d, button %d x %d\n", at96.row, at96.tab,
+         at96.buttonWidth, at96.buttonHeight, at144.row, at144.tab, at144.buttonWidth, at144.buttonHeight);
+  // Font heights scale by whole pixels and the fonts' own metrics: a row
+  // about 1.5 times; a tab grows by what its 9-point font grows (6 pixels),
+  // its padding stays. The button's size is 96-DPI units scaled: to a pixel.
+  EXPECT_NEAR(at144.row, at96.row * 1.5, 2.0);
+  EXPECT_GE(at144.tab - at96.tab, 5);
+  EXPECT_LE(at144.tab - at96.tab, 10);
+  EXPECT_NEAR(at144.buttonWidth, at96.buttonWidth * 1.5, 1.0);
+  EXPECT_NEAR(at144.buttonHeight, at96.buttonHeight * 1.5, 1.0);
+  uiauto::SavePng(uiauto::Capture(shell.main), ArtefactPath(L"main_view_144dpi.png"));
+  changeDpi(96, 2.0 / 3.0);
+  const Sizes back = measure();
+  EXPECT_EQ(back.row, at96.row);
+  EXPECT_EQ(back.tab, at96.tab);
+  EXPECT_EQ(back.buttonWidth, at96.buttonWidth);
+  EXPECT_EQ(back.buttonHeight, at96.buttonHeight);
 }
 
 // The probe's log lines "settext 317 MICROSECONDS TEXT".

@@ -59,7 +59,7 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   }
   EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_DOCUMENT)));
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"About");
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
   EXPECT_EQ(Tabs(shell), (std::vector<std::wstring>{L"Readme", L"License"}));
   EXPECT_EQ(uiauto::TabSelected(shell.Item(IDC_TABS)), 0);
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Begin with the connection setup.");
@@ -283,13 +283,13 @@ TEST(MainWindow, PluginDrivesTheView) {
   scratch.Script(L"script_a", kScriptA);
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "indicator 1"));
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
   ExpectEnables(shell, {false, true, false, false, false, false}, "connected");
   EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_FIELD_1)));
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "indicator 0"));
   EXPECT_TRUE(scratch.LogHas(L"script_a", "event Disconnect arg=0 key=0 text=~"));
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
   ExpectEnables(shell, {true, true, true, true, true, true}, "disconnected");
   EXPECT_FALSE(uiauto::Visible(shell.Item(IDC_FIELD_1)));
 
