@@ -45,16 +45,26 @@ MainViewParts& Parts() { return gParts; }
 
 HWND gMainWindow = nullptr;
 
-// Ctrl+Tab and Ctrl+Shift+Tab switch tabs wherever the focus is in the main
-// window. The dialog manager would move the focus instead; its message
-// filter runs first. The hook belongs to the user-interface thread and
-// ends with it.
-LRESULT CALLBACK TabKeysFilter(int code, WPARAM wParam, LPARAM lParam) {
+// Keys the dialog manager would take for itself, seen first through its
+// message filter (the hook belongs to the user-interface thread and ends
+// with it): Ctrl+Tab and Ctrl+Shift+Tab switch tabs wherever the focus is in
+// the main window, where the dialog manager would move the focus; Enter in
+// an entry field applies the field, where the dialog manager would click a
+// default button (such as Connect, once clicked).
+LRESULT CALLBACK ShellKeysFilter(int code, WPARAM wParam, LPARAM lParam) {
   const MSG* message = reinterpret_cast<const MSG*>(lParam);
-  if (code == MSGF_DIALOGBOX && message && message->message == WM_KEYDOWN && message->wParam == VK_TAB &&
-      GetKeyState(VK_CONTROL) < 0 && gMainWindow &&
-      (message->hwnd == gMainWindow || IsChild(gMainWindow, message->hwnd))) {
+  if (code != MSGF_DIALOGBOX || !message || message->message != WM_KEYDOWN || !gMainWindow ||
+      (message->hwnd != gMainWindow && !IsChild(gMainWindow, message->hwnd))) {
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  if (message->wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0) {
     Parts().tabs.SelectNext(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
+    return 1;
+  }
+  const int id = GetDlgCtrlID(message->hwnd);
+  if (message->wParam == VK_RETURN && id >= IDC_FIELD_0 && id < IDC_FIELD_0 + kFieldCount &&
+      GetParent(message->hwnd) == gMainWindow && Parts().events.window) {
+    Parts().events.window->ApplyField(id - IDC_FIELD_0);
     return 1;
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -70,7 +80,7 @@ void MainViewAttachControls(MainWindow& window) {
                     static_cast<int32_t>(sizeof(kTabPageControls) / sizeof(kTabPageControls[0])));
   parts.table.Attach(window.Control(IDC_TABLE), parts.events);
   gMainWindow = window.Window();
-  SetWindowsHookExW(WH_MSGFILTER, &TabKeysFilter, nullptr, GetCurrentThreadId());
+  SetWindowsHookExW(WH_MSGFILTER, &ShellKeysFilter, nullptr, GetCurrentThreadId());
 }
 
 void MainViewFrameCommand(MainWindow&, const HostCommand& command) { Parts().frames.Command(command); }

@@ -130,7 +130,6 @@ void MainWindow::Dispatch(ui::Message& message) {
       ui::OnCommand<MainWindow>(IDC_FIELD_2, EN_KILLFOCUS, &MainWindow::OnFieldFocusLost),
       ui::OnCommand<MainWindow>(IDC_FIELD_3, EN_KILLFOCUS, &MainWindow::OnFieldFocusLost),
       ui::OnCommand<MainWindow>(IDC_TIP_LINE, STN_CLICKED, &MainWindow::OnTipClicked),
-      ui::OnCommand<MainWindow>(IDOK, BN_CLICKED, &MainWindow::OnEnterKey),
       ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGING, &MainWindow::OnTabChanging),
       ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGE, &MainWindow::OnTabChanged),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_GETDISPINFOW, &MainWindow::OnTableGetText),
@@ -292,14 +291,26 @@ void MainWindow::OnChoiceChanged(MainWindow& window, ui::Message& message) {
 void MainWindow::OnFieldFocusLost(MainWindow& window, ui::Message& message) {
   message.handled = true;
   const int32_t index = static_cast<int32_t>(LOWORD(message.wParam)) - IDC_FIELD_0;
+  window.DeliverFieldEdited(index);
+}
+
+void MainWindow::ApplyField(int32_t index) {
+  if (index < 0 || index >= kFieldCount) return;
+  ui::NumericField& field = fields[index];
+  if (field.Mode() != kNumericNone) field.ShowValue(field.CurrentValue());
+  DeliverFieldEdited(index);
+  SendMessageW(Control(IDC_FIELD_0 + index), EM_SETSEL, 0, -1);
+}
+
+void MainWindow::DeliverFieldEdited(int32_t index) {
   Unit text[kFieldTextCapacity] = {};
-  GetWindowTextW(window.Control(IDC_FIELD_0 + index), reinterpret_cast<wchar_t*>(text), kFieldTextCapacity);
+  GetWindowTextW(Control(IDC_FIELD_0 + index), reinterpret_cast<wchar_t*>(text), kFieldTextCapacity);
   text[kFieldTextCapacity - 1] = 0;
   ViewEvent event = {};
   event.kind = ViewEventKind::FieldEdited;
   event.arg = static_cast<uint64_t>(index);
   event.text = text;
-  window.Deliver(event);
+  Deliver(event);
 }
 
 void MainWindow::OnTipClicked(MainWindow& window, ui::Message& message) {
@@ -312,23 +323,6 @@ void MainWindow::OnTabChanging(MainWindow& window, ui::Message& message) {
   MainViewFinishTableEdit(window);
   message.result = FALSE;
   message.handled = true;
-}
-
-// Enter in an entry field applies it at once, as leaving it does; the field
-// keeps the focus.
-void MainWindow::OnEnterKey(MainWindow& window, ui::Message& message) {
-  message.handled = true;
-  HWND focus = GetFocus();
-  for (int32_t i = 0; i < kFieldCount; ++i) {
-    if (focus != window.Control(IDC_FIELD_0 + i)) continue;
-    ui::NumericField& field = window.fields[i];
-    if (field.Mode() != kNumericNone) field.ShowValue(field.CurrentValue());
-    ui::Message lost = message;
-    lost.wParam = MAKEWPARAM(IDC_FIELD_0 + i, EN_KILLFOCUS);
-    OnFieldFocusLost(window, lost);
-    SendMessageW(focus, EM_SETSEL, 0, -1);
-    return;
-  }
 }
 
 // Typing in the table looks for no row: the owner-data list view would

@@ -58,6 +58,9 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   void EnterState(ShellState state);
   // Applies the enable table and the add/remove rule to the current state.
   void ApplyEnableTable();
+  // Enter in entry field index: the field is applied as leaving it does
+  // (FieldEdited with its text); it keeps the focus.
+  void ApplyField(int32_t index);
 
   // What the host commands change (host_commands.cpp).
   bool addAllowed = false;
@@ -102,7 +105,6 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   static void OnTipClicked(MainWindow& window, ui::Message& message);
   static void OnTabChanging(MainWindow& window, ui::Message& message);
   static void OnTabChanged(MainWindow& window, ui::Message& message);
-  static void OnEnterKey(MainWindow& window, ui::Message& message);
   static void OnTableFindItem(MainWindow& window, ui::Message& message);
   static void OnTableGetText(MainWindow& window, ui::Message& message);
   static void OnTableColumnClick(MainWindow& window, ui::Message& message);
@@ -125,6 +127,7 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   // Drops what the plug-in posted before now: nothing posted under an
   // earlier connection or attachment shows after what the plug-in just did.
   void DropPosted();
+  void DeliverFieldEdited(int32_t index);
   void ResetView();
   void RefreshHeaderLines();
   void StartTips();
