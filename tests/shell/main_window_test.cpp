@@ -131,7 +131,8 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
 
 // A prefix whose display runs at 144 DPI: the program reads LogPixels when
 // it starts, so the value is set for that start only and restored at once
-// (CTest runs this program alone). The window starts 1.5 times its 96-DPI
+// (CTest runs this program alone). Wine reads it at every start; Windows
+// applies the same setting only after a new sign-in. The window starts 1.5 times its 96-DPI
 // size and cannot be made smaller than that. This thread is made
 // per-monitor aware so that it reads the window's real pixels.
 TEST(MainWindow, MinimumSizeAt144Dpi) {
