@@ -195,21 +195,22 @@ void MainWindow::OnGetMinMaxInfo(MainWindow& window, ui::Message& message) {
 }
 
 // Fonts, icons and controls follow the new DPI once, by the shell alone
-// (the dialog manager's rescaling is off). A per-monitor-aware window then
-// takes the rectangle Windows suggests for the new DPI; otherwise it would
-// keep its pixel size while its layout scales.
+// (the dialog manager's rescaling is off). A per-monitor-aware window takes
+// the rectangle Windows suggests for the new DPI (before its minimum size
+// is raised to the new scale); otherwise it would keep its pixel size while
+// its layout scales.
 void MainWindow::OnDpiChanged(MainWindow& window, ui::Message& message) {
   const uint32_t dpi = LOWORD(message.wParam) ? LOWORD(message.wParam) : kDesignDpi;
   if (dpi != window.layout_.Dpi()) {
     window.ScaleFonts(dpi);
     window.LoadIcons(dpi);
   }
-  window.layout_.OnDpiChanged(message.wParam);
   const RECT* suggested = reinterpret_cast<const RECT*>(message.lParam);
   if (suggested) {
     SetWindowPos(window.Window(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  window.layout_.OnDpiChanged(message.wParam);
   message.handled = true;
 }
 
