@@ -194,10 +194,25 @@ void AnchorLayout::OnGetMinMaxInfo(MINMAXINFO* info) const {
   }
 }
 
+// The layout owns the controls' scale (a window using it turns the dialog
+// manager's own rescaling off): at a new DPI every control first takes its
+// 96-DPI rectangle at that DPI, size included, and is then anchored to the
+// current client size as at any layout.
 void AnchorLayout::OnDpiChanged(WPARAM dpis) {
   uint32_t dpi = LOWORD(dpis);
-  dpi_ = dpi ? dpi : kDesignDpi;
+  dpi = dpi ? dpi : kDesignDpi;
+  const bool changed = dpi != dpi_;
+  dpi_ = dpi;
   if (!window_) return;
+  for (int32_t i = 0; changed && i < count_; ++i) {
+    HWND control = GetDlgItem(window_, items_[i].controlId);
+    if (!control) continue;
+    const AnchorRect& initial = items_[i].initial96;
+    const int32_t left = ScaleFrom96(initial.left, dpi_);
+    const int32_t top = ScaleFrom96(initial.top, dpi_);
+    SetWindowPos(control, nullptr, left, top, ScaleFrom96(initial.right, dpi_) - left,
+                 ScaleFrom96(initial.bottom, dpi_) - top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   RECT client{};
   GetClientRect(window_, &client);
   Layout(client.right, client.bottom);

@@ -209,3 +209,9 @@ void CommandDispatch::Execute(const HostCommand& command) {
     case HostCommandKind::RefreshHeaderLines: target_.RefreshHeaderLines(); break;
   }
 }
+
+void CommandDispatch::ShowFieldValue(int32_t index) {
+  if (index < 0 || index >= kFieldCount) return;
+  ui::NumericField& field = fields_[index];
+  if (field.Mode() != kNumericNone) field.ShowValue(field.CurrentValue());
+}

@@ -55,6 +55,10 @@ class CommandDispatch {
   // HostLinkHost's handler; context is the dispatch.
   static void Run(void* context, const HostCommand& command);
 
+  // Shows field index's value in its canonical form, as leaving the field
+  // does; nothing for a field without a numeric mode.
+  void ShowFieldValue(int32_t index);
+
   bool FieldVisible(int32_t index) const { return index >= 0 && index < kFieldCount && fieldVisible_[index]; }
   bool AddAllowed() const { return addAllowed_; }
   bool RemoveAllowed() const { return removeAllowed_; }

@@ -60,12 +60,16 @@ void FrameLines::Command(const HostCommand& command) {
     case HostCommandKind::ShowRxFrame: {
       int line = command.kind == HostCommandKind::ShowTxFrame ? kTxLine : kRxLine;
       const uint8_t* data = static_cast<const uint8_t*>(command.data);
-      if (BuildFrameLineText(line, data, command.length, text)) throttle_.Update(line, text.Text(), false);
+      TextBuffer whole;
+      if (BuildFrameLineText(line, data, command.length, text) &&
+          BuildFrameLineText(line, data, command.length, whole, command.length)) {
+        Update(line, text, whole, false);
+      }
       break;
     }
     case HostCommandKind::ShowRxText:
       if (command.text ? text.Assign(command.text) : BuildFrameLineText(kRxLine, nullptr, 0, text)) {
-        throttle_.Update(kRxLine, text.Text(), command.index != 0);
+        Update(kRxLine, text, text, command.index != 0);
       }
       break;
     default:
@@ -73,7 +77,21 @@ void FrameLines::Command(const HostCommand& command) {
   }
 }
 
+void FrameLines::Update(int line, const TextBuffer& shown, const TextBuffer& whole, bool error) {
+  if (!latestWhole_[line].Assign(whole.Text())) return;
+  throttle_.Update(line, shown.Text(), error);
+}
+
 void FrameLines::Drop() { throttle_.Drop(); }
+
+void FrameLines::Reset() {
+  TextBuffer tx;
+  TextBuffer rx;
+  if (!BuildFrameLineText(kTxLine, nullptr, 0, tx) || !BuildFrameLineText(kRxLine, nullptr, 0, rx)) return;
+  latestWhole_[kTxLine].Assign(tx.Text());
+  latestWhole_[kRxLine].Assign(rx.Text());
+  throttle_.Reset(tx.Text(), rx.Text());
+}
 
 int FrameLines::LineOf(HWND window) const {
   if (!window) return -1;
@@ -105,15 +123,16 @@ int FrameLines::ContextMenu(HWND target, LPARAM screenPoint) {
 int FrameLines::Copy(int line) {
   if (line != kTxLine && line != kRxLine) return 0;
   throttle_.ApplyPending();
-  ui::WindowText text(lines_[line]);
+  ui::WindowText shown(lines_[line]);
+  const Unit* text = shownWhole_[line].Length() > 0 ? shownWhole_[line].Text() : shown.Units();
   if (!OpenClipboard(owner_)) return 0;
   int copied = 0;
   if (EmptyClipboard()) {
-    size_t bytes = (static_cast<size_t>(text.Length()) + 1) * sizeof(Unit);
+    size_t bytes = (static_cast<size_t>(TextLength(text)) + 1) * sizeof(Unit);
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
     void* target = memory ? GlobalLock(memory) : nullptr;
     if (target) {
-      CopyMemory(target, text.Units(), bytes);
+      CopyMemory(target, text, bytes);
       GlobalUnlock(memory);
       copied = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
     }
@@ -125,6 +144,7 @@ int FrameLines::Copy(int line) {
 
 // The text changes with redrawing suspended; the flicker-free paint follows.
 void FrameLines::ShowLineText(int line, const Unit* text) {
+  shownWhole_[line].Assign(latestWhole_[line].Text());
   HWND window = lines_[line];
   ui::WindowText current(window);
   if (current.Equals(text, TextLength(text))) return;

@@ -34,6 +34,9 @@ class FrameLines : public FrameLineOutput, public ui::TimerTarget {
   void Command(const HostCommand& command);
   // Drops pending updates and stops the throttle.
   void Drop();
+  // Drops pending updates and shows "TX: -" and "RX: -" without the error
+  // colour.
+  void Reset();
   bool RxError() const { return throttle_.RxError(); }
   // The line of a window, or -1 when window is neither line.
   int LineOf(HWND window) const;
@@ -41,7 +44,8 @@ class FrameLines : public FrameLineOutput, public ui::TimerTarget {
   // copies the line it concerns. Returns 1 when a line was concerned.
   int ContextMenu(HWND target, LPARAM screenPoint);
   // Applies what is pending, then puts the line's whole text on the
-  // clipboard; nothing when the clipboard cannot be opened. 1 when copied.
+  // clipboard, with every byte of a frame the line cuts short; nothing
+  // when the clipboard cannot be opened. 1 when copied.
   int Copy(int line);
 
  protected:
@@ -52,8 +56,14 @@ class FrameLines : public FrameLineOutput, public ui::TimerTarget {
   void OnTimer(ui::BoundTimer& timer) override;
 
  private:
+  // Every line shows the latest text given to the throttle for it, so the
+  // whole text of the latest update is the one the line's copy carries.
+  void Update(int line, const TextBuffer& shown, const TextBuffer& whole, bool error);
+
   HWND owner_ = nullptr;
   HWND lines_[2] = {};
+  TextBuffer latestWhole_[2];
+  TextBuffer shownWhole_[2];
   FlickerFreeStatic painters_[2];
   FrameLineThrottle throttle_{*this};
   ui::BoundTimer timer_;

@@ -4,7 +4,7 @@ namespace {
 constexpr Unit kEllipsis = 0x2026;
 }
 
-int BuildFrameLineText(int line, const uint8_t* data, uint32_t length, TextBuffer& out) {
+int BuildFrameLineText(int line, const uint8_t* data, uint32_t length, TextBuffer& out, uint32_t maxBytes) {
   static constexpr Unit kHex[] = u"0123456789ABCDEF";
   TextBuffer text;
   if (!text.Append(line == kTxLine ? u"TX: " : u"RX: ")) return 0;
@@ -12,12 +12,12 @@ int BuildFrameLineText(int line, const uint8_t* data, uint32_t length, TextBuffe
     if (!text.Append(u"-")) return 0;
     return out.Assign(text.Text());
   }
-  uint32_t shown = length < kFrameLineMaxBytes ? length : kFrameLineMaxBytes;
+  uint32_t shown = length < maxBytes ? length : maxBytes;
   for (uint32_t i = 0; i < shown; ++i) {
     if (i > 0 && !text.AppendUnit(u' ')) return 0;
     if (!text.AppendUnit(kHex[data[i] >> 4]) || !text.AppendUnit(kHex[data[i] & 0x0F])) return 0;
   }
-  if (length > kFrameLineMaxBytes && (!text.AppendUnit(u' ') || !text.AppendUnit(kEllipsis))) return 0;
+  if (length > shown && (!text.AppendUnit(u' ') || !text.AppendUnit(kEllipsis))) return 0;
   return out.Assign(text.Text());
 }
 
@@ -67,4 +67,14 @@ void FrameLineThrottle::Drop() {
   if (!running_) return;
   running_ = false;
   output_.StopThrottle();
+}
+
+void FrameLineThrottle::Reset(const Unit* tx, const Unit* rx) {
+  Drop();
+  if (rxError_) {
+    rxError_ = false;
+    output_.ShowRxError(false);
+  }
+  output_.ShowLineText(kTxLine, tx);
+  output_.ShowLineText(kRxLine, rx);
 }

@@ -14,9 +14,11 @@ constexpr uint32_t kFrameLineMaxBytes = 256;  // more bytes end in an ellipsis
 constexpr uint32_t kFrameThrottleMs = 100;
 
 // "TX: " or "RX: " followed by the bytes as uppercase hexadecimal pairs
-// separated by spaces, at most kFrameLineMaxBytes of them and then " …";
-// "-" instead of the bytes when there are none.
-int BuildFrameLineText(int line, const uint8_t* data, uint32_t length, TextBuffer& out);
+// separated by spaces, at most maxBytes of them and then " …"; "-" instead
+// of the bytes when there are none. The line shows kFrameLineMaxBytes; the
+// copy of a line carries the whole frame.
+int BuildFrameLineText(int line, const uint8_t* data, uint32_t length, TextBuffer& out,
+                       uint32_t maxBytes = kFrameLineMaxBytes);
 
 // What the throttle changes on screen.
 class FrameLineOutput {
@@ -49,6 +51,9 @@ class FrameLineThrottle {
   void ApplyPending();
   // Forgets what is pending and stops the throttle (detach, shutdown).
   void Drop();
+  // Drops what is pending and shows both texts now, without the error
+  // colour (another plug-in starts from the template texts).
+  void Reset(const Unit* tx, const Unit* rx);
 
   bool RxError() const { return rxError_; }
   bool Running() const { return running_; }

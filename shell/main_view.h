@@ -26,6 +26,18 @@ class MainView {
   // plug-in is activated, or the window closes).
   void DropFrameLines() { frames_.Drop(); }
 
+  // Drops pending frame-line updates and shows "TX: -" and "RX: -" without
+  // the error colour (another plug-in is activated).
+  void ResetFrameLines() { frames_.Reset(); }
+
+  // Ends an open table edit now, in the tab and format it began in (before
+  // another tab is selected or the value format changes).
+  void FinishTableEdit() { table_.Finish(); }
+
+  // Selects the next tab (step 1) or the previous one (-1) as a click does,
+  // wrapping round.
+  void SelectNextTab(int32_t step) { tabs_.SelectNext(step); }
+
   // Whether the RX line shows its text in the error colour.
   bool RxError() const { return frames_.RxError(); }
 

@@ -54,6 +54,22 @@ const int32_t kMainViewControls[] = {IDC_TABLE, IDC_CHOICES, IDC_TX_LINE, IDC_RX
 
 void Show(HWND control, bool visible) { ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE); }
 
+// The shell scales its controls and fonts itself at a DPI change (the
+// anchor layout, ScaleFonts): the dialog manager of a per-monitor dialog
+// would scale them as well, so its own rescaling is turned off. Looked up
+// at run time: older systems and Wine lack the entry.
+void TurnOffDialogRescaling(HWND window) {
+  using Behaviour = BOOL(WINAPI*)(HWND, int, int);
+  constexpr int kDisableAll = 0x0001;  // DDC_DISABLE_ALL
+  HMODULE user = GetModuleHandleW(L"user32.dll");
+  FARPROC entry = user ? GetProcAddress(user, "SetDialogDpiChangeBehavior") : nullptr;
+  if (entry) reinterpret_cast<Behaviour>(reinterpret_cast<void*>(entry))(window, kDisableAll, kDisableAll);
+}
+
+// The main window's object, found by the keys filter from the window a key
+// goes to (the filter is the thread's and sees every dialog of it).
+const wchar_t kWindowObjectProperty[] = L"Velmora.MainWindow";
+
 }  // namespace
 
 MainWindow::MainWindow(PluginRegistry& registry) : registry_(registry) {}
@@ -61,6 +77,7 @@ MainWindow::MainWindow(PluginRegistry& registry) : registry_(registry) {}
 MainWindow::~MainWindow() {
   if (tabBodyBrush_) DeleteObject(tabBodyBrush_);
   if (monospaceFont_) DeleteObject(monospaceFont_);
+  if (scaledDialogFont_) DeleteObject(scaledDialogFont_);
 }
 
 INT_PTR MainWindow::Run(HINSTANCE instance) { return RunModal(instance, IDD_MAIN_WINDOW, nullptr); }
@@ -84,7 +101,7 @@ int64_t MainWindow::Deliver(ViewEventKind kind, uint64_t arg, uintptr_t tabKey) 
 }
 
 int64_t MainWindow::DeliverCellEvent(ViewEvent& event) {
-  event.tabKey = SelectedTabKey();
+  if (event.tabKey == 0) event.tabKey = SelectedTabKey();
   return Deliver(event);
 }
 
@@ -124,8 +141,10 @@ void MainWindow::Dispatch(ui::Message& message) {
       ui::OnCommand<MainWindow>(IDC_FIELD_2, EN_KILLFOCUS, &MainWindow::OnFieldFocusLost),
       ui::OnCommand<MainWindow>(IDC_FIELD_3, EN_KILLFOCUS, &MainWindow::OnFieldFocusLost),
       ui::OnCommand<MainWindow>(IDC_TIP_LINE, STN_CLICKED, &MainWindow::OnTipClicked),
+      ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGING, &MainWindow::OnTabChanging),
       ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGE, &MainWindow::OnTabChanged),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_GETDISPINFOW, &MainWindow::OnTableGetText),
+      ui::OnNotify<MainWindow>(IDC_TABLE, LVN_ODFINDITEMW, &MainWindow::OnTableFindItem),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_COLUMNCLICK, &MainWindow::OnTableColumnClick),
       ui::OnControl<MainWindow>(WM_NOTIFY, IDC_TABLE, &MainWindow::OnTableNotify),
   };
@@ -139,12 +158,20 @@ void MainWindow::OnInit(MainWindow& window, ui::Message& message) {
                       true);
   window.view_.Attach(window.Window(), window);
   window.commands_.Attach(window.Window());
+  SetPropW(window.Window(), kWindowObjectProperty, &window);
+  window.keysHook_ = SetWindowsHookExW(WH_MSGFILTER, &MainWindow::KeysFilter, nullptr, GetCurrentThreadId());
   window.UpdateTabBodyColour();
-  window.CreateMonospaceFont();
+  TurnOffDialogRescaling(window.Window());
+  HFONT dialogFont = reinterpret_cast<HFONT>(SendMessageW(window.Window(), WM_GETFONT, 0, 0));
+  if (!dialogFont) dialogFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  if (GetObjectW(dialogFont, sizeof(window.dialogFont96_), &window.dialogFont96_)) {
+    window.dialogFont96_.lfHeight = ScaleTo96(window.dialogFont96_.lfHeight, window.layout_.Dpi());
+  }
+  window.CreateMonospaceFont(dialogFont);
   SendMessageW(window.Control(IDC_DOCUMENT), EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   ui::ListView(window.Control(IDC_TABLE))
       .SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-  window.LoadIcons();
+  window.LoadIcons(window.layout_.Dpi());
   window.information_.Load(static_cast<HINSTANCE>(CurrentAppContext()->resourceInstance));
   window.EnterState(kStateInformation);
   message.result = TRUE;
@@ -158,6 +185,9 @@ void MainWindow::OnClose(MainWindow& window, ui::Message& message) {
 
 void MainWindow::OnDestroy(MainWindow& window, ui::Message& message) {
   window.tipTimer_.Stop();
+  if (window.keysHook_) UnhookWindowsHookEx(window.keysHook_);
+  window.keysHook_ = nullptr;
+  RemovePropW(window.Window(), kWindowObjectProperty);
   window.view_.DropFrameLines();
   if (const PluginEntry* plugin = window.ActivePlugin()) {
     PluginShowConnectionIndicator(plugin->ops, window.Control(IDC_CONNECTION_ICON), 0);
@@ -180,9 +210,17 @@ void MainWindow::OnGetMinMaxInfo(MainWindow& window, ui::Message& message) {
   message.handled = true;
 }
 
-// A per-monitor-aware window takes the rectangle Windows suggests for the
-// new DPI; otherwise it would keep its pixel size while its layout scales.
+// Fonts, icons and controls follow the new DPI once, by the shell alone
+// (the dialog manager's rescaling is off). A per-monitor-aware window takes
+// the rectangle Windows suggests for the new DPI (before its minimum size
+// is raised to the new scale); otherwise it would keep its pixel size while
+// its layout scales.
 void MainWindow::OnDpiChanged(MainWindow& window, ui::Message& message) {
+  const uint32_t dpi = LOWORD(message.wParam) ? LOWORD(message.wParam) : kDesignDpi;
+  if (dpi != window.layout_.Dpi()) {
+    window.ScaleFonts(dpi);
+    window.LoadIcons(dpi);
+  }
   const RECT* suggested = reinterpret_cast<const RECT*>(message.lParam);
   if (suggested) {
     SetWindowPos(window.Window(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
@@ -229,6 +267,7 @@ void MainWindow::OnConnectClicked(MainWindow& window, ui::Message& message) {
     if (window.Deliver(ViewEventKind::Connect, 0, 0) != 0) window.EnterState(kStateConnected);
   } else if (window.state_ == kStateConnected) {
     window.Deliver(ViewEventKind::Disconnect, 0, 0);
+    window.DropPosted();
     window.EnterState(kStateAttached);
   }
 }
@@ -267,19 +306,68 @@ void MainWindow::OnChoiceChanged(MainWindow& window, ui::Message& message) {
 void MainWindow::OnFieldFocusLost(MainWindow& window, ui::Message& message) {
   message.handled = true;
   const int32_t index = static_cast<int32_t>(LOWORD(message.wParam)) - IDC_FIELD_0;
+  window.DeliverFieldEdited(index);
+}
+
+void MainWindow::ApplyField(int32_t index) {
+  if (index < 0 || index >= kFieldCount) return;
+  commands_.ShowFieldValue(index);
+  DeliverFieldEdited(index);
+  SendMessageW(Control(IDC_FIELD_0 + index), EM_SETSEL, 0, -1);
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab switch tabs wherever the focus is in the main
+// window, where the dialog manager would move the focus; Enter in an entry
+// field applies the field, where the dialog manager would click a default
+// button (such as Connect, once clicked).
+LRESULT CALLBACK MainWindow::KeysFilter(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG* message = reinterpret_cast<const MSG*>(lParam);
+  HWND root = message && message->hwnd ? GetAncestor(message->hwnd, GA_ROOT) : nullptr;
+  MainWindow* window = root ? static_cast<MainWindow*>(GetPropW(root, kWindowObjectProperty)) : nullptr;
+  if (code != MSGF_DIALOGBOX || !window || message->message != WM_KEYDOWN) {
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  if (message->wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0) {
+    window->view_.SelectNextTab(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
+    return 1;
+  }
+  const int id = GetDlgCtrlID(message->hwnd);
+  if (message->wParam == VK_RETURN && id >= IDC_FIELD_0 && id < IDC_FIELD_0 + kFieldCount &&
+      GetParent(message->hwnd) == root) {
+    window->ApplyField(id - IDC_FIELD_0);
+    return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void MainWindow::DeliverFieldEdited(int32_t index) {
   Unit text[kFieldTextCapacity] = {};
-  GetWindowTextW(window.Control(IDC_FIELD_0 + index), reinterpret_cast<wchar_t*>(text), kFieldTextCapacity);
+  GetWindowTextW(Control(IDC_FIELD_0 + index), reinterpret_cast<wchar_t*>(text), kFieldTextCapacity);
   text[kFieldTextCapacity - 1] = 0;
   ViewEvent event = {};
   event.kind = ViewEventKind::FieldEdited;
   event.arg = static_cast<uint64_t>(index);
   event.text = text;
-  window.Deliver(event);
+  Deliver(event);
 }
 
 void MainWindow::OnTipClicked(MainWindow& window, ui::Message& message) {
   message.handled = true;
   window.ShowNextTip();
+}
+
+// An edit still open belongs to the tab being left: it ends there first.
+void MainWindow::OnTabChanging(MainWindow& window, ui::Message& message) {
+  window.view_.FinishTableEdit();
+  message.result = FALSE;
+  message.handled = true;
+}
+
+// Typing in the table looks for no row: the owner-data list view would
+// take an unanswered search for "row 0 matches".
+void MainWindow::OnTableFindItem(MainWindow&, ui::Message& message) {
+  message.result = -1;
+  message.handled = true;
 }
 
 void MainWindow::OnTabChanged(MainWindow& window, ui::Message& message) {
@@ -311,8 +399,11 @@ void MainWindow::OnTableGetText(MainWindow& window, ui::Message& message) {
   buffer[item.cchTextMax - 1] = 0;
 }
 
+// The value format changes with the click: an open edit ends first, read
+// in the format it was typed in.
 void MainWindow::OnTableColumnClick(MainWindow& window, ui::Message& message) {
   message.handled = true;
+  window.view_.FinishTableEdit();
   const NMLISTVIEW& info = ui::ListView::Change(message);
   window.Deliver(ViewEventKind::ColumnClicked, static_cast<uint64_t>(info.iSubItem), window.SelectedTabKey());
 }
@@ -337,10 +428,8 @@ void MainWindow::MoveToDefaultPosition() {
   if (known) SetWindowPos(Window(), nullptr, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void MainWindow::CreateMonospaceFont() {
+void MainWindow::CreateMonospaceFont(HFONT base) {
   HWND tx = Control(IDC_TX_LINE);
-  HFONT base = reinterpret_cast<HFONT>(SendMessageW(tx, WM_GETFONT, 0, 0));
-  if (!base) base = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   LOGFONTW font = {};
   if (!GetObjectW(base, sizeof(font), &font)) return;
   font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
@@ -392,14 +481,44 @@ void MainWindow::UpdateTabBodyColour() {
   tabBodyColour_ = colour;
 }
 
-void MainWindow::LoadIcons() {
+void MainWindow::ScaleFonts(uint32_t dpi) {
+  if (!dialogFont96_.lfFaceName[0]) return;
+  LOGFONTW scaled = dialogFont96_;
+  scaled.lfHeight = ScaleFrom96(dialogFont96_.lfHeight, dpi);
+  HFONT font = CreateFontIndirectW(&scaled);
+  if (!font) return;
+  SendMessageW(Window(), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  for (HWND child = GetWindow(Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  if (HWND header = ListView_GetHeader(Control(IDC_TABLE))) {
+    SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  CreateMonospaceFont(font);
+  if (scaledDialogFont_) DeleteObject(scaledDialogFont_);
+  scaledDialogFont_ = font;
+}
+
+// The window's icons at the system's icon sizes for dpi; the previous ones
+// go once replaced.
+void MainWindow::LoadIcons(uint32_t dpi) {
   HINSTANCE instance = static_cast<HINSTANCE>(CurrentAppContext()->resourceInstance);
-  bigIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  if (bigIcon_) SendMessageW(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  if (smallIcon_) SendMessageW(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  HICON bigOne = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
+                                            GetSystemMetricsForDpi(SM_CXICON, dpi),
+                                            GetSystemMetricsForDpi(SM_CYICON, dpi), 0));
+  HICON smallOne = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON,
+                                              GetSystemMetricsForDpi(SM_CXSMICON, dpi),
+                                              GetSystemMetricsForDpi(SM_CYSMICON, dpi), 0));
+  if (bigOne) {
+    SendMessageW(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigOne));
+    if (bigIcon_) DestroyIcon(bigIcon_);
+    bigIcon_ = bigOne;
+  }
+  if (smallOne) {
+    SendMessageW(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallOne));
+    if (smallIcon_) DestroyIcon(smallIcon_);
+    smallIcon_ = smallOne;
+  }
 }
 
 // --- states ---------------------------------------------------------------
@@ -415,7 +534,7 @@ void MainWindow::EnterState(ShellState state) {
   }
   Show(Control(IDC_DOCUMENT), !view);
   Show(Control(IDC_TIP_LINE), view);
-  ui::SetWindowTextIfChanged(Control(IDC_CONNECT_BUTTON), state == kStateConnected ? u"Disconnect" : u"Connect");
+  ui::SetWindowTextIfChanged(Control(IDC_CONNECT_BUTTON), state == kStateConnected ? u"Dis&connect" : u"&Connect");
   ApplyEnableTable();
   if (!view) {
     ui::SetWindowTextIfChanged(Control(IDC_VIEW_GROUP), u"About");
@@ -465,6 +584,13 @@ void MainWindow::Detach() {
   host_.PurgeQueued();
 }
 
+void MainWindow::DropPosted() {
+  host_.RaiseStamp();
+  host_.PurgeQueued();
+  // A table refresh among the dropped copies is not lost.
+  InvalidateRect(Control(IDC_TABLE), nullptr, FALSE);
+}
+
 void MainWindow::ResetView() {
   TabCtrl_DeleteAllItems(Control(IDC_TABS));
   commands_.Reset();
@@ -472,7 +598,7 @@ void MainWindow::ResetView() {
 
 void MainWindow::Activate(int32_t index) {
   Detach();
-  view_.DropFrameLines();
+  view_.ResetFrameLines();
   ResetView();
   const PluginEntry* plugin = registry_.Plugin(static_cast<uint32_t>(index));
   if (!plugin) return;

@@ -65,7 +65,9 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   static void OnChoiceChanged(MainWindow& window, ui::Message& message);
   static void OnFieldFocusLost(MainWindow& window, ui::Message& message);
   static void OnTipClicked(MainWindow& window, ui::Message& message);
+  static void OnTabChanging(MainWindow& window, ui::Message& message);
   static void OnTabChanged(MainWindow& window, ui::Message& message);
+  static void OnTableFindItem(MainWindow& window, ui::Message& message);
   static void OnTableGetText(MainWindow& window, ui::Message& message);
   static void OnTableColumnClick(MainWindow& window, ui::Message& message);
   static void OnTableNotify(MainWindow& window, ui::Message& message);
@@ -80,7 +82,8 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   void ShowFrame(const HostCommand& command) override { view_.FrameCommand(command); }
   void RefreshHeaderLines() override;
   uint32_t Dpi() const override { return layout_.Dpi(); }
-  // CellEventSink: the table's events, for the selected tab.
+  // CellEventSink: the table's events, for the tab they name (the one an edit
+  // began in) or else the selected tab.
   int64_t DeliverCellEvent(ViewEvent& event) override;
 
   HWND Control(int32_t id) const { return GetDlgItem(Window(), id); }
@@ -95,13 +98,30 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   void EnterState(ShellState state);
   // Applies the enable table and the add/remove rule to the current state.
   void ApplyEnableTable();
+  // Enter in entry field index: the field is applied as leaving it does
+  // (FieldEdited with its text); it keeps the focus.
+  void ApplyField(int32_t index);
+  // Keys the dialog manager would take for itself, seen first through its
+  // message filter on the user-interface thread: Ctrl+Tab and
+  // Ctrl+Shift+Tab, Enter in an entry field.
+  static LRESULT CALLBACK KeysFilter(int code, WPARAM wParam, LPARAM lParam);
 
   void MoveToDefaultPosition();
-  void CreateMonospaceFont();
+  // The monospace font of the frame lines and the table, made from base
+  // (the dialog font); the table's header keeps the dialog font.
+  void CreateMonospaceFont(HFONT base);
+  // At a new DPI: the dialog font made again from its 96-DPI height, set on
+  // every control, the monospace font made from it, the icons loaded at the
+  // new size.
+  void ScaleFonts(uint32_t dpi);
   void UpdateTabBodyColour();
-  void LoadIcons();
+  void LoadIcons(uint32_t dpi);
   void Activate(int32_t index);
   void Detach();
+  // Drops what the plug-in posted before now: nothing posted under an
+  // earlier connection or attachment shows after what the plug-in just did.
+  void DropPosted();
+  void DeliverFieldEdited(int32_t index);
   void ResetView();
   void StartTips();
   void ShowNextTip();
@@ -122,4 +142,10 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   HFONT monospaceFont_ = nullptr;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
+  // The message filter of KeysFilter, removed when the window goes.
+  HHOOK keysHook_ = nullptr;
+  // The template's font with its height at 96 DPI; the font made from it at
+  // a later DPI (the template's own belongs to the dialog manager).
+  LOGFONTW dialogFont96_ = {};
+  HFONT scaledDialogFont_ = nullptr;
 };

@@ -73,6 +73,7 @@ void TabStrip::Dispatch(ui::Message& message) {
       ui::On(WM_LBUTTONDOWN, &TabStrip::OnMouseDown),
       ui::On(WM_RBUTTONDOWN, &TabStrip::OnMouseDown),
       ui::On(WM_RBUTTONUP, &TabStrip::OnRightButtonUp),
+      ui::On(WM_KEYDOWN, &TabStrip::OnKeyDown),
   };
   DispatchMessageMap(*this, kMap, message);
 }
@@ -114,16 +115,42 @@ void TabStrip::OnRightButtonUp(TabStrip& strip, ui::Message& message) {
   HWND tabs = strip.Window();
   int32_t index = static_cast<int32_t>(SendMessageW(tabs, TCM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
   if (index < 0) return;
-  if (strip.index_ >= 0) strip.Commit();
-  SendMessageW(tabs, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
-  NMHDR header = {};
-  header.hwndFrom = tabs;
-  header.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(tabs));
-  header.code = TCN_SELCHANGE;
-  SendMessageW(GetParent(tabs), WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+  strip.Select(index);
   strip.OpenEditor(index);
   message.result = 0;
   message.handled = true;
+}
+
+// F2 on the focused strip renames the selected tab.
+void TabStrip::OnKeyDown(TabStrip& strip, ui::Message& message) {
+  if (message.wParam != VK_F2) return;
+  const int32_t selected = static_cast<int32_t>(SendMessageW(strip.Window(), TCM_GETCURSEL, 0, 0));
+  if (selected >= 0) strip.OpenEditor(selected);
+  message.result = 0;
+  message.handled = true;
+}
+
+// The owner hears of the change before it (an edit still open in the old
+// tab ends there) and after it.
+void TabStrip::Select(int32_t index) {
+  HWND tabs = Window();
+  if (index_ >= 0) Commit();
+  NMHDR header = {};
+  header.hwndFrom = tabs;
+  header.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(tabs));
+  header.code = TCN_SELCHANGING;
+  SendMessageW(GetParent(tabs), WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+  SendMessageW(tabs, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+  header.code = TCN_SELCHANGE;
+  SendMessageW(GetParent(tabs), WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+}
+
+void TabStrip::SelectNext(int32_t step) {
+  HWND tabs = Window();
+  const int32_t count = static_cast<int32_t>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+  if (count < 2) return;
+  const int32_t selected = static_cast<int32_t>(SendMessageW(tabs, TCM_GETCURSEL, 0, 0));
+  Select(((selected < 0 ? 0 : selected) + step + count) % count);
 }
 
 int TabStrip::OpenEditor(int32_t index) {
@@ -180,8 +207,10 @@ void TabStrip::Close(bool commit) {
   closing_ = true;
   wchar_t text[kTabTitleCapacity] = {};
   HWND edit = edit_.Window();
-  if (edit) GetWindowTextW(edit, text, kTabTitleLimit + 1);
-  int32_t tab = commit && text[0] ? EditedTab() : -1;
+  if (edit) GetWindowTextW(edit, text, kTabTitleCapacity);
+  // An unchanged title stays as the plug-in gave it, however long.
+  const bool changed = edit && SendMessageW(edit, EM_GETMODIFY, 0, 0) != 0;
+  int32_t tab = commit && changed && text[0] ? EditedTab() : -1;
   index_ = -1;
   key_ = 0;
   if (edit) DestroyWindow(edit);

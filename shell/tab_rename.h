@@ -46,6 +46,11 @@ class TabStrip : public ui::Subclass {
 
   // Opens the editor over tab index (closing one already open by a commit).
   int OpenEditor(int32_t index);
+  // Selects tab index as the user's click does: commits an open editor and
+  // tells the owner before (TCN_SELCHANGING) and after (TCN_SELCHANGE).
+  void Select(int32_t index);
+  // Selects the next tab (step 1) or the previous one (-1), wrapping round.
+  void SelectNext(int32_t step);
   // Enter or focus loss: a non-empty text becomes the tab's title.
   void Commit();
   // Escape: the title stays.
@@ -61,6 +66,7 @@ class TabStrip : public ui::Subclass {
   static void OnPaint(TabStrip& strip, ui::Message& message);
   static void OnMouseDown(TabStrip& strip, ui::Message& message);
   static void OnRightButtonUp(TabStrip& strip, ui::Message& message);
+  static void OnKeyDown(TabStrip& strip, ui::Message& message);
 
   void Close(bool commit);
   // The index of the tab the editor was opened on, followed by its key

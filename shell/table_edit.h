@@ -18,8 +18,9 @@
 
 constexpr int32_t kCellEditorTextCapacity = 64;  // GetCellEditor's buffer
 
-// Where the table's events go: fills in the selected tab's key and delivers
-// the event to the attached plug-in (0 when none is attached).
+// Where the table's events go: fills in the selected tab's key unless the
+// event names one and delivers the event to the attached plug-in (0 when
+// none is attached).
 class CellEventSink {
  public:
   virtual int64_t DeliverCellEvent(ViewEvent& event) = 0;
@@ -35,6 +36,10 @@ class TableEditing : public ui::Subclass {
   // A notification of the table; sets handled and the result for the ones
   // it answers (double-click, start and end of a label edit).
   void Notify(ui::Message& message);
+  // Ends an open edit now with the text typed so far, delivered to the tab,
+  // row and column it began in. Called before anything that changes what
+  // the edit belongs to: another tab selected, another value format.
+  void Finish();
 
   // The row being edited, -1 when none.
   int32_t Row() const { return row_; }
@@ -46,16 +51,26 @@ class TableEditing : public ui::Subclass {
 
  private:
   static void OnPaint(TableEditing& table, ui::Message& message);
+  static void OnGetDialogCode(TableEditing& table, ui::Message& message);
+  static void OnKeyDown(TableEditing& table, ui::Message& message);
+  static void OnContextMenu(TableEditing& table, ui::Message& message);
 
   void DoubleClick(const NMITEMACTIVATE& activate);
+  // The shell's editor on column 1 of row, as a double-click opens it.
+  void StartValueEdit(int32_t row);
+  int32_t SelectedRow() const;
   void BeginEdit(ui::Message& message, const NMLVDISPINFOW& info);
   void EndEdit(const NMLVDISPINFOW& info);
-  int64_t Deliver(ViewEventKind kind, uint64_t arg, const Unit* text, Unit* buffer, uint64_t capacity);
+  // tabKey 0 names the selected tab; the key delivered is returned in it.
+  int64_t Deliver(ViewEventKind kind, uint64_t arg, const Unit* text, Unit* buffer, uint64_t capacity,
+                  uintptr_t* tabKey = nullptr);
   void Reset();
 
   CellEventSink* sink_ = nullptr;
   CellEditor editor_;
   int32_t row_ = -1;
+  // The tab the edit began in.
+  uintptr_t tabKey_ = 0;
   uint32_t mode_ = kCellEditFree;
   Unit initialText_[kCellEditorTextCapacity] = {};
   bool startedByShell_ = false;

@@ -10,6 +10,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
@@ -83,6 +84,29 @@ RECT RectIn(HWND window, HWND parent) {
   return rect;
 }
 
+// Where a child window lies in the picture of its top-level window.
+RECT RectInPicture(HWND child, HWND top) {
+  RECT rect = {};
+  RECT outer = {};
+  GetWindowRect(child, &rect);
+  GetWindowRect(top, &outer);
+  OffsetRect(&rect, -outer.left, -outer.top);
+  return rect;
+}
+
+// Pixels in the error colour's range inside a rectangle of a picture.
+int RedPixels(const uiauto::Picture& picture, RECT rect) {
+  int red = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) {
+      if (x < 0 || y < 0 || x >= picture.width || y >= picture.height) continue;
+      const uint32_t pixel = picture.pixels[static_cast<size_t>(y) * picture.width + x];
+      red += ((pixel >> 16) & 0xFF) > 150 && ((pixel >> 8) & 0xFF) < 60 && (pixel & 0xFF) < 60;
+    }
+  }
+  return red;
+}
+
 // Frame texts with and without the ellipsis, an empty TX frame, the copy of
 // both lines (right click and menu key), and the drop of a held-back update
 // when another plug-in is activated.
@@ -129,17 +153,49 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   shell.Settle();
   EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, uiauto::kDefaultTimeoutMs));
 
-  // Another plug-in's activation drops the update still held back; the
-  // lines keep what they show. The old plug-in sends two frames while it is
-  // detached: the second is held back by the throttle (the first too, when
-  // the throttle still runs from the copy above) and must never show.
+  // A TCP frame of 260 bytes (a read of 125 registers) is cut on the line
+  // but copied whole.
+  RunOnAdd(scratch, shell, "on AddRequested send ShowRxFrame 260 0\n");
+  ASSERT_TRUE(shows(rx, L"RX: " + HexPairs(256) + L" \u2026"));
+  PostMessageW(rx, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
+  PostMessageW(rx, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: " + HexPairs(260); }, uiauto::kDefaultTimeoutMs))
+      << ClipboardText().size();
+
+  // Another plug-in's activation drops the update still held back and
+  // starts from the template texts without the error colour. The old
+  // plug-in shows an error, then sends two frames while it is detached:
+  // neither may show.
+  RunOnAdd(scratch, shell, "on AddRequested send ShowRxText 1 0 RX: Timeout\n");
+  ASSERT_TRUE(shows(rx, L"RX: Timeout"));
   scratch.Script(L"script_a", std::string(kTabsScript) +
                                   "on detach send ShowRxFrame 7 0\non detach send ShowRxFrame 8 0\n");
   shell.Setup("1");
   ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
   uiauto::WaitFor([] { return false; }, 300);
-  std::wstring shown = uiauto::Text(rx);
-  EXPECT_TRUE(shown == L"RX: 00 01 02 03 04 05 06" || shown == L"RX: 00 01 02 03 04 05") << shown.c_str();
+  EXPECT_EQ(uiauto::Text(rx), L"RX: -");
+  EXPECT_EQ(uiauto::Text(tx), L"TX: -");
+  EXPECT_EQ(RedPixels(uiauto::Capture(shell.main), RectInPicture(rx, shell.main)), 0);
+}
+
+// A worker's frame posted while the plug-in stops does not overwrite what
+// the plug-in shows at Disconnect.
+TEST(MainView, DisconnectHasTheLastWord) {
+  Scratch scratch({L"script_a"});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartScripted(scratch, shell,
+                                        std::string(kTabsScript) +
+                                            "on Connect send ShowRxFrame 3 0\n"
+                                            "on Disconnect threadpost ShowRxFrame 4 0\n"
+                                            "on Disconnect send ShowRxText 0 0 RX: -\n"));
+  HWND rx = shell.Item(IDC_RX_LINE);
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Text(rx) == L"RX: 00 01 02"; }));
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "event Disconnect arg=0 key=0 text=~"));
+  shell.Settle();
+  uiauto::WaitFor([] { return false; }, 300);  // past the throttle period
+  EXPECT_EQ(uiauto::Text(rx), L"RX: -");
 }
 
 // Right click, selection first, the editor's place, font and limit; Enter,
@@ -200,6 +256,25 @@ TEST(MainView, TabRenameEditor) {
   PostMessageW(tabs, WM_LBUTTONUP, 0, Centre(other));
   ASSERT_TRUE(closed());
   EXPECT_EQ(uiauto::TabTitle(tabs, 1), L"A title much longer than thirty");
+
+  // A title the plug-in gave, longer than a typed one may be, stays whole
+  // when the editor is left without a change (Enter, or F2 and a press on
+  // the strip).
+  const std::wstring given = L"Holding registers 40001 to 40125 of the pump";
+  RunOnAdd(scratch, shell, "on AddRequested send AddTab 0 103 Holding registers 40001 to 40125 of the pump\n");
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::TabCount(tabs) == 3; }));
+  std::tie(edit, item) = openEditor(2);
+  ASSERT_NE(edit, nullptr);
+  uiauto::Key(edit, VK_RETURN);
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(uiauto::TabTitle(tabs, 2), given);
+  uiauto::Key(tabs, VK_F2);
+  shell.Settle();
+  ASSERT_TRUE(uiauto::WaitFor([&] { return FindWindowExW(tabs, nullptr, L"Edit", nullptr) != nullptr; }));
+  PostMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, Centre(other));
+  PostMessageW(tabs, WM_LBUTTONUP, 0, Centre(other));
+  ASSERT_TRUE(closed());
+  EXPECT_EQ(uiauto::TabTitle(tabs, 2), given);
   uiauto::SavePng(uiauto::Capture(shell.main), ArtefactPath(L"main_view_tabs.png"));
 }
 
@@ -275,6 +350,107 @@ TEST(MainView, ColumnClickAndTableEditingPaths) {
   uiauto::Type(edit, L"Pump-7");
   uiauto::Key(edit, VK_RETURN);
   EXPECT_TRUE(scratch.WaitLog(L"script_a", "event EndCellEdit arg=3 key=102 text=Pump-7"));
+
+  // Typing in the table looks for no row: the selection stays where it is.
+  auto selectedRow = [&] { return uiauto::SendInt(table, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED); };
+  RECT row5 = CellRect(table, 5, 0);
+  PostMessageW(table, WM_LBUTTONDOWN, MK_LBUTTON, Centre(row5));
+  PostMessageW(table, WM_LBUTTONUP, 0, Centre(row5));
+  shell.Settle();
+  ASSERT_EQ(selectedRow(), 5);
+  uiauto::Type(table, L"R4");
+  shell.Settle();
+  EXPECT_EQ(selectedRow(), 5);
+}
+
+// A refresh while the user types in a value (a slave being written, a
+// master's poll) does not paint the cell over the open editor: the table's
+// paint, read inside the shell as soon as it returns, leaves the editor's
+// pixels alone (the editor's own repaint would otherwise cover the fault).
+TEST(MainView, RefreshLeavesTheOpenEditorAlone) {
+  Scratch scratch({L"view_probe"});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
+  shell.Setup("0");
+  ASSERT_TRUE(scratch.WaitLog(L"view_probe", "attach"));
+  HWND table = shell.Item(IDC_TABLE);
+  HWND choices = shell.Item(IDC_CHOICES);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 7; }));
+  RECT cell = CellRect(table, 2, 1);
+  PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell));
+  PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell));
+  shell.Settle();
+  HWND edit = nullptr;
+  ASSERT_TRUE(uiauto::WaitFor([&] {
+    return (edit = reinterpret_cast<HWND>(static_cast<intptr_t>(uiauto::SendInt(table, LVM_GETEDITCONTROL)))) != nullptr;
+  }));
+  ASSERT_EQ(uiauto::Text(edit), L"1234");
+  uiauto::PickChoice(choices, 6);
+  std::string found;
+  ASSERT_TRUE(uiauto::WaitFor([&] {
+    std::string log = scratch.Log(L"view_probe");
+    size_t at = log.find("overpaint ");
+    if (at == std::string::npos) return false;
+    found = log.substr(at + 10, log.find('\n', at) - at - 10);
+    return true;
+  }));
+  EXPECT_EQ(found, "0") << "editor pixels the table's paint changed";
+  uiauto::Key(edit, VK_ESCAPE);
+}
+
+// A move to a monitor at 144 DPI (the synthetic message: Wine sends none),
+// then back to 96. The shell alone scales (Windows' own dialog rescaling is
+// turned off), so everything follows the new scale once: the table's rows
+// (its monospace font), the tabs (the dialog font) and a button's size grow
+// by half, and come back exactly on the way back.
+TEST(MainView, DpiChangeScalesFontsAndControlsOnce) {
+  Scratch scratch({L"script_a"});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartScripted(scratch, shell, kTabsScript));
+  HWND table = shell.Item(IDC_TABLE);
+  HWND tabs = shell.Item(IDC_TABS);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ListRowCount(table) == 10; }));
+  struct Sizes {
+    int row, tab, buttonWidth, buttonHeight;
+  };
+  auto measure = [&] {
+    shell.Settle();
+    const RECT row = CellRect(table, 0, 0);
+    const RECT tab = RemoteRect(tabs, TCM_GETITEMRECT, 0, RECT{});
+    RECT button = {};
+    GetWindowRect(shell.Item(IDC_CONNECT_BUTTON), &button);
+    return Sizes{row.bottom - row.top, tab.bottom - tab.top, button.right - button.left, button.bottom - button.top};
+  };
+  uiauto::RemoteBuffer remote(shell.main, sizeof(RECT));
+  ASSERT_TRUE(remote.Valid());
+  auto changeDpi = [&](int dpi, double factor) {
+    RECT window = {};
+    GetWindowRect(shell.main, &window);
+    RECT suggested{window.left, window.top, window.left + static_cast<LONG>((window.right - window.left) * factor),
+                   window.top + static_cast<LONG>((window.bottom - window.top) * factor)};
+    remote.Write(0, &suggested, sizeof(suggested));
+    PostMessageW(shell.main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote.Address()));
+    uiauto::WaitFor([&] {
+      GetWindowRect(shell.main, &window);
+      return window.right - window.left == suggested.right - suggested.left;
+    }, 5000);
+  };
+  const Sizes at96 = measure();
+  changeDpi(144, 1.5);
+  const Sizes at144 = measure();
+  // Font heights scale by whole pixels and the fonts' own metrics: a row
+  // about 1.5 times; a tab grows by what its 9-point font grows (6 pixels),
+  // its padding stays. The button's size is 96-DPI units scaled: to a pixel.
+  EXPECT_NEAR(at144.row, at96.row * 1.5, 2.0);
+  EXPECT_GE(at144.tab - at96.tab, 5);
+  EXPECT_LE(at144.tab - at96.tab, 10);
+  EXPECT_NEAR(at144.buttonWidth, at96.buttonWidth * 1.5, 1.0);
+  EXPECT_NEAR(at144.buttonHeight, at96.buttonHeight * 1.5, 1.0);
+  uiauto::SavePng(uiauto::Capture(shell.main), ArtefactPath(L"main_view_144dpi.png"));
+  changeDpi(96, 2.0 / 3.0);
+  const Sizes back = measure();
+  EXPECT_EQ(std::make_tuple(back.row, back.tab, back.buttonWidth, back.buttonHeight),
+            std::make_tuple(at96.row, at96.tab, at96.buttonWidth, at96.buttonHeight));
 }
 
 // The probe's log lines "settext 317 MICROSECONDS TEXT".
@@ -316,7 +492,7 @@ TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
   shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"view_probe", "attach"));
   HWND choices = shell.Item(IDC_CHOICES);
-  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 6; }));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 7; }));
 
   uiauto::PickChoice(choices, 1);
   ASSERT_TRUE(uiauto::WaitFor([&] { return scratch.Log(L"view_probe").find("RX: 00 01 02\n") != std::string::npos; }));

@@ -72,7 +72,7 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   EXPECT_EQ(CellText(table, 0, 0), L"300001");
 
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
   EXPECT_TRUE(WaitFor([&] { return CellText(table, 1, 1) == L"22" && CellText(table, 2, 1) == L"33"; }));
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).find(L"RX: 00 ") == 0; }));
 
@@ -86,7 +86,7 @@ TEST(ClientInShell, TcpMasterPollsAServerThroughTheProgram) {
   EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"client_poll_view.png")));
 
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE) == L"RX: -"; }));
 }
 

@@ -64,7 +64,7 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L", any Unit ID, faults injected: 0");
 
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
   const std::string verdict = AskDriver("mbpoll");
   EXPECT_EQ(verdict.rfind("ok", 0), 0u) << verdict;
   const std::wstring counted = L"127.0.0.1:" + port + L", any Unit ID, faults injected: 2";
@@ -81,7 +81,7 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\fault_slave_view.png"));
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
 
   // Read again when the setup closes, the count stays.
   dialog = OpenSetup(shell.app, shell.main);

@@ -10,6 +10,11 @@
 //   program (reading the cells would itself ask the plug-in and so prove
 //   nothing), and a discrete input edited by double-click is what the
 //   client reads. Keeps build/win/artifacts/server_io_map.png.
+// - ServerInShell.EditsStayInTheirTabAndTheKeyboardServes: an edit left
+//   open when the user right-clicks another tab or clicks the value column's
+//   title is stored where and as it was typed (the client reads it back);
+//   then the keyboard alone: Alt+C, Enter, F2 and the menu key in the table,
+//   Ctrl+Tab, F2 on the tab strip and Enter in an entry field.
 // - ServerInShell.LoadFigures (only with VELMORA_SERVER_LOAD_SECONDS): a
 //   libmodbus client hammers the slave for that long; prints the user
 //   interface thread's WM_NULL round trips idle and meanwhile, and the
@@ -21,6 +26,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <atomic>
@@ -73,7 +79,61 @@ void StartTcpSlave(const Scratch& scratch, Shell& shell, const std::wstring& por
 
 void Connect(Shell& shell) {
   shell.Click(IDC_CONNECT_BUTTON);
-  ASSERT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Disconnect");
+  ASSERT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
+}
+
+HWND EditControl(HWND table) { return reinterpret_cast<HWND>(static_cast<intptr_t>(SendInt(table, LVM_GETEDITCONTROL))); }
+
+// A double-click on a row's value opens the shell's editor there.
+HWND OpenValueEditor(Shell& shell, HWND table, int row) {
+  RECT cell = CellRect(table, row, 1);
+  PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell));
+  PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell));
+  shell.Settle();
+  HWND edit = nullptr;
+  WaitFor([&] { return (edit = EditControl(table)) != nullptr; });
+  return edit;
+}
+
+void ClickRow(Shell& shell, HWND table, int row) {
+  RECT cell = CellRect(table, row, 0);
+  PostMessageW(table, WM_LBUTTONDOWN, MK_LBUTTON, Centre(cell));
+  PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell));
+  shell.Settle();
+}
+
+// A key pressed with Alt: the program's message loop translates it into
+// the WM_SYSCHAR that the dialog manager matches against the mnemonics.
+void AltKey(Shell& shell, HWND window, wchar_t letter) {
+  const LPARAM alt = 1 | (1 << 29);
+  PostMessageW(window, WM_SYSKEYDOWN, static_cast<WPARAM>(towupper(letter)), alt);
+  PostMessageW(window, WM_SYSKEYUP, static_cast<WPARAM>(towupper(letter)), alt | 0xC0000000);
+  shell.Settle();
+}
+
+// Holds Ctrl (and Shift) down in the program's input state while a key is
+// posted: the test's thread shares the input state of the program's
+// user-interface thread, as a user's held modifier keys set it.
+void KeyWithModifiers(HWND window, UINT key, bool shift) {
+  const DWORD target = GetWindowThreadProcessId(window, nullptr);
+  const DWORD self = GetCurrentThreadId();
+  if (!AttachThreadInput(self, target, TRUE)) {
+    ADD_FAILURE() << "AttachThreadInput failed";
+    return;
+  }
+  BYTE state[256] = {};
+  GetKeyboardState(state);
+  BYTE held[256];
+  memcpy(held, state, sizeof held);
+  held[VK_CONTROL] = held[VK_LCONTROL] = 0x80;
+  if (shift) held[VK_SHIFT] = held[VK_LSHIFT] = 0x80;
+  SetKeyboardState(held);
+  Key(window, key);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kDefaultTimeoutMs, &ignored);
+  Sleep(200);  // the posted key is handled after the sent WM_NULL
+  SetKeyboardState(state);
+  AttachThreadInput(self, target, FALSE);
 }
 
 bool SamePixels(const Picture& a, const Picture& b) {
@@ -151,7 +211,145 @@ TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   EXPECT_TRUE(AskDriver("read di 6 0", &answer)) << answer;
 
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
+}
+
+TEST(ServerInShell, EditsStayInTheirTabAndTheKeyboardServes) {
+  if (!EnvText(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
+  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
+  ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
+  Scratch scratch({});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+  HWND table = shell.Item(IDC_TABLE);
+  HWND tabs = shell.Item(IDC_TABS);
+  // View 1 shows holding registers 0 to 19, View 2 holding registers 10 to 29.
+  shell.Click(IDC_ADD_BUTTON);
+  TypeOver(shell.Item(IDC_FIELD_0), L"10");
+  shell.Settle();
+  ASSERT_EQ(CellText(table, 0, 0), L"400011");
+  SelectTab(tabs, 0);
+  shell.Settle();
+  ASSERT_EQ(CellText(table, 0, 0), L"400001");
+  ASSERT_NO_FATAL_FAILURE(Connect(shell));
+  std::string answer;
+
+  // A value typed in View 1, then a right click on View 2 (which opens its
+  // rename editor): the value belongs to View 1's holding register 0, not to
+  // View 2's register 10. The same for a label.
+  RECT secondTab = RemoteRect(tabs, TCM_GETITEMRECT, 1, RECT{});
+  auto rightClickSecondTab = [&] {
+    PostMessageW(tabs, WM_RBUTTONDOWN, MK_RBUTTON, Centre(secondTab));
+    PostMessageW(tabs, WM_RBUTTONUP, 0, Centre(secondTab));
+    shell.Settle();
+    HWND rename = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return (rename = FindWindowExW(tabs, nullptr, L"Edit", nullptr)) != nullptr; }));
+    Key(rename, VK_ESCAPE);
+    shell.Settle();
+    SelectTab(tabs, 0);
+    shell.Settle();
+  };
+  HWND edit = OpenValueEditor(shell, table, 0);
+  ASSERT_NE(edit, nullptr);
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, L"1234");
+  rightClickSecondTab();
+  EXPECT_TRUE(AskDriver("read hr 0 1234", &answer)) << answer;
+  EXPECT_TRUE(AskDriver("read hr 10 0", &answer)) << answer;
+  PostMessageW(table, LVM_EDITLABELW, 2, 0);
+  shell.Settle();
+  ASSERT_TRUE(WaitFor([&] { return (edit = EditControl(table)) != nullptr; }));
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, L"Tank");
+  rightClickSecondTab();
+  EXPECT_EQ(CellText(table, 2, 0), L"Tank");
+  SelectTab(tabs, 1);
+  shell.Settle();
+  EXPECT_EQ(CellText(table, 2, 0), L"400013");
+  SelectTab(tabs, 0);
+  shell.Settle();
+
+  // 10 typed in signed decimal, then a click on the value column's title
+  // (on to hexadecimal) while the editor is open: stored as 10, not 0x10.
+  HWND header = reinterpret_cast<HWND>(static_cast<intptr_t>(SendInt(table, LVM_GETHEADER)));
+  RECT title = RemoteRect(header, HDM_GETITEMRECT, 1, RECT{});
+  auto clickTitle = [&] {
+    PostMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, Centre(title));
+    PostMessageW(header, WM_LBUTTONUP, 0, Centre(title));
+    shell.Settle();
+  };
+  clickTitle();
+  ASSERT_TRUE(WaitFor([&] { return CellText(table, 0, 1) == L"1234"; }));
+  ASSERT_NE(edit = OpenValueEditor(shell, table, 1), nullptr);
+  PostMessageW(edit, EM_SETSEL, 0, -1);
+  Type(edit, L"10");
+  clickTitle();
+  EXPECT_TRUE(WaitFor([&] { return EditControl(table) == nullptr; }));
+  EXPECT_TRUE(AskDriver("read hr 1 10", &answer)) << answer;
+  for (int i = 0; i < 3; ++i) clickTitle();  // back to decimal
+
+  // The keyboard alone. Enter and F2 open the value editor of the selected
+  // row, the menu key its label editor; what is typed reaches the client.
+  struct KeyEdit {
+    UINT key;
+    int row;
+    const wchar_t* typed;
+    const char* read;  // the client's check, none for a label
+  };
+  const KeyEdit kKeyEdits[] = {
+      {VK_RETURN, 3, L"4321", "read hr 3 4321"}, {VK_F2, 4, L"55", "read hr 4 55"}, {VK_APPS, 5, L"Valve", nullptr}};
+  for (const KeyEdit& step : kKeyEdits) {
+    ClickRow(shell, table, step.row);
+    Key(table, step.key);
+    if (!WaitFor([&] { return (edit = EditControl(table)) != nullptr; })) {
+      ADD_FAILURE() << "key " << step.key << " opened no editor";
+      continue;
+    }
+    PostMessageW(edit, EM_SETSEL, 0, -1);
+    Type(edit, step.typed);
+    Key(edit, VK_RETURN);
+    EXPECT_TRUE(WaitFor([&] { return EditControl(table) == nullptr; }));
+    if (step.read) {
+      EXPECT_TRUE(AskDriver(step.read, &answer)) << answer;
+    } else {
+      EXPECT_TRUE(WaitFor([&] { return CellText(table, step.row, 0) == step.typed; }));
+    }
+  }
+
+  // Ctrl+Tab and Ctrl+Shift+Tab switch tabs; F2 on the strip renames.
+  KeyWithModifiers(table, VK_TAB, false);
+  EXPECT_TRUE(WaitFor([&] { return TabSelected(tabs) == 1; }));
+  EXPECT_EQ(CellText(table, 0, 0), L"400011");
+  KeyWithModifiers(table, VK_TAB, true);
+  EXPECT_TRUE(WaitFor([&] { return TabSelected(tabs) == 0; }));
+  Key(tabs, VK_F2);
+  HWND rename = nullptr;
+  if (WaitFor([&] { return (rename = FindWindowExW(tabs, nullptr, L"Edit", nullptr)) != nullptr; })) {
+    Type(rename, L"Pumps");
+    Key(rename, VK_RETURN);
+    EXPECT_TRUE(WaitFor([&] { return TabTitle(tabs, 0) == L"Pumps"; }));
+  } else {
+    ADD_FAILURE() << "F2 on the tabs opened no rename editor";
+  }
+
+  // Alt+C disconnects ("Dis&connect"); Enter in an entry field applies it at once.
+  AltKey(shell, table, L'c');
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECT_BUTTON) == L"&Connect"; })) << "Alt+C did not disconnect";
+  HWND start = shell.Item(IDC_FIELD_0);
+  PostMessageW(start, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  PostMessageW(start, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  PostMessageW(start, EM_SETSEL, 0, -1);
+  Type(start, L"3");
+  Key(start, VK_RETURN);
+  shell.Settle();
+  EXPECT_EQ(CellText(table, 0, 0), L"400004");
+  EXPECT_EQ(CellText(table, 0, 1), L"4321");
+  AltKey(shell, start, L'c');
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECT_BUTTON) == L"Dis&connect"; })) << "Alt+C did not connect";
+  EXPECT_TRUE(AskDriver("read hr 4 55", &answer)) << answer;
+  EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"server_keyboard.png")));
+  AltKey(shell, table, L'c');
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECT_BUTTON) == L"&Connect"; }));
 }
 
 // The process's commit charge (Wine leaves PrivateUsage at 0) and its
@@ -237,7 +435,7 @@ TEST(ServerInShell, LoadFigures) {
          before.committed, before.workingSet, end.committed, end.workingSet, settled.committed, settled.workingSet);
   fflush(stdout);
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
   // The same client against engine_host.exe's server, for comparison.
   EXPECT_TRUE(AskDriver("load-engine-host " + std::string(seconds.begin(), seconds.end())));
 }

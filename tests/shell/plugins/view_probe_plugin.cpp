@@ -10,15 +10,20 @@
 //   3  ShowRxText "RX: Timeout" in the error colour
 //   4  ShowRxFrame of 4 bytes
 //   5  the RX line painted into a memory bitmap: its pixels of RGB(204, 0, 0)
+//   6  with a value editor open (a double-click on a value opens one, mode 1,
+//      "1234"): a table refresh, painted at once; the editor's pixels that
+//      the table's own paint changed, read as soon as that paint returns
+//      (the editor repaints itself later, which would hide it)
 // Log lines: "attach", "settext ID MICROSECONDS TEXT" (TEXT cut to 40
 // characters), "pages N rows R calls C max M per-screen S ms T",
-// "red COUNT".
+// "red COUNT", "overpaint COUNT" (-1: no editor).
 #include <windows.h>
 
 #include <commctrl.h>
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "common/plugin_interface.h"
 #include "plugin_log.h"
@@ -138,6 +143,54 @@ void PageBenchmark() {
   Log(line);
 }
 
+// The pixels of a window's client area as its surface holds them now.
+std::vector<COLORREF> Pixels(HWND window) {
+  std::vector<COLORREF> pixels;
+  RECT client = {};
+  if (!GetClientRect(window, &client)) return pixels;
+  HDC dc = GetDC(window);
+  for (int y = 0; y < client.bottom; ++y) {
+    for (int x = 0; x < client.right; ++x) pixels.push_back(GetPixel(dc, x, y));
+  }
+  ReleaseDC(window, dc);
+  return pixels;
+}
+
+HWND g_paintedTable = nullptr;
+HWND g_editor = nullptr;
+std::vector<COLORREF> g_editorBefore;
+int g_overpaint = -1;
+HHOOK g_paintHook = nullptr;
+
+LRESULT CALLBACK AfterTablePaint(int code, WPARAM wParam, LPARAM lParam) {
+  const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && call->hwnd == g_paintedTable && call->message == WM_PAINT && g_overpaint < 0) {
+    std::vector<COLORREF> after = Pixels(g_editor);
+    g_overpaint = 0;
+    for (size_t i = 0; i < after.size() && i < g_editorBefore.size(); ++i) g_overpaint += after[i] != g_editorBefore[i];
+  }
+  return CallNextHookEx(g_paintHook, code, wParam, lParam);
+}
+
+void RefreshUnderEditor() {
+  HWND main = FindMain();
+  g_paintedTable = main ? GetDlgItem(main, kTable) : nullptr;
+  g_editor = g_paintedTable ? reinterpret_cast<HWND>(SendMessageW(g_paintedTable, LVM_GETEDITCONTROL, 0, 0)) : nullptr;
+  g_overpaint = -1;
+  if (!g_editor) {
+    Log("overpaint -1");
+    return;
+  }
+  UpdateWindow(g_paintedTable);
+  g_editorBefore = Pixels(g_editor);
+  g_paintHook = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterTablePaint, nullptr, GetCurrentThreadId());
+  Send(HostCommandKind::RefreshTable, 0, 0, nullptr);
+  UpdateWindow(g_paintedTable);
+  UnhookWindowsHookEx(g_paintHook);
+  g_paintHook = nullptr;
+  Log("overpaint " + std::to_string(g_overpaint));
+}
+
 // The RX line's pixels of the error colour as it paints itself.
 void CountErrorPixels() {
   HWND main = FindMain();
@@ -159,6 +212,7 @@ int32_t Attach(void*, const HostLink* link) {
   Send(HostCommandKind::AddChoice, 3, 0, u"Error text");
   Send(HostCommandKind::AddChoice, 4, 0, u"Frame");
   Send(HostCommandKind::AddChoice, 5, 0, u"Error colour");
+  Send(HostCommandKind::AddChoice, 6, 0, u"Refresh under the editor");
   Log("attach");
   return 1;
 }
@@ -200,6 +254,14 @@ int64_t HandleEvent(void*, const ViewEvent* event) {
     g_link->send(g_link->host, &command);
   } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 5) {
     CountErrorPixels();
+  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 6) {
+    RefreshUnderEditor();
+  } else if (event->kind == ViewEventKind::BeginCellEdit) {
+    return 1;
+  } else if (event->kind == ViewEventKind::GetCellEditor) {
+    static const Unit kValue[] = u"1234";
+    for (uint64_t i = 0; i < 5 && i < event->capacity; ++i) event->buffer[i] = kValue[i];
+    return 1;
   }
   return 0;
 }
