@@ -62,7 +62,6 @@ void FaultsPageState::OnInitDialog(FaultsPageState& page, ui::Message& message) 
   }
   page.delay_.SetMode(kNumericUnsigned);
   page.delay_.SetRange(0, kFaultMaxDelayMs);
-  page.delay_.SetSuffix(u" ms");
   page.delay_.Attach(GetDlgItem(window, IDC_FAULT_DELAY));
   page.delay_.ShowValue(page.settings_->delayMs);
   HWND codes = GetDlgItem(window, IDC_FAULT_CODE);

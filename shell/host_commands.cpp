@@ -16,6 +16,8 @@ namespace {
 // A list view row is addressed by 16 bits in the cell events.
 constexpr uint64_t kMaxRows = 0x10000;
 constexpr int kAppendedColumnWidth = 100;
+// The value column never shrinks below this, in 96-DPI pixels.
+constexpr int kLeastValueColumnWidth96 = 40;
 
 const wchar_t* W(const Unit* text) { return reinterpret_cast<const wchar_t*>(text ? text : u""); }
 
@@ -170,16 +172,29 @@ void SetColumnTitle(MainWindow& window, const HostCommand& command) {
   ListView_SetColumn(table, static_cast<int>(command.index), &column);
 }
 
-void FitColumns(MainWindow& window) {
-  if (window.columnsFitted) return;
-  window.columnsFitted = true;
+// The table's width for its columns, with room for a vertical scroll bar
+// whether it shows or not.
+int ColumnRoom(MainWindow& window) {
   HWND table = window.Control(IDC_TABLE);
   RECT client = {};
   GetClientRect(table, &client);
-  const int available = client.right - GetSystemMetricsForDpi(SM_CXVSCROLL, window.Layout().Dpi());
-  const int half = available > 0 ? available / 2 : 0;
-  ListView_SetColumnWidth(table, 0, half);
-  ListView_SetColumnWidth(table, 1, half);
+  const bool barShown = (GetWindowLongPtrW(table, GWL_STYLE) & WS_VSCROLL) != 0;
+  const int available = client.right - (barShown ? 0 : GetSystemMetricsForDpi(SM_CXVSCROLL, window.Layout().Dpi()));
+  return available > 0 ? available : 0;
+}
+
+void FitHalves(MainWindow& window) {
+  HWND table = window.Control(IDC_TABLE);
+  const int room = ColumnRoom(window);
+  ListView_SetColumnWidth(table, 0, room / 2);
+  ListView_SetColumnWidth(table, 1, room - room / 2);
+  window.fittedFirstWidth = ListView_GetColumnWidth(table, 0);
+}
+
+void FitColumns(MainWindow& window) {
+  if (window.columnsFitted) return;
+  window.columnsFitted = true;
+  FitHalves(window);
 }
 
 // A mode outside 1 to 4 means no format.
@@ -201,6 +216,21 @@ void SetFieldFormat(MainWindow& window, const HostCommand& command) {
 }
 
 }  // namespace
+
+void MainWindow::FollowTableWidth() {
+  HWND table = Control(IDC_TABLE);
+  const int columns = ColumnCount(table);
+  if (!columnsFitted || columns < 2) return;
+  if (columns == 2 && ListView_GetColumnWidth(table, 0) == fittedFirstWidth) {
+    FitHalves(*this);
+    return;
+  }
+  int others = 0;
+  for (int i = 0; i < columns - 1; ++i) others += ListView_GetColumnWidth(table, i);
+  const int least = MulDiv(kLeastValueColumnWidth96, static_cast<int>(Layout().Dpi()), 96);
+  const int width = ColumnRoom(*this) - others;
+  ListView_SetColumnWidth(table, columns - 1, width > least ? width : least);
+}
 
 void MainWindow::ExecuteCommand(void* context, const HostCommand& command) {
   MainWindow& window = *static_cast<MainWindow*>(context);

@@ -63,6 +63,9 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   bool addAllowed = false;
   bool removeAllowed = false;
   bool columnsFitted = false;
+  // The first column's width as the shell last fitted it; another width
+  // means the user has moved the divider.
+  int fittedFirstWidth = -1;
   bool fieldVisible[kFieldCount] = {true, true, true, true};
   ui::NumericField fields[kFieldCount];
 
@@ -74,6 +77,12 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   // The decoded Readme and License (information_view.cpp).
   TextBuffer readme;
   TextBuffer license;
+
+  // Fitted columns follow the table's width: fitted again while the user
+  // has left them as they were, else the last column takes the width beside
+  // the others; no horizontal scroll bar for columns that fit
+  // (host_commands.cpp).
+  void FollowTableWidth();
 
   HostLinkHost& Host() { return host_; }
   AnchorLayout& Layout() { return layout_; }
@@ -102,6 +111,7 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   static void OnTipClicked(MainWindow& window, ui::Message& message);
   static void OnTabChanged(MainWindow& window, ui::Message& message);
   static void OnTableGetText(MainWindow& window, ui::Message& message);
+  static void OnTableCustomDraw(MainWindow& window, ui::Message& message);
   static void OnTableColumnClick(MainWindow& window, ui::Message& message);
   static void OnTableNotify(MainWindow& window, ui::Message& message);
 
@@ -125,6 +135,13 @@ class MainWindow : public ui::Dialog, public ui::TimerTarget {
   HostLinkHost host_;
   AnchorLayout layout_;
   ui::BoundTimer tipTimer_;
+  // The cell whose text the table asked for last in this paint, and whether
+  // the plug-in called it not current.
+  struct AskedCell {
+    int32_t row = -1;
+    int32_t column = -1;
+    bool notCurrent = false;
+  } askedCell_;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
 };
