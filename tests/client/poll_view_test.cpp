@@ -345,8 +345,15 @@ TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
   h.RunFor(100);
   v.Pump();
   EXPECT_EQ(v.Count(HostCommandKind::RefreshTable, true), 1u) << "unchanged values are not refreshed";
+  EXPECT_TRUE(v.CellCurrent(1, 1));
 
-  ExpectExceptionThenTimeout(device, v, 2, u"RX: Exception 02 - Illegal data address", [&] { h.RunFor(600); });
+  // The read values stay, no longer current, until a read succeeds again.
+  ExpectExceptionThenTimeout(device, v, 2, u"RX: Exception 02 - Illegal data address", [&] {
+    h.RunFor(600);
+    v.Pump();
+    EXPECT_EQ(v.Cell(1, 1), u"42");
+    EXPECT_FALSE(v.CellCurrent(1, 1));
+  });
 
   // A second tab is polled; the first tab's stored status comes back with it.
   v.Add();
