@@ -185,9 +185,9 @@ int ColumnRoom(MainWindow& window) {
 
 void FitHalves(MainWindow& window) {
   HWND table = window.Control(IDC_TABLE);
-  const int room = ColumnRoom(window);
-  ListView_SetColumnWidth(table, 0, room / 2);
-  ListView_SetColumnWidth(table, 1, room - room / 2);
+  const int half = ColumnRoom(window) / 2;
+  ListView_SetColumnWidth(table, 0, half);
+  ListView_SetColumnWidth(table, 1, half);
   window.fittedFirstWidth = ListView_GetColumnWidth(table, 0);
 }
 
