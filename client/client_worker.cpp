@@ -164,7 +164,9 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
     polls_->Lock();
     StorePollStatus(poll, reopenFailureText_, true);
     bool active = polls_->Active() == poll;
+    bool refresh = MarkPollValuesOld(poll) && active;
     polls_->Unlock();
+    if (refresh) PostHostCommand(host_, HostCommandKind::RefreshTable);
     if (active) PostRxText(host_, reopenFailureText_, true);
     HoldFor(kReopenPaceMs);
   } else {
@@ -206,6 +208,7 @@ void ClientWorker::Publish(PollDefinition* poll, const ClientRequest& request, i
     text = StatusText(result, statusBuffer);
     isError = true;
     StorePollStatus(poll, text, true);
+    refresh = MarkPollValuesOld(poll) && active;
   }
   polls_->Unlock();
   if (refresh) PostHostCommand(host_, HostCommandKind::RefreshTable);

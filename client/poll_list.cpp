@@ -70,7 +70,28 @@ void NormalisePoll(PollDefinition* poll) {
   poll->pollPeriod = Clamp(poll->pollPeriod, 1, kPollPeriodMax);
 }
 
+namespace {
+
+// What makes the values of one request: another unit, function, start or
+// quantity reads other registers.
+struct RequestIdentity {
+  uint32_t unitId, startAddress, quantity, function;
+  explicit RequestIdentity(const PollDefinition& poll)
+      : unitId(poll.unitId), startAddress(poll.startAddress), quantity(poll.quantity), function(poll.function) {}
+  bool operator==(const RequestIdentity& other) const {
+    return unitId == other.unitId && startAddress == other.startAddress && quantity == other.quantity &&
+           function == other.function;
+  }
+};
+
+void ForgetValuesOfOtherRequest(PollDefinition* poll, const RequestIdentity& before) {
+  if (!(RequestIdentity(*poll) == before)) poll->valuesCurrent = false;
+}
+
+}  // namespace
+
 void SetPollField(PollDefinition* poll, uint32_t index, const Unit* text) {
+  const RequestIdentity before(*poll);
   uint32_t number = ReadTypedNumber(text);
   switch (index) {
     case 0:
@@ -93,11 +114,14 @@ void SetPollField(PollDefinition* poll, uint32_t index, const Unit* text) {
       return;
   }
   NormalisePoll(poll);
+  ForgetValuesOfOtherRequest(poll, before);
 }
 
 void SetPollFunction(PollDefinition* poll, uint32_t code) {
+  const RequestIdentity before(*poll);
   if (IsPollFunction(code)) poll->function = static_cast<uint8_t>(code);
   NormalisePoll(poll);
+  ForgetValuesOfOtherRequest(poll, before);
 }
 
 bool IsBroadcast(const PollDefinition& poll) {
@@ -141,6 +165,17 @@ void BuildPollRequest(const PollDefinition& poll, ClientRequest* request) {
 
 bool ApplyPollResponse(PollDefinition* poll, const ClientRequest& request, const ClientResponse& response) {
   bool changed = false;
+  if (!IsWriteFunction(request.function)) {
+    ClientRequest now;
+    BuildPollRequest(*poll, &now);
+    // An answer to a request the poll no longer makes belongs to other rows.
+    if (now.unitId != request.unitId || now.function != request.function || now.address != request.address ||
+        now.quantity != request.quantity) {
+      return false;
+    }
+    changed = !poll->valuesCurrent;
+    poll->valuesCurrent = true;
+  }
   uint32_t count = request.quantity > kPollMaxRows ? kPollMaxRows : request.quantity;
   if (request.function == kReadCoils || request.function == kReadDiscreteInputs) {
     if (count > 8u * response.byteCount) count = 8u * response.byteCount;
@@ -158,6 +193,14 @@ bool ApplyPollResponse(PollDefinition* poll, const ClientRequest& request, const
     }
   }
   return changed;
+}
+
+bool PollValuesCurrent(const PollDefinition& poll) { return poll.valuesCurrent || IsWriteFunction(poll.function); }
+
+bool MarkPollValuesOld(PollDefinition* poll) {
+  bool changed = PollValuesCurrent(*poll);
+  poll->valuesCurrent = false;
+  return changed && !PollValuesCurrent(*poll);
 }
 
 void StorePollStatus(PollDefinition* poll, const Unit* text, bool isError) {

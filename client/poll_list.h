@@ -44,6 +44,10 @@ struct PollDefinition {
   Unit statusText[kPollStatusCapacity];
   uint32_t hasStatusText;  // 1: the RX line shows statusText instead of lastRx
   uint32_t statusIsError;
+  // The values came from the device for the request the poll now makes: a
+  // changed request, a failed exchange or a failed reopen clears it, a good
+  // read sets it.
+  bool valuesCurrent;
 };
 
 // --- rules of one poll (caller holds the poll-list mutex) ---------------------
@@ -68,8 +72,14 @@ void SetPollFunction(PollDefinition* poll, uint32_t code);
 // A write with unit id 0 on a serial or RTU framing: nobody answers.
 bool IsBroadcast(const PollDefinition& poll);
 void BuildPollRequest(const PollDefinition& poll, ClientRequest* request);
-// Copies a read response into the values; true when a value changed.
+// Copies a read response into the values and marks them current; true
+// when the table's look changed (a value, or values no longer shown as old).
 bool ApplyPollResponse(PollDefinition* poll, const ClientRequest& request, const ClientResponse& response);
+// What a table row shows is what the device last answered to this request;
+// a write poll shows what it will write, which is always current.
+bool PollValuesCurrent(const PollDefinition& poll);
+// After a failed exchange or reopen; true when the table's look changed.
+bool MarkPollValuesOld(PollDefinition* poll);
 
 void StorePollStatus(PollDefinition* poll, const Unit* text, bool isError);
 void StorePollRx(PollDefinition* poll, const uint8_t* bytes, uint32_t length);

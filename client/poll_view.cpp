@@ -228,6 +228,7 @@ int64_t CellText(ClientContext* context, const ViewEvent& event) {
   uint32_t row = CellRow(event.arg);
   uint32_t column = CellColumn(event.arg);
   if (!event.buffer || event.capacity == 0 || column > 1) return 0;
+  int64_t result = 0;
   context->polls.Lock();
   PollDefinition* poll = context->polls.Find(event.tabKey);
   if (poll && row < poll->quantity) {
@@ -241,10 +242,11 @@ int64_t CellText(ClientContext* context, const ViewEvent& event) {
       }
     } else {
       FormatValueText(poll->valueFormat, poll->values[row], event.buffer, event.capacity);
+      if (!PollValuesCurrent(*poll)) result = kCellTextNotCurrent;
     }
   }
   context->polls.Unlock();
-  return 0;
+  return result;
 }
 
 int64_t BeginCellEdit(ClientContext* context, const ViewEvent& event) {
@@ -310,6 +312,14 @@ int64_t ColumnClicked(ClientContext* context, const ViewEvent& event) {
 
 // --- connection ---------------------------------------------------------------
 
+// The device could not be reached: nothing shown was read just now.
+void MarkAllValuesOld(ClientContext* context) {
+  context->polls.Lock();
+  for (uint32_t i = 0; i < context->polls.Count(); ++i) MarkPollValuesOld(context->polls.At(i));
+  context->polls.Unlock();
+  SendHostCommand(context->host, HostCommandKind::RefreshTable);
+}
+
 int64_t Connect(ClientContext* context) {
   const ClientComposition& c = context->composition;
   if (context->worker.HasLink()) {
@@ -328,6 +338,7 @@ int64_t Connect(ClientContext* context) {
       SendRxText(context->host, kNoRx, false);
       return 1;
     case kClientOpenFailed:
+      MarkAllValuesOld(context);
       SendRxText(context->host, c.openFailureRxText, true);
       error.text = c.openFailureMessage;
       break;

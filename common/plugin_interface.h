@@ -103,7 +103,7 @@ enum class ViewEventKind : uint32_t {
   AddRequested = 4,
   RemoveRequested = 5,  // tab key = selected tab
   TabSelected = 6,      // tab key = selected tab or 0
-  GetCellText = 7,      // arg = cell; the plug-in fills buffer
+  GetCellText = 7,      // arg = cell; the plug-in fills buffer; result 0 or kCellTextNotCurrent
   BeginCellEdit = 8,    // arg = row and flag; result nonzero allows the edit
   EndCellEdit = 9,      // arg = row and flag, text = the edited text
   GetCellEditor = 10,   // arg = row and flag; result = editor mode, buffer = initial text
@@ -120,6 +120,12 @@ struct ViewEvent {
   Unit* buffer;       // filled by the plug-in
   uint64_t capacity;  // units at buffer, terminating NUL included
 };
+
+// GetCellText's result for a value that did not come from the device for
+// the request the table now stands for (the shell draws it greyed, as
+// disabled text); 0 for every other cell. A shell that predates it ignores
+// it.
+constexpr int64_t kCellTextNotCurrent = 1;
 
 // Cell events carry the row in bits 0-15 and the column in bits 16-31; edit
 // events carry the row and, in bit 16, whether the edit comes from the

@@ -52,7 +52,6 @@ void FaultsPageState::Fill() {
   }
   delay_.SetMode(kNumericUnsigned);
   delay_.SetRange(0, kFaultMaxDelayMs);
-  delay_.SetSuffix(u" ms");
   delay_.Attach(GetDlgItem(window, IDC_FAULT_DELAY));
   delay_.ShowValue(settings_->delayMs);
   HWND codes = GetDlgItem(window, IDC_FAULT_CODE);

@@ -17,6 +17,8 @@ namespace {
 // A list view row is addressed by 16 bits in the cell events.
 constexpr uint64_t kMaxRows = 0x10000;
 constexpr int kAppendedColumnWidth = 100;
+// The value column never shrinks below this, in 96-DPI pixels.
+constexpr int kLeastValueColumnWidth96 = 40;
 
 const wchar_t* W(const Unit* text) { return reinterpret_cast<const wchar_t*>(text ? text : u""); }
 
@@ -152,16 +154,42 @@ void CommandDispatch::SetColumnTitle(const HostCommand& command) {
   ui::ListView(Control(IDC_TABLE)).SetColumnTitle(static_cast<int32_t>(command.index), command.text);
 }
 
+int CommandDispatch::ColumnRoom() const {
+  HWND table = Control(IDC_TABLE);
+  RECT client = {};
+  GetClientRect(table, &client);
+  const bool barShown = (GetWindowLongPtrW(table, GWL_STYLE) & WS_VSCROLL) != 0;
+  const int available = client.right - (barShown ? 0 : GetSystemMetricsForDpi(SM_CXVSCROLL, target_.Dpi()));
+  return available > 0 ? available : 0;
+}
+
+void CommandDispatch::FitHalves() {
+  ui::ListView table(Control(IDC_TABLE));
+  const int half = ColumnRoom() / 2;
+  table.SetColumnWidth(0, half);
+  table.SetColumnWidth(1, half);
+  fittedFirstWidth_ = table.ColumnWidth(0);
+}
+
 void CommandDispatch::FitColumns() {
   if (columnsFitted_) return;
   columnsFitted_ = true;
+  FitHalves();
+}
+
+void CommandDispatch::FollowTableWidth() {
   ui::ListView table(Control(IDC_TABLE));
-  RECT client = {};
-  GetClientRect(table.Window(), &client);
-  const int available = client.right - GetSystemMetricsForDpi(SM_CXVSCROLL, target_.Dpi());
-  const int half = available > 0 ? available / 2 : 0;
-  table.SetColumnWidth(0, half);
-  table.SetColumnWidth(1, half);
+  const int32_t columns = table.ColumnCount();
+  if (!columnsFitted_ || columns < 2) return;
+  if (columns == 2 && table.ColumnWidth(0) == fittedFirstWidth_) {
+    FitHalves();
+    return;
+  }
+  int others = 0;
+  for (int32_t i = 0; i < columns - 1; ++i) others += table.ColumnWidth(i);
+  const int least = MulDiv(kLeastValueColumnWidth96, static_cast<int>(target_.Dpi()), 96);
+  const int width = ColumnRoom() - others;
+  table.SetColumnWidth(columns - 1, width > least ? width : least);
 }
 
 // A mode outside 1 to 4 means no format.

@@ -59,6 +59,12 @@ class CommandDispatch {
   // does; nothing for a field without a numeric mode.
   void ShowFieldValue(int32_t index);
 
+  // Fitted columns follow the table's width (after a resize or a DPI
+  // change): fitted again while the user has left them as they were, else
+  // the last column takes the width beside the others; no horizontal scroll
+  // bar for columns that fit.
+  void FollowTableWidth();
+
   bool FieldVisible(int32_t index) const { return index >= 0 && index < kFieldCount && fieldVisible_[index]; }
   bool AddAllowed() const { return addAllowed_; }
   bool RemoveAllowed() const { return removeAllowed_; }
@@ -77,6 +83,11 @@ class CommandDispatch {
   void SetTableShape(const HostCommand& command);
   void SetColumnTitle(const HostCommand& command);
   void FitColumns();
+  // The table's width for its columns, with room for a vertical scroll bar
+  // whether it shows or not.
+  int ColumnRoom() const;
+  // The first two columns as equal halves of the room.
+  void FitHalves();
   void SetFieldFormat(const HostCommand& command);
 
   CommandTarget& target_;
@@ -86,4 +97,7 @@ class CommandDispatch {
   bool addAllowed_ = false;
   bool removeAllowed_ = false;
   bool columnsFitted_ = false;
+  // The first column's width as the shell last fitted it; another width
+  // means the user has moved the divider.
+  int fittedFirstWidth_ = -1;
 };

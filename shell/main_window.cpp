@@ -29,8 +29,8 @@ const AnchorEntry kAnchors[] = {
     {IDC_FIELD_1, kAnchorMoveX},
     {IDC_FIELD_2, kAnchorMoveX},
     {IDC_FIELD_3, kAnchorMoveX},
-    {IDC_TX_LINE, kAnchorMoveX | kAnchorMoveY},
-    {IDC_RX_LINE, kAnchorMoveX | kAnchorMoveY},
+    {IDC_TX_LINE, kAnchorSizeX | kAnchorMoveY},
+    {IDC_RX_LINE, kAnchorSizeX | kAnchorMoveY},
     {IDC_DOCUMENT, kAnchorSizeX | kAnchorSizeY},
     {IDC_ADD_BUTTON, kAnchorMoveY},
     {IDC_REMOVE_BUTTON, kAnchorMoveY},
@@ -69,6 +69,9 @@ void TurnOffDialogRescaling(HWND window) {
 // The main window's object, found by the keys filter from the window a key
 // goes to (the filter is the thread's and sees every dialog of it).
 const wchar_t kWindowObjectProperty[] = L"Velmora.MainWindow";
+
+// Room for a cell's text asked for only to learn its look.
+constexpr uint64_t kCellScratchCapacity = 64;
 
 }  // namespace
 
@@ -145,6 +148,7 @@ void MainWindow::Dispatch(ui::Message& message) {
       ui::OnNotify<MainWindow>(IDC_TABS, TCN_SELCHANGE, &MainWindow::OnTabChanged),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_GETDISPINFOW, &MainWindow::OnTableGetText),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_ODFINDITEMW, &MainWindow::OnTableFindItem),
+      ui::OnNotify<MainWindow>(IDC_TABLE, NM_CUSTOMDRAW, &MainWindow::OnTableCustomDraw),
       ui::OnNotify<MainWindow>(IDC_TABLE, LVN_COLUMNCLICK, &MainWindow::OnTableColumnClick),
       ui::OnControl<MainWindow>(WM_NOTIFY, IDC_TABLE, &MainWindow::OnTableNotify),
   };
@@ -202,6 +206,7 @@ void MainWindow::OnDestroy(MainWindow& window, ui::Message& message) {
 
 void MainWindow::OnSize(MainWindow& window, ui::Message& message) {
   window.layout_.OnSize(message.wParam, message.lParam);
+  if (message.wParam != SIZE_MINIMIZED) window.commands_.FollowTableWidth();
   message.handled = true;
 }
 
@@ -227,6 +232,7 @@ void MainWindow::OnDpiChanged(MainWindow& window, ui::Message& message) {
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   window.layout_.OnDpiChanged(message.wParam);
+  window.commands_.FollowTableWidth();
   message.handled = true;
 }
 
@@ -395,8 +401,46 @@ void MainWindow::OnTableGetText(MainWindow& window, ui::Message& message) {
   event.tabKey = window.SelectedTabKey();
   event.buffer = buffer;
   event.capacity = static_cast<uint64_t>(item.cchTextMax);
-  window.Deliver(event);
+  const int64_t look = window.Deliver(event);
   buffer[item.cchTextMax - 1] = 0;
+  window.askedCell_ = {item.iItem, item.iSubItem, look == kCellTextNotCurrent};
+}
+
+// A value the plug-in calls not current is drawn as disabled text. The list
+// view asks for a cell's text just before it draws the cell, so the answer
+// is at hand; a cell drawn without that question is asked for once more.
+void MainWindow::OnTableCustomDraw(MainWindow& window, ui::Message& message) {
+  message.handled = true;
+  NMLVCUSTOMDRAW& draw = *reinterpret_cast<NMLVCUSTOMDRAW*>(message.lParam);
+  switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      window.askedCell_ = {};
+      message.result = CDRF_NOTIFYITEMDRAW;
+      return;
+    case CDDS_ITEMPREPAINT:
+      message.result = CDRF_NOTIFYSUBITEMDRAW;
+      return;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
+      break;
+    default:
+      message.result = CDRF_DODEFAULT;
+      return;
+  }
+  const int32_t row = static_cast<int32_t>(draw.nmcd.dwItemSpec);
+  bool notCurrent = window.askedCell_.notCurrent;
+  if (window.askedCell_.row != row || window.askedCell_.column != draw.iSubItem) {
+    Unit scratch[kCellScratchCapacity];
+    ViewEvent event = {};
+    event.kind = ViewEventKind::GetCellText;
+    event.arg = (static_cast<uint64_t>(draw.iSubItem & 0xFFFF) << 16) | static_cast<uint64_t>(row & 0xFFFF);
+    event.tabKey = window.SelectedTabKey();
+    event.buffer = scratch;
+    event.capacity = kCellScratchCapacity;
+    notCurrent = window.Deliver(event) == kCellTextNotCurrent;
+  }
+  window.askedCell_ = {};
+  draw.clrText = GetSysColor(notCurrent ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT);
+  message.result = CDRF_NEWFONT;
 }
 
 // The value format changes with the click: an open edit ends first, read

@@ -69,6 +69,7 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   static void OnTabChanged(MainWindow& window, ui::Message& message);
   static void OnTableFindItem(MainWindow& window, ui::Message& message);
   static void OnTableGetText(MainWindow& window, ui::Message& message);
+  static void OnTableCustomDraw(MainWindow& window, ui::Message& message);
   static void OnTableColumnClick(MainWindow& window, ui::Message& message);
   static void OnTableNotify(MainWindow& window, ui::Message& message);
 
@@ -140,6 +141,13 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   COLORREF tabBodyColour_ = RGB(255, 255, 255);
   HBRUSH tabBodyBrush_ = nullptr;
   HFONT monospaceFont_ = nullptr;
+  // The cell whose text the table asked for last in this paint, and whether
+  // the plug-in called it not current.
+  struct AskedCell {
+    int32_t row = -1;
+    int32_t column = -1;
+    bool notCurrent = false;
+  } askedCell_;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   // The message filter of KeysFilter, removed when the window goes.

@@ -4,6 +4,21 @@
 
 namespace {
 
+// The editor's width for the longest title a tab may have: as many of the
+// font's widest common letter, with the edit's margins and border.
+int32_t LongestTitleWidth(HWND edit) {
+  HDC dc = GetDC(edit);
+  if (!dc) return 0;
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+  SIZE letter = {};
+  const BOOL measured = GetTextExtentPoint32W(dc, L"W", 1, &letter);
+  SelectObject(dc, previous);
+  ReleaseDC(edit, dc);
+  if (!measured) return 0;
+  const LRESULT margins = SendMessageW(edit, EM_GETMARGINS, 0, 0);
+  return letter.cx * kTabTitleLimit + LOWORD(margins) + HIWORD(margins) + 2 * GetSystemMetrics(SM_CXBORDER) + 2;
+}
+
 LPARAM TabKey(HWND tabs, int32_t index) {
   TCITEMW item = {};
   item.mask = TCIF_PARAM;
@@ -172,6 +187,16 @@ int TabStrip::OpenEditor(int32_t index) {
   if (!edit) return 0;
   SendMessageW(edit, WM_SETFONT, static_cast<WPARAM>(SendMessageW(tabs, WM_GETFONT, 0, 0)), FALSE);
   SendMessageW(edit, EM_LIMITTEXT, kTabTitleLimit, 0);
+  // Wider than a short title's tab where the strip has room, so that a
+  // long title shows whole while it is typed.
+  RECT strip = {};
+  GetClientRect(tabs, &strip);
+  int32_t width = LongestTitleWidth(edit);
+  if (width > strip.right - 4) width = strip.right - 4;
+  if (width > rect.right - rect.left) {
+    const int32_t left = rect.left + width > strip.right - 2 ? strip.right - 2 - width : rect.left;
+    SetWindowPos(edit, nullptr, left, rect.top, width, rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   if (!edit_.Bind(edit)) {
     DestroyWindow(edit);
     return 0;

@@ -46,6 +46,10 @@ void ListView::SetColumnWidth(int32_t column, int32_t width) {
   SendMessageW(window_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0));
 }
 
+int32_t ListView::ColumnWidth(int32_t column) const {
+  return static_cast<int32_t>(SendMessageW(window_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
 bool ListView::LabelRect(int32_t row, RECT& rect) const {
   RECT label = {};
   label.left = LVIR_LABEL;

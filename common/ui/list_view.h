@@ -33,6 +33,8 @@ class ListView {
   // False for a column that does not exist.
   bool SetColumnTitle(int32_t column, const Unit* title);
   void SetColumnWidth(int32_t column, int32_t width);
+  // A column's width in pixels; 0 for a column that does not exist.
+  int32_t ColumnWidth(int32_t column) const;
 
   // The rectangle of a row's label (column 0) and of one of its cells (the
   // whole cell), in client coordinates; false when the row does not exist.

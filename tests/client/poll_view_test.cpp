@@ -60,6 +60,63 @@ TEST(PollRules, FieldsAreClampedAfterEveryChange) {
   }
 }
 
+// The values stand for the request the poll makes only after a good read
+// of that request: a new poll, another unit, start, quantity or read
+// function, a failed exchange and an answer to the request made before a
+// change leave them old; the period does not change what is read, and a
+// write poll shows what it will write.
+TEST(PollRules, ValuesAreCurrentOnlyAfterAGoodReadOfTheRequestMade) {
+  enum Step { kRead, kReadBeforeChange, kFail, kField, kFunction };
+  struct Case {
+    const char* name;
+    Step step;
+    uint32_t number;  // field index or function
+    const char16_t* text;
+    bool current;
+  } steps[] = {
+      {"good read", kRead, 0, nullptr, true},
+      {"period", kField, 3, u"500", true},
+      {"start", kField, 1, u"200", false},
+      {"answer to the request before the start changed", kReadBeforeChange, 0, nullptr, false},
+      {"good read at the new start", kRead, 0, nullptr, true},
+      {"the same start typed again", kField, 1, u"200", true},
+      {"exception or time-out", kFail, 0, nullptr, false},
+      {"good read again", kRead, 0, nullptr, true},
+      {"unit", kField, 0, u"7", false},
+      {"good read of the new unit", kRead, 0, nullptr, true},
+      {"quantity", kField, 2, u"5", false},
+      {"good read of five", kRead, 0, nullptr, true},
+      {"read function", kFunction, 4, nullptr, false},
+      {"write function", kFunction, 16, nullptr, true},
+      {"failed write", kFail, 0, nullptr, true},
+      {"back to a read", kFunction, 3, nullptr, false},
+  };
+  PollList list(FramingKind::kRtu);
+  list.Lock();
+  PollDefinition* poll = list.Add();
+  EXPECT_FALSE(PollValuesCurrent(*poll)) << "a new poll has read nothing";
+  ClientRequest before;
+  BuildPollRequest(*poll, &before);
+  for (const Case& c : steps) {
+    SCOPED_TRACE(c.name);
+    ClientRequest request;
+    BuildPollRequest(*poll, &request);
+    ClientResponse response;
+    response.function = request.function;
+    response.byteCount = static_cast<uint8_t>(2 * request.quantity);
+    switch (c.step) {
+      case kRead: ApplyPollResponse(poll, request, response); break;
+      case kReadBeforeChange: EXPECT_FALSE(ApplyPollResponse(poll, before, response)); break;
+      case kFail: MarkPollValuesOld(poll); break;
+      case kField: SetPollField(poll, c.number, c.text); break;
+      case kFunction: SetPollFunction(poll, c.number); break;
+    }
+    EXPECT_EQ(PollValuesCurrent(*poll), c.current);
+    before = request;
+  }
+  list.Unlock();
+}
+
 TEST(PollRules, FunctionsAndRequests) {
   PollList list(FramingKind::kRtu);
   list.Lock();
@@ -285,8 +342,8 @@ TEST(PollLoop, TheCadenceDoesNotLoseLateWakeUps) {
     SCOPED_TRACE(testing::Message() << c.polls << " polls, answer " << c.answerMs << " ms, late " << c.lateMs
                                     << " ms");
     FakeClock clock;
-    ClientHarness h(kFramerRtu);
-    SimDevice device(kFramerRtu);
+    ClientHarness h(FramingKind::kRtu);
+    SimDevice device(FramingKind::kRtu);
     h.view->EditField(3, c.period);
     ScriptedTransport* transport = device.NewTransport();
     transport->finishDelayMs = c.answerMs;
@@ -319,8 +376,15 @@ TEST(PollLoop, ResultsReachTheViewAndTheirTab) {
   h.RunFor(100);
   v.Pump();
   EXPECT_EQ(v.Count(HostCommandKind::RefreshTable, true), 1u) << "unchanged values are not refreshed";
+  EXPECT_TRUE(v.CellCurrent(1, 1));
 
-  ExpectExceptionThenTimeout(device, v, 2, u"RX: Exception 02 - Illegal data address", [&] { h.RunFor(600); });
+  // The read values stay, no longer current, until a read succeeds again.
+  ExpectExceptionThenTimeout(device, v, 2, u"RX: Exception 02 - Illegal data address", [&] {
+    h.RunFor(600);
+    v.Pump();
+    EXPECT_EQ(v.Cell(1, 1), u"42");
+    EXPECT_FALSE(v.CellCurrent(1, 1));
+  });
 
   // A second tab is polled; the first tab's stored status comes back with it.
   v.Add();

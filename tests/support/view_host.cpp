@@ -74,6 +74,12 @@ std::u16string ViewHost::Cell(uint32_t row, uint32_t column) {
   return buffer;
 }
 
+bool ViewHost::CellCurrent(uint32_t row, uint32_t column) {
+  char16_t buffer[260] = {};
+  return Event(ViewEventKind::GetCellText, row | (static_cast<uint64_t>(column) << 16), SelectedKey(), nullptr, buffer,
+               260) != kCellTextNotCurrent;
+}
+
 size_t ViewHost::Count(HostCommandKind kind, bool postedOnly) const {
   size_t count = 0;
   for (const RecordedCommand& command : log)

@@ -49,6 +49,8 @@ class ViewHost {
 
   // GetCellText of the selected tab; "<untouched>" when the plug-in wrote nothing.
   std::u16string Cell(uint32_t row, uint32_t column);
+  // Whether the plug-in draws the cell as current (GetCellText's result).
+  bool CellCurrent(uint32_t row, uint32_t column);
   uintptr_t SelectedKey() const;
 
   size_t Pump() { return link_.Pump(); }
