@@ -370,7 +370,7 @@ uint16_t AwaitedRtuLength(const uint8_t* request, uint32_t length) {
 
 int32_t SendAdu(Link* link, const uint8_t* bytes, uint32_t length) {
   Transport* transport = link->transport;
-  if (link->role == kLinkRoleClient && link->framer->Kind() == kFrameWhole) {
+  if (link->role == kLinkRoleClient && link->framer->Traits().receipt == FrameReceipt::kWhole) {
     link->awaitedFunction = length >= 2 ? bytes[1] : 0;
     link->awaitedLength = AwaitedRtuLength(bytes, length);
   }

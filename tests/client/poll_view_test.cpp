@@ -285,8 +285,8 @@ TEST(PollLoop, TheCadenceDoesNotLoseLateWakeUps) {
     SCOPED_TRACE(testing::Message() << c.polls << " polls, answer " << c.answerMs << " ms, late " << c.lateMs
                                     << " ms");
     FakeClock clock;
-    ClientHarness h(kFramerRtu);
-    SimDevice device(kFramerRtu);
+    ClientHarness h(FramingKind::kRtu);
+    SimDevice device(FramingKind::kRtu);
     h.view->EditField(3, c.period);
     ScriptedTransport* transport = device.NewTransport();
     transport->finishDelayMs = c.answerMs;

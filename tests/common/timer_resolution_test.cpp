@@ -106,7 +106,7 @@ const ServerComposition kServerWithoutTransport = {ServerFamily::kSerial, u"open
 // ones while still connected), checks the resolution is held, then
 // Disconnect.
 void ClientConnects(int connects, bool started) {
-  PollList polls(kFramerRtu);
+  PollList polls(FramingKind::kRtu);
   ClientWorker worker(&polls);
   for (int i = 0; i < connects; ++i) {
     ClientStartResult result = worker.Start(NextTransport(), mem::New<RtuFramer>(false), 1000, u"");
