@@ -20,6 +20,7 @@ cannot start.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -133,6 +134,13 @@ def main():
                                      "--period-ms", "1", "--duration-ms", str(args.bench * 1000), "--quiet"],
                                     stdin=subprocess.DEVNULL, capture_output=True, text=True)
             print(f"FIGURE engine_host.exe client, 1 ms period, 10 registers: {engine.stdout.strip()}")
+            # The comparison counts only when engine_host polled well:
+            # ended with 0 and every transaction answered.
+            summary = re.search(r"^transactions (\d+) failures (\d+) ", engine.stdout, re.M)
+            if engine.returncode != 0 or not summary or summary[1] == "0" or summary[2] != "0":
+                print(f"FAIL engine_host.exe client ended with {engine.returncode}: {engine.stdout.strip()} "
+                      f"{engine.stderr.strip()}"[:300])
+                status = status or 1
         server.stop()
         return status
     finally:
