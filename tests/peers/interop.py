@@ -293,6 +293,8 @@ def pymodbus_client_cell(args, engine, transport, framing):
 # --- load ----------------------------------------------------------------------
 
 def load_tcp_cell(args, engine):
+    """engine_host's client against engine_host's server: our own code on
+    both ends, no independent peer (hence not an interop cell)."""
     server = our_server(args, engine, "tcp", "mbap")
     out = subprocess.run(engine + ["client", "--transport", "tcp", "--framing", "mbap", "--port", str(args.port),
                                    "--unit", "1", "--function", "3", "--address", "0", "--quantity", "125",
@@ -371,7 +373,7 @@ def main():
     elif cell.startswith("server-pymodbus-"):
         _, _, transport, framing = cell.split("-")
         pymodbus_client_cell(args, engine, transport, framing)
-    elif cell == "load-tcp":
+    elif cell == "self-load-tcp":
         load_tcp_cell(args, engine)
     elif cell == "load-udp-peers":
         load_udp_peers_cell(args, engine)
