@@ -7,7 +7,10 @@ supported function, checks read values on the client and written values on
 the server's side, and checks exception texts. engine_host may be a Windows
 program run under Wine (--wine tools/wine-run); the peers run natively.
 
-  interop.py --engine PATH [--wine WINE_RUN] --peers DIR --port P CELL
+  interop.py --engine PATH [--wine WINE_RUN] --peers DIR [--port P] CELL
+
+Without --port (or with 0) the cell takes a free loopback port the system
+hands out.
 """
 import argparse
 import os
@@ -17,6 +20,8 @@ import subprocess
 import sys
 import threading
 import time
+
+from free_port import free_port
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -347,9 +352,10 @@ def main():
     parser.add_argument("--engine", required=True)
     parser.add_argument("--wine")
     parser.add_argument("--peers", required=True)
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("cell")
     args = parser.parse_args()
+    args.port = args.port or free_port()
     engine = [args.wine, args.engine] if args.wine else [args.engine]
     libmodbus_server = [os.path.join(args.peers, "peer_server"), "--port", str(args.port),
                         "--fail", "11=1", "--fail", "13=3"] + preset_args() + dump_args()

@@ -29,6 +29,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "peers"))
+from free_port import free_port  # noqa: E402
 from wine_serial import close_serial_line, serial_line  # noqa: E402
 
 PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
@@ -80,7 +81,7 @@ def main():
     parser.add_argument("--transport", choices=["tcp", "udp", "serial"], required=True)
     parser.add_argument("--framing", choices=["mbap", "rtu"], default="mbap")
     parser.add_argument("--port", type=int)
-    parser.add_argument("--closed-port", type=int)
+    parser.add_argument("--closed-port", type=int, help="0: a free port, where nothing listens")
     parser.add_argument("--com")
     parser.add_argument("--closed-com")
     parser.add_argument("--peer-server")
@@ -88,6 +89,10 @@ def main():
     parser.add_argument("--whole-program", action="store_true")
     parser.add_argument("--engine-host")
     args = parser.parse_args()
+    if args.transport != "serial":
+        args.port = args.port or free_port()
+    if args.closed_port == 0:
+        args.closed_port = free_port()
 
     work = tempfile.mkdtemp(prefix="velmora-client-e2e.")
     socat = link = None

@@ -363,9 +363,9 @@ TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
   EXPECT_EQ(changes[1].text, "RX: 00 01 02");
   double gapMs = (changes[1].micros - changes[0].micros) / 1000.0;
   printf("frame lines: first RX text at once, the latest %.1f ms later (throttle 100 ms)\n", gapMs);
-  // Wine's timers may fire a little early or late on a loaded machine.
-  EXPECT_GE(gapMs, 50.0);
-  EXPECT_LE(gapMs, 2000.0);
+  // The period itself is tested with a fake timer (frame_text_test); here the
+  // latest text must come at all, and the bound only means "hung".
+  EXPECT_LE(gapMs, 10000.0);
 
   size_t seen = 0;
   uiauto::PickChoice(choices, 3);

@@ -28,6 +28,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from free_port import free_port  # noqa: E402
 from wine_serial import close_serial_line, serial_line  # noqa: E402
 
 logging.disable(logging.CRITICAL)
@@ -285,11 +286,12 @@ def load_plugin(args, seconds):
 def load_engine_host(args, seconds):
     if not args.engine_host:
         return []
+    port = free_port()
     engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
-                               "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
+                               "--port", str(port), "--any"], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, text=True)
     ready = engine.stdout.readline().strip()
-    failures = bench(args, args.port + 1, seconds, "engine_host.exe") if ready == "ready" else \
+    failures = bench(args, port, seconds, "engine_host.exe") if ready == "ready" else \
         [f"engine_host.exe did not start: {ready!r}"]
     engine.stdin.close()
     if engine.wait(60) != 0:
@@ -323,6 +325,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--whole-program", action="store_true")
     args = parser.parse_args()
+    if args.transport != "serial":
+        args.port = args.port or free_port()
 
     work = tempfile.mkdtemp(prefix="velmora-server-e2e.")
     socat = link = device = None

@@ -164,8 +164,9 @@ void CheckLibrary(const Deliverable& d, const std::string& heldPort) {
   ReleasePluginLibrary(&plugin);
 }
 
-int RunAbi(const std::string& heldPort) {
-  // Holds the port on both protocols, as another program would.
+int RunAbi(std::string heldPort) {
+  // Holds the port on both protocols, as another program would; port 0
+  // takes the one the system hands out for TCP, so that no two runs share it.
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   sockaddr_in local = {};
@@ -174,9 +175,11 @@ int RunAbi(const std::string& heldPort) {
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   SOCKET tcp = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   SOCKET udp = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  Check(bind(tcp, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 && listen(tcp, 1) == 0 &&
-            bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0,
-        "port " + heldPort + " held");
+  const bool tcpHeld = bind(tcp, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 && listen(tcp, 1) == 0;
+  int length = sizeof local;
+  getsockname(tcp, reinterpret_cast<sockaddr*>(&local), &length);
+  heldPort = std::to_string(ntohs(local.sin_port));
+  Check(tcpHeld && bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0, "port " + heldPort + " held");
   for (const Deliverable& d : kDeliverables) CheckLibrary(d, heldPort);
   closesocket(tcp);
   closesocket(udp);

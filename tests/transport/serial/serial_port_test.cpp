@@ -519,14 +519,12 @@ TEST(SerialPortCancel, AnotherThreadEndsARealWait) {
   AsciiSerialTransport port(Line(9600), line.Api());
   ASSERT_EQ(port.Open(), 1);
   std::atomic<int32_t> result{1};
-  std::atomic<bool> started{false};
   std::thread worker([&] {
     uint8_t buffer[4];
-    started = true;
     result = port.Read(buffer, 4, 60000);
   });
-  while (!started) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The read is blocked in the driver's wait now; 30 s without it means hung.
+  EXPECT_EQ(WaitForSingleObject(line.RealWaitBegun(), 30000), WAIT_OBJECT_0);
   auto before = std::chrono::steady_clock::now();
   port.Cancel();
   worker.join();
