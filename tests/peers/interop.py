@@ -72,11 +72,13 @@ class Server:
 
     def __init__(self, command):
         # A port that a dropped connection left in TIME_WAIT frees itself
-        # within a minute; a quick re-run waits for it.
+        # within a minute; a server started again on it waits for it. Ports
+        # come free from the system, so this is rare: each wait prints a
+        # RETRY line, which tools/test counts.
         for attempt in range(15):
             if self.start(command) or attempt == 14:
                 return
-            print("  the port is still taken; waiting", flush=True)
+            print(f"RETRY the port of {command[0]} is still taken; waiting 5 s", flush=True)
             time.sleep(5)
         raise SystemExit("server did not start: " + " | ".join(self.lines))
 

@@ -52,7 +52,12 @@ class Server:
                 "--framing", self.args.framing, "--port", str(self.args.port)] + sets
 
     def start(self):
-        for _ in range(20):  # a port held by another run frees itself
+        # The server is started again on its port after a stop: a port left
+        # in TIME_WAIT frees itself. Each wait prints a RETRY line, which
+        # tools/test counts.
+        for attempt in range(20):
+            if attempt:
+                print(f"RETRY the server on port {self.args.port} did not start; again in 0.5 s", flush=True)
             self.process = subprocess.Popen(self.command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                             text=True)
             if self.process.stdout.readline().strip() == "ready":
