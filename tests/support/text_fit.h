@@ -4,9 +4,10 @@
 // line, or word-wrapped where the style says so), in the part of the
 // control its parent shows. A check box or radio button also needs its box
 // and the gap after it, a push button and a group box a margin at each end.
-// Controls that cut on purpose (ellipsis styles) and hidden ones are left
-// out. Works on another process's windows when fontFor supplies a font of
-// this process for theirs.
+// Controls that cut on purpose (ellipsis styles) and hidden ones (their own
+// visible style) are left out; the result counts the texts measured, so a
+// check that found nothing to measure can say so. Works on another
+// process's windows when fontFor supplies a font of this process for theirs.
 #include <windows.h>
 
 #include <algorithm>
@@ -21,9 +22,15 @@ struct Overflow {
   int available;
 };
 
-inline std::string Describe(const std::vector<Overflow>& found) {
-  std::string out;
-  for (const Overflow& o : found) {
+struct Result {
+  std::vector<Overflow> found;
+  int measured = 0;
+};
+
+// "" when every text fits and at least one was measured.
+inline std::string Describe(const Result& result) {
+  std::string out = result.measured ? "" : "no text measured";
+  for (const Overflow& o : result.found) {
     out += " \"";
     for (wchar_t c : o.text) out += c < 0x80 ? static_cast<char>(c) : '?';
     out += "\" needs " + std::to_string(o.needed) + " px, has " + std::to_string(o.available) + ";";
@@ -34,20 +41,20 @@ inline std::string Describe(const std::vector<Overflow>& found) {
 // fontFor(control) returns an HFONT of this process to measure with, or
 // null to leave the control out.
 template <typename FontFor>
-std::vector<Overflow> Clipped(HWND root, FontFor fontFor, UINT dpi) {
+Result Clipped(HWND root, FontFor fontFor, UINT dpi) {
   struct Walk {
     FontFor* fontFor;
     UINT dpi;
-    std::vector<Overflow> found;
+    Result result;
   } walk{&fontFor, dpi, {}};
   EnumChildWindows(
       root,
       [](HWND control, LPARAM raw) -> BOOL {
         Walk& w = *reinterpret_cast<Walk*>(raw);
-        if (!IsWindowVisible(control)) return TRUE;
+        const LONG style = GetWindowLongW(control, GWL_STYLE);
+        if (!(style & WS_VISIBLE)) return TRUE;
         wchar_t cls[32] = {};
         GetClassNameW(control, cls, 32);
-        const LONG style = GetWindowLongW(control, GWL_STYLE);
         const bool isStatic = lstrcmpiW(cls, L"Static") == 0;
         const bool isButton = lstrcmpiW(cls, L"Button") == 0;
         if (!isStatic && !isButton) return TRUE;
@@ -92,15 +99,16 @@ std::vector<Overflow> Clipped(HWND root, FontFor fontFor, UINT dpi) {
         DrawTextW(dc, text, -1, &need, DT_CALCRECT | prefix | (wrap ? DT_WORDBREAK : DT_SINGLELINE));
         SelectObject(dc, old);
         ReleaseDC(nullptr, dc);
+        ++w.result.measured;
         if (need.right > width) {
-          w.found.push_back({text, need.right + margin, width + margin});
+          w.result.found.push_back({text, need.right + margin, width + margin});
         } else if (isStatic && wrap && need.bottom > height) {
-          w.found.push_back({text, need.bottom, height});
+          w.result.found.push_back({text, need.bottom, height});
         }
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&walk));
-  return walk.found;
+  return walk.result;
 }
 
 // A font of this process like a dialog template's, at dpi.
