@@ -6,7 +6,7 @@ Query Data is echoed whatever its length, and a request with a damaged CRC
 or a function code of unknown length closes the connection, after which a
 new connection is served.
 
-  rtu_stream_probe.py --engine PATH [--wine WINE_RUN] --port P [--ports N]
+  rtu_stream_probe.py --engine PATH [--wine WINE_RUN] [--port P]  (0 or none: a free one)
 
 The server's side closes connections here, which leaves its port in
 TIME_WAIT for a minute: a run takes the first of the N ports from P that is
@@ -20,6 +20,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+from free_port import free_port  # noqa: E402
 from interop import Server, check, failures  # noqa: E402
 
 # Generous: a loaded machine, or Wine, must not turn a slow answer into a
@@ -94,27 +95,13 @@ def closed_by_server(sock):
         return True
 
 
-def free_port(first, count):
-    for port in range(first, first + count):
-        probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        try:
-            probe.bind(("127.0.0.1", port))
-            return port
-        except OSError:
-            continue
-        finally:
-            probe.close()
-    return first
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--engine", required=True)
     parser.add_argument("--wine")
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--ports", type=int, default=1)
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
-    args.port = free_port(args.port, args.ports)
+    args.port = args.port or free_port()
     engine = [args.wine, args.engine] if args.wine else [args.engine]
     server = Server(engine + ["server", "--transport", "tcp", "--framing", "rtu", "--bind", "127.0.0.1",
                               "--port", str(args.port), "--slave", "1", "--set", "hr:0=11,22,33"])

@@ -7,7 +7,10 @@ supported function, checks read values on the client and written values on
 the server's side, and checks exception texts. engine_host may be a Windows
 program run under Wine (--wine tools/wine-run); the peers run natively.
 
-  interop.py --engine PATH [--wine WINE_RUN] --peers DIR --port P CELL
+  interop.py --engine PATH [--wine WINE_RUN] --peers DIR [--port P] CELL
+
+Without --port (or with 0) the cell takes a free loopback port the system
+hands out.
 """
 import argparse
 import os
@@ -17,6 +20,8 @@ import subprocess
 import sys
 import threading
 import time
+
+from free_port import free_port
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -67,11 +72,13 @@ class Server:
 
     def __init__(self, command):
         # A port that a dropped connection left in TIME_WAIT frees itself
-        # within a minute; a quick re-run waits for it.
+        # within a minute; a server started again on it waits for it. Ports
+        # come free from the system, so this is rare: each wait prints a
+        # RETRY line, which tools/test counts.
         for attempt in range(15):
             if self.start(command) or attempt == 14:
                 return
-            print("  the port is still taken; waiting", flush=True)
+            print(f"RETRY the port of {command[0]} is still taken; waiting 5 s", flush=True)
             time.sleep(5)
         raise SystemExit("server did not start: " + " | ".join(self.lines))
 
@@ -293,6 +300,8 @@ def pymodbus_client_cell(args, engine, transport, framing):
 # --- load ----------------------------------------------------------------------
 
 def load_tcp_cell(args, engine):
+    """engine_host's client against engine_host's server: our own code on
+    both ends, no independent peer (hence not an interop cell)."""
     server = our_server(args, engine, "tcp", "mbap")
     out = subprocess.run(engine + ["client", "--transport", "tcp", "--framing", "mbap", "--port", str(args.port),
                                    "--unit", "1", "--function", "3", "--address", "0", "--quantity", "125",
@@ -345,9 +354,10 @@ def main():
     parser.add_argument("--engine", required=True)
     parser.add_argument("--wine")
     parser.add_argument("--peers", required=True)
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("cell")
     args = parser.parse_args()
+    args.port = args.port or free_port()
     engine = [args.wine, args.engine] if args.wine else [args.engine]
     libmodbus_server = [os.path.join(args.peers, "peer_server"), "--port", str(args.port),
                         "--fail", "11=1", "--fail", "13=3"] + preset_args() + dump_args()
@@ -371,7 +381,7 @@ def main():
     elif cell.startswith("server-pymodbus-"):
         _, _, transport, framing = cell.split("-")
         pymodbus_client_cell(args, engine, transport, framing)
-    elif cell == "load-tcp":
+    elif cell == "self-load-tcp":
         load_tcp_cell(args, engine)
     elif cell == "load-udp-peers":
         load_udp_peers_cell(args, engine)

@@ -7,14 +7,18 @@ peer_client requests 3 and 4 on a new connection, so every client sees one
 normal answer and one fault. RTU faults run on RTU over TCP, whose framer is
 the serial line's.
 
-  fault_peers.py --engine ENGINE_HOST --peers DIR --port FIRST_PORT
+  fault_peers.py --engine ENGINE_HOST --peers DIR [--port FIRST_PORT]  (none: free ports)
 """
 import argparse
 import logging
+import os
 import subprocess
 import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+from free_port import free_port  # noqa: E402
 
 logging.disable(logging.CRITICAL)
 from pymodbus.client import ModbusTcpClient  # noqa: E402
@@ -155,10 +159,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--engine", required=True)
     parser.add_argument("--peers", required=True)
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int, default=0, help="the first of consecutive ports; 0: free ones")
     args = parser.parse_args()
     for index, cell in enumerate(CELLS):
-        run_cell(args, args.port + index, cell)
+        run_cell(args, args.port + index if args.port else free_port(), cell)
     print(f"{len(FAILURES)} failures")
     return 1 if FAILURES else 0
 

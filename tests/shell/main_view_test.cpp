@@ -375,7 +375,7 @@ TEST(MainView, RefreshLeavesTheOpenEditorAlone) {
   ASSERT_TRUE(scratch.WaitLog(L"view_probe", "attach"));
   HWND table = shell.Item(IDC_TABLE);
   HWND choices = shell.Item(IDC_CHOICES);
-  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 7; }));
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 8; }));
   RECT cell = CellRect(table, 2, 1);
   PostMessageW(table, WM_LBUTTONDBLCLK, MK_LBUTTON, Centre(cell));
   PostMessageW(table, WM_LBUTTONUP, 0, Centre(cell));
@@ -385,7 +385,7 @@ TEST(MainView, RefreshLeavesTheOpenEditorAlone) {
     return (edit = reinterpret_cast<HWND>(static_cast<intptr_t>(uiauto::SendInt(table, LVM_GETEDITCONTROL)))) != nullptr;
   }));
   ASSERT_EQ(uiauto::Text(edit), L"1234");
-  uiauto::PickChoice(choices, 6);
+  uiauto::PickChoice(choices, 7);
   std::string found;
   ASSERT_TRUE(uiauto::WaitFor([&] {
     std::string log = scratch.Log(L"view_probe");
@@ -482,17 +482,53 @@ int RedPixelsAfter(Scratch& scratch, HWND choices, size_t& seen) {
   return std::stoi(scratch.Log(L"view_probe").substr(at + 4));
 }
 
-// Three RX frames within 100 ms: the first shows at once, the last about
-// 100 ms later, the middle never. The error colour. Then the page
-// benchmark's figures.
-TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
-  Scratch scratch({L"view_probe"});
-  Shell shell;
+// The view_probe plug-in's page line: "pages N rows R calls C max M
+// per-screen S ms T perpage P", asked for by picking choice.
+struct Paging {
+  unsigned long long pages = 0, rows = 0, calls = 0, maxCalls = 0;
+  double perScreen = 0, ms = 0;
+  int perPage = 0;
+};
+void PageThrough(Scratch& scratch, HWND choices, int choice, uint32_t timeoutMs, Paging* paging) {
+  uiauto::PickChoice(choices, choice);
+  std::string result;
+  ASSERT_TRUE(uiauto::WaitFor(
+      [&] {
+        std::string log = scratch.Log(L"view_probe");
+        size_t at = log.find("pages ");
+        if (at == std::string::npos) return false;
+        result = log.substr(at, log.find('\n', at) - at);
+        return true;
+      },
+      timeoutMs));
+  printf("table paging: %s\n", result.c_str());
+  ASSERT_EQ(sscanf(result.c_str(), "pages %llu rows %llu calls %llu max %llu per-screen %lf ms %lf perpage %d",
+                   &paging->pages, &paging->rows, &paging->calls, &paging->maxCalls, &paging->perScreen, &paging->ms,
+                   &paging->perPage),
+            7);
+  EXPECT_EQ(paging->rows, 65536u);
+  // Only what a screen shows is asked for: its rows (one partly visible)
+  // in both columns.
+  EXPECT_LE(paging->maxCalls, 2u * static_cast<unsigned>(paging->perPage + 2));
+}
+
+void StartProbe(Scratch& scratch, Shell& shell, HWND* choices) {
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
   shell.Setup("0");
   ASSERT_TRUE(scratch.WaitLog(L"view_probe", "attach"));
-  HWND choices = shell.Item(IDC_CHOICES);
-  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(choices) == 7; }));
+  *choices = shell.Item(IDC_CHOICES);
+  ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::ChoiceCount(*choices) == 8; }));
+}
+
+// Three RX frames within 100 ms: the first shows at once, the last about
+// 100 ms later, the middle never. The error colour. Then a short paging
+// check: twenty screens from the top and the last one, each asking only
+// for what it shows.
+TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
+  Scratch scratch({L"view_probe"});
+  Shell shell;
+  HWND choices = nullptr;
+  ASSERT_NO_FATAL_FAILURE(StartProbe(scratch, shell, &choices));
 
   uiauto::PickChoice(choices, 1);
   ASSERT_TRUE(uiauto::WaitFor([&] { return scratch.Log(L"view_probe").find("RX: 00 01 02\n") != std::string::npos; }));
@@ -503,9 +539,9 @@ TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
   EXPECT_EQ(changes[1].text, "RX: 00 01 02");
   double gapMs = (changes[1].micros - changes[0].micros) / 1000.0;
   printf("frame lines: first RX text at once, the latest %.1f ms later (throttle 100 ms)\n", gapMs);
-  // Wine's timers may fire a little early or late on a loaded machine.
-  EXPECT_GE(gapMs, 50.0);
-  EXPECT_LE(gapMs, 2000.0);
+  // The period itself is tested with a fake timer (frame_text_test); here the
+  // latest text must come at all, and the bound only means "hung".
+  EXPECT_LE(gapMs, 10000.0);
 
   size_t seen = 0;
   uiauto::PickChoice(choices, 3);
@@ -515,29 +551,23 @@ TEST(MainView, ThrottleColourAndPagingMeasuredInsideTheShell) {
   ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Text(shell.Item(IDC_RX_LINE)) == L"RX: 11 03 00 6B"; }));
   EXPECT_EQ(RedPixelsAfter(scratch, choices, seen), 0);
 
-  uiauto::PickChoice(choices, 2);
-  std::string result;
-  ASSERT_TRUE(uiauto::WaitFor(
-      [&] {
-        std::string log = scratch.Log(L"view_probe");
-        size_t at = log.find("pages ");
-        if (at == std::string::npos) return false;
-        result = log.substr(at, log.find('\n', at) - at);
-        return true;
-      },
-      900000));  // about 75 s on an idle machine; Wine paints every cell
-  printf("table paging: %s\n", result.c_str());
-  unsigned long long pages = 0, rows = 0, calls = 0, maxCalls = 0;
-  double perScreen = 0, ms = 0;
-  int perPage = 0;
-  ASSERT_EQ(sscanf(result.c_str(), "pages %llu rows %llu calls %llu max %llu per-screen %lf ms %lf perpage %d", &pages,
-                   &rows, &calls, &maxCalls, &perScreen, &ms, &perPage),
-            7);
-  EXPECT_EQ(rows, 65536u);
-  EXPECT_GT(pages, 0u);
-  // Only what a screen shows is asked for: its rows (one partly visible)
-  // in both columns.
-  EXPECT_LE(maxCalls, 2u * static_cast<unsigned>(perPage + 2));
+  Paging paging;
+  ASSERT_NO_FATAL_FAILURE(PageThrough(scratch, choices, 6, 120000, &paging));
+  EXPECT_EQ(paging.pages, 21u);
+}
+
+// The page benchmark (CTest main_view_paging_bench, label bench): all
+// 65,536 rows from top to bottom, printing the time and the cell requests
+// per screen.
+TEST(MainViewBench, PagingAllRows) {
+  Scratch scratch({L"view_probe"});
+  Shell shell;
+  HWND choices = nullptr;
+  ASSERT_NO_FATAL_FAILURE(StartProbe(scratch, shell, &choices));
+  Paging paging;
+  // about 75 s on an idle machine; Wine paints every cell
+  ASSERT_NO_FATAL_FAILURE(PageThrough(scratch, choices, 2, 900000, &paging));
+  EXPECT_GT(paging.pages, 0u);
 }
 
 }  // namespace

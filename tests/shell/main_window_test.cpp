@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "shell/resources/resource_ids.h"
+#include "support/plugin_library.h"
+#include "support/text_fit.h"
 #include "support/velmora_session.h"
 
 namespace {
@@ -38,6 +40,60 @@ std::vector<std::wstring> Tabs(const Shell& shell) { return uiauto::TabTitles(sh
 // The window's size at start-up in the prefix's own DPI (96), kept by the
 // first case for the 144-DPI case.
 SIZE g_initialAt96 = {0, 0};
+
+// The main window's static and button texts that do not fit, measured with
+// the template's font (Segoe UI 9) at the window's DPI where the control
+// uses the window's own font (the frame lines and the table have fonts of
+// their own, and cut their texts on purpose).
+std::string MainWindowClipped(HWND main) {
+  const UINT dpi = GetDpiForWindow(main);
+  HFONT replica = textfit::TemplateFont(L"Segoe UI", 9, dpi);
+  const LRESULT windowFont = SendMessageW(main, WM_GETFONT, 0, 0);
+  std::string found = textfit::Describe(textfit::Clipped(
+      main, [&](HWND control) { return SendMessageW(control, WM_GETFONT, 0, 0) == windowFont ? replica : nullptr; },
+      dpi));
+  DeleteObject(replica);
+  return found;
+}
+
+// Starts this program again with LogPixels set to dpi for that start only
+// (the caller runs alone), running TextFitChild.SettingsPages; its output
+// joins ours. True when it passed.
+bool RunTextFitChild(DWORD dpi) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  DWORD previous = 0, size = sizeof(previous), type = 0;
+  const bool hadValue = RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous),
+                                         &size) == ERROR_SUCCESS;
+  RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=TextFitChild.SettingsPages";
+  SetEnvironmentVariableW(L"VELMORA_TEXT_FIT_DPI", std::to_wstring(dpi).c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  fflush(stdout);
+  const bool started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                      &process) != 0;
+  DWORD code = 1;
+  if (started) {
+    WaitForSingleObject(process.hProcess, 300000);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  SetEnvironmentVariableW(L"VELMORA_TEXT_FIT_DPI", nullptr);
+  if (hadValue) {
+    RegSetValueExW(key, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&previous), sizeof(previous));
+  } else {
+    RegDeleteValueW(key, L"LogPixels");
+  }
+  RegCloseKey(key);
+  return started && code == 0;
+}
 
 // State 0 at start-up, the screenshot, the start-up time, a setup dialog
 // that cannot be created, a cancelled setup, maximize and restore, the
@@ -70,6 +126,7 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
   uiauto::Picture picture = uiauto::Capture(shell.main);
   EXPECT_TRUE(uiauto::SavePng(picture, uiauto::ArtefactPath(L"main_window.png")));
   EXPECT_GT(picture.DistinctColours(), 4) << "the window looks blank";
+  EXPECT_EQ(MainWindowClipped(shell.main), "") << "at 96 DPI";
 
   // Without plug-ins the setup says so, and cancelling changes nothing.
   shell.Setup("cancel");
@@ -137,6 +194,17 @@ TEST(MainWindow, InformationStateAndWindowFrame) {
 // per-monitor aware so that it reads the window's real pixels.
 TEST(MainWindow, MinimumSizeAt144Dpi) {
   Scratch scratch({});
+  if (g_initialAt96.cx == 0) {
+    // Run alone (or after a failed first case): measure the 96-DPI start here.
+    Shell at96;
+    ASSERT_NO_FATAL_FAILURE(at96.Start(scratch));
+    RECT rect{};
+    GetWindowRect(at96.main, &rect);
+    g_initialAt96 = {rect.right - rect.left, rect.bottom - rect.top};
+    PostMessageW(at96.main, WM_CLOSE, 0, 0);
+    ASSERT_EQ(at96.app.WaitExit(), 0u);
+  }
+  ASSERT_GT(g_initialAt96.cx, 0);
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                             nullptr, &key, nullptr),
@@ -160,12 +228,11 @@ TEST(MainWindow, MinimumSizeAt144Dpi) {
   GetWindowRect(shell.main, &initial);
   printf("window at 96 DPI %ld x %ld, at 144 DPI %ld x %ld\n", g_initialAt96.cx, g_initialAt96.cy,
          initial.right - initial.left, initial.bottom - initial.top);
-  if (g_initialAt96.cx > 0) {
-    // The template scales with its font, whose metrics do not scale exactly
-    // (Wine substitutes Segoe UI): about 1.5 times, not to the pixel.
-    EXPECT_GT((initial.right - initial.left) * 10, g_initialAt96.cx * 14);
-    EXPECT_GT((initial.bottom - initial.top) * 10, g_initialAt96.cy * 14);
-  }
+  // The template scales with its font, whose metrics do not scale exactly
+  // (Wine substitutes Segoe UI): about 1.5 times, not to the pixel.
+  EXPECT_GT((initial.right - initial.left) * 10, g_initialAt96.cx * 14);
+  EXPECT_GT((initial.bottom - initial.top) * 10, g_initialAt96.cy * 14);
+  EXPECT_EQ(MainWindowClipped(shell.main), "") << "at 144 DPI";
   SetWindowPos(shell.main, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   RECT shrunk{};
   GetWindowRect(shell.main, &shrunk);
@@ -175,6 +242,46 @@ TEST(MainWindow, MinimumSizeAt144Dpi) {
   SetThreadDpiAwarenessContext(old);
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
   EXPECT_EQ(shell.app.WaitExit(), 0u);
+}
+
+// Every settings page of the fourteen plug-ins, its static and button texts
+// measured with their own fonts, at 96 and at 144 DPI (in a program started
+// at that DPI).
+TEST(MainWindow, SettingsPageTextsFitAt96And144Dpi) {
+  for (DWORD dpi : {96u, 144u}) EXPECT_TRUE(RunTextFitChild(dpi)) << dpi << " DPI";
+}
+
+// Run by the case above in a program of its own; left out of the suite's
+// own run (GTEST_FILTER in tests/shell/CMakeLists.txt).
+TEST(TextFitChild, SettingsPages) {
+  const std::wstring wanted = uiauto::EnvText(L"VELMORA_TEXT_FIT_DPI");
+  ASSERT_FALSE(wanted.empty()) << "started by SettingsPageTextsFitAt96And144Dpi";
+  SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  const char* const libraries[] = {
+      "linebin_client",  "linetext_client", "streamhdr_client", "streambin_client", "dgramhdr_client",
+      "dgrambin_client", "linebin_server",  "linetext_server",  "streamhdr_server", "streambin_server",
+      "dgramhdr_server", "dgrambin_server", "streamhdr_fault_server", "linebin_fault_server"};
+  for (const char* name : libraries) {
+    SCOPED_TRACE(name);
+    PluginLibrary plugin;
+    ASSERT_TRUE(LoadPluginLibrary(DistPluginPath(name), &plugin) && plugin.created);
+    HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 1200, 900, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND page = reinterpret_cast<HWND>(
+        plugin.ops.createSettingsPage(plugin.ops.instance, reinterpret_cast<PluginWindow>(parent)));
+    ASSERT_NE(page, nullptr);
+    const UINT dpi = GetDpiForWindow(page);
+    EXPECT_EQ(std::to_wstring(dpi), wanted);
+    // The page's own font (the template's), as every control of it uses.
+    EXPECT_EQ(textfit::Describe(textfit::Clipped(
+                  page, [](HWND control) { return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)); },
+                  dpi)),
+              "")
+        << dpi << " DPI";
+    DestroyWindow(page);
+    DestroyWindow(parent);
+    ReleasePluginLibrary(&plugin);
+  }
 }
 
 const char kScriptA[] =

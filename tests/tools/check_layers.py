@@ -13,7 +13,7 @@ BELOW = {
     "modbus": ["common"],
     "transport": ["common", "modbus"],
     "view": ["common"],
-    "settings": ["common", "transport", "view"],
+    "settings": ["common", "modbus", "transport", "view"],
     "client": ["common", "modbus", "transport", "settings", "view"],
     "server": ["common", "modbus", "transport", "settings", "view"],
     "shell": ["common"],

@@ -22,6 +22,7 @@ cannot start.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -30,6 +31,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "peers"))
+from free_port import free_port  # noqa: E402
 from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
 PYMODBUS_SERVER = os.path.join(HERE, "..", "..", "peers", "pymodbus_server.py")
@@ -52,7 +54,12 @@ class Server:
                 "--framing", self.args.framing, "--port", str(self.args.port)] + sets
 
     def start(self):
-        for _ in range(20):  # a port held by another run frees itself
+        # The server is started again on its port after a stop: a port left
+        # in TIME_WAIT frees itself. Each wait prints a RETRY line, which
+        # tools/test counts.
+        for attempt in range(20):
+            if attempt:
+                print(f"RETRY the server on port {self.args.port} did not start; again in 0.5 s", flush=True)
             self.process = subprocess.Popen(self.command(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                             text=True)
             if self.process.stdout.readline().strip() == "ready":
@@ -81,7 +88,7 @@ def main():
     parser.add_argument("--transport", choices=["tcp", "udp", "serial"], required=True)
     parser.add_argument("--framing", choices=["mbap", "rtu"], default="mbap")
     parser.add_argument("--port", type=int)
-    parser.add_argument("--closed-port", type=int)
+    parser.add_argument("--closed-port", type=int, help="0: a free port, where nothing listens")
     parser.add_argument("--com")
     parser.add_argument("--closed-com")
     parser.add_argument("--peer-server")
@@ -89,6 +96,10 @@ def main():
     parser.add_argument("--whole-program", action="store_true")
     parser.add_argument("--engine-host")
     args = parser.parse_args()
+    if args.transport != "serial":
+        args.port = args.port or free_port()
+    if args.closed_port == 0:
+        args.closed_port = free_port()
 
     work = tempfile.mkdtemp(prefix="velmora-client-e2e.")
     socat = link = closed_link = None
@@ -148,6 +159,13 @@ def main():
                                      "--period-ms", "1", "--duration-ms", str(args.bench * 1000), "--quiet"],
                                     stdin=subprocess.DEVNULL, capture_output=True, text=True)
             print(f"FIGURE engine_host.exe client, 1 ms period, 10 registers: {engine.stdout.strip()}")
+            # The comparison counts only when engine_host polled well:
+            # ended with 0 and every transaction answered.
+            summary = re.search(r"^transactions (\d+) failures (\d+) ", engine.stdout, re.M)
+            if engine.returncode != 0 or not summary or summary[1] == "0" or summary[2] != "0":
+                print(f"FAIL engine_host.exe client ended with {engine.returncode}: {engine.stdout.strip()} "
+                      f"{engine.stderr.strip()}"[:300])
+                status = status or 1
         server.stop()
         return status
     finally:

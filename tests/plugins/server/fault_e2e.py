@@ -27,6 +27,7 @@ sys.path[:0] = [os.path.join(HERE, "..", "..", "server"), os.path.join(HERE, "..
 from fault_peers import libmodbus_outcome, pymodbus_outcome  # noqa: E402
 from pymodbus.client import ModbusSerialClient, ModbusTcpClient  # noqa: E402
 from pymodbus.framer.rtu_framer import ModbusRtuFramer  # noqa: E402
+from free_port import free_port  # noqa: E402
 from wine_serial import close_serial_line, link_com, serial_line  # noqa: E402
 
 ANSWER = "values 4660 22136"
@@ -125,6 +126,8 @@ def main():
     parser.add_argument("--screenshot")
     parser.add_argument("--whole-program", action="store_true", help="the exe is fault_in_shell_test")
     args = parser.parse_args()
+    if not args.com:
+        args.port = args.port or free_port()
     work = tempfile.mkdtemp(prefix="velmora-fault-e2e.")
     socat = link = device = master = None
     try:

@@ -28,6 +28,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from free_port import free_port  # noqa: E402
 from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
 logging.disable(logging.CRITICAL)
@@ -254,9 +255,20 @@ def read_write(args, device, words):
     return [] if ok else [f"{' '.join(words)}: {got}"]
 
 
-def bench(args, port, seconds):
-    return subprocess.run([args.peer_client, "--port", str(port), "bench", str(seconds)], capture_output=True,
-                          text=True, timeout=seconds + 60).stdout.strip()
+def bench(args, port, seconds, who):
+    """libmodbus's client reading 125 registers back to back; the figure is
+    printed, and every request must have been answered and the peer must
+    have ended well: a load run that failed is no figure."""
+    out = subprocess.run([args.peer_client, "--port", str(port), "bench", str(seconds)], capture_output=True,
+                         text=True, timeout=seconds + 60)
+    line = out.stdout.strip()
+    print(f"FIGURE libmodbus client, {who}: {line}", flush=True)
+    words = line.split()
+    if out.returncode != 0 or len(words) < 4 or words[0] != "requests" or words[2] != "failures":
+        return [f"{who}: libmodbus bench ended with {out.returncode}: {line} {out.stderr.strip()}"[:200]]
+    if int(words[1]) == 0 or int(words[3]) != 0:
+        return [f"{who}: {words[1]} requests answered, {words[3]} failed"]
+    return []
 
 
 def load(args, seconds):
@@ -267,23 +279,24 @@ def load(args, seconds):
 
 
 def load_plugin(args, seconds):
-    out = bench(args, args.port, seconds)
     where = " inside velmora.exe" if args.whole_program else ""
-    print(f"FIGURE libmodbus client, {args.library}{where}: {out}", flush=True)
-    return [] if out.startswith("requests ") else [f"bench {out}"]
+    return bench(args, args.port, seconds, args.library + where)
 
 
 def load_engine_host(args, seconds):
     if not args.engine_host:
         return []
+    port = free_port()
     engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
-                               "--port", str(args.port + 1), "--any"], stdin=subprocess.PIPE,
+                               "--port", str(port), "--any"], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, text=True)
-    if engine.stdout.readline().strip() == "ready":
-        print(f"FIGURE libmodbus client, engine_host.exe: {bench(args, args.port + 1, seconds)}", flush=True)
+    ready = engine.stdout.readline().strip()
+    failures = bench(args, port, seconds, "engine_host.exe") if ready == "ready" else \
+        [f"engine_host.exe did not start: {ready!r}"]
     engine.stdin.close()
-    engine.wait(60)
-    return []
+    if engine.wait(60) != 0:
+        failures.append(f"engine_host.exe ended with {engine.returncode}")
+    return failures
 
 
 def run(args, device, scenario):
@@ -312,6 +325,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--whole-program", action="store_true")
     args = parser.parse_args()
+    if args.transport != "serial":
+        args.port = args.port or free_port()
 
     work = tempfile.mkdtemp(prefix="velmora-server-e2e.")
     socat = link = device = None

@@ -7,10 +7,11 @@
 // The user picks a scenario from the choice list (ChoiceSelected, arg):
 //   1  three RX frames (1, 2 and 3 bytes) posted back to back from a worker thread
 //   2  the page benchmark: the table paged from top to bottom
+//   6  the short paging check: 20 pages from the top, then the last screen
 //   3  ShowRxText "RX: Timeout" in the error colour
 //   4  ShowRxFrame of 4 bytes
 //   5  the RX line painted into a memory bitmap: its pixels of RGB(204, 0, 0)
-//   6  with a value editor open (a double-click on a value opens one, mode 1,
+//   7  with a value editor open (a double-click on a value opens one, mode 1,
 //      "1234"): a table refresh, painted at once; the editor's pixels that
 //      the table's own paint changed, read as soon as that paint returns
 //      (the editor repaints itself later, which would hide it)
@@ -107,8 +108,10 @@ HWND FindMain() {
 // once, until the last row is shown: the cell requests of each screen are
 // counted. The window first grows to show many rows. (Wine's list view
 // spends about 80 ms on every Page Down key in its selection logic, which
-// would hide the painting this measures.)
-void PageBenchmark() {
+// would hide the painting this measures.) With a page limit, after that
+// many pages the table jumps to its last row and the last screen is
+// painted and counted as one more page.
+void PageBenchmark(uint64_t pageLimit) {
   HWND main = FindMain();
   HWND table = main ? GetDlgItem(main, kTable) : nullptr;
   if (!table) {
@@ -127,7 +130,11 @@ void PageBenchmark() {
     int perPage = static_cast<int>(SendMessageW(table, LVM_GETCOUNTPERPAGE, 0, 0));
     if (top + perPage >= static_cast<int>(kRows) || pages > kRows) break;
     uint64_t calls = g_cellCalls;
-    SendMessageW(table, WM_VSCROLL, SB_PAGEDOWN, 0);
+    if (pageLimit && pages >= pageLimit) {
+      SendMessageW(table, LVM_ENSUREVISIBLE, static_cast<WPARAM>(kRows - 1), FALSE);
+    } else {
+      SendMessageW(table, WM_VSCROLL, SB_PAGEDOWN, 0);
+    }
     UpdateWindow(table);
     ++pages;
     if (g_cellCalls - calls > maxCalls) maxCalls = g_cellCalls - calls;
@@ -212,7 +219,8 @@ int32_t Attach(void*, const HostLink* link) {
   Send(HostCommandKind::AddChoice, 3, 0, u"Error text");
   Send(HostCommandKind::AddChoice, 4, 0, u"Frame");
   Send(HostCommandKind::AddChoice, 5, 0, u"Error colour");
-  Send(HostCommandKind::AddChoice, 6, 0, u"Refresh under the editor");
+  Send(HostCommandKind::AddChoice, 6, 0, u"Paging check");
+  Send(HostCommandKind::AddChoice, 7, 0, u"Refresh under the editor");
   Log("attach");
   return 1;
 }
@@ -242,7 +250,9 @@ int64_t HandleEvent(void*, const ViewEvent* event) {
       CloseHandle(thread);
     }
   } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 2) {
-    PageBenchmark();
+    PageBenchmark(0);
+  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 6) {
+    PageBenchmark(20);
   } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 3) {
     Send(HostCommandKind::ShowRxText, 1, 0, u"RX: Timeout");
   } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 4) {
@@ -254,7 +264,7 @@ int64_t HandleEvent(void*, const ViewEvent* event) {
     g_link->send(g_link->host, &command);
   } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 5) {
     CountErrorPixels();
-  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 6) {
+  } else if (event->kind == ViewEventKind::ChoiceSelected && event->arg == 7) {
     RefreshUnderEditor();
   } else if (event->kind == ViewEventKind::BeginCellEdit) {
     return 1;

@@ -1,7 +1,9 @@
 // Our client engine against our request processing over the real socket
 // transports, for the four network combinations: every function, the unit
 // filter, reconnection after the server drops the client, and a late UDP
-// answer that must not be taken for the answer to the next request.
+// answer that must not be taken for the answer to the next request. The
+// serving loop is this test's own; the server worker's loop meets
+// independent clients in the slave plug-ins' end-to-end tests.
 #include <gtest/gtest.h>
 
 #include <atomic>

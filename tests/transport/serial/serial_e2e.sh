@@ -4,8 +4,8 @@
 # is opened natively by the peer. Our RTU and ASCII clients against pymodbus
 # servers and our RTU client against libmodbus's RTU server; pymodbus
 # clients against our RTU and ASCII servers.
-#   serial_e2e.sh ENGINE_HOST.EXE LINE_PROBE.EXE [RTU_PEER_SERVER]
-# Exit 77 (skipped) when engine_host was not built.
+#   serial_e2e.sh ENGINE_HOST.EXE LINE_PROBE.EXE RTU_PEER_SERVER
+# Every program and peer is required: a missing one fails the run.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../../.." && pwd)
@@ -17,10 +17,9 @@ wine_run=$root/tools/wine-run
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 
-if [ ! -f "$engine" ]; then
-  echo "engine_host was not built: $engine"
-  exit 77
-fi
+for program in "$engine" "$probe" "$rtu_peer"; do
+  [ -n "$program" ] && [ -f "$program" ] || { echo "FAIL: not built: '$program'"; exit 1; }
+done
 for tool in socat "$python"; do
   command -v "$tool" >/dev/null || { echo "missing $tool"; exit 1; }
 done
@@ -80,13 +79,8 @@ run_case "pymodbus ASCII client, our ASCII server" ascii-server 15 our-server as
 # A peer that writes in pieces 16 ms apart, as a USB adapter delivers.
 run_case "our RTU client, a slave answering in USB bursts" bursts-client 17 our-client rtu
 run_case "our RTU server, a master writing in USB bursts" bursts-server 18 our-server rtu
-cases=6
-if [ -n "$rtu_peer" ] && [ -x "$rtu_peer" ]; then
-  run_case "our RTU client, libmodbus RTU server" rtu-libmodbus 16 our-client rtu --peer "$rtu_peer"
-  cases=7
-else
-  echo "== our RTU client, libmodbus RTU server: skipped, the peer was not built"
-fi
+run_case "our RTU client, libmodbus RTU server" rtu-libmodbus 16 our-client rtu --peer "$rtu_peer"
+cases=7
 
 echo "== $failed of $cases cases failed"
 [ $failed -eq 0 ]

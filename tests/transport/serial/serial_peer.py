@@ -15,6 +15,7 @@ is the number of failed checks (0 when all passed).
 """
 import argparse
 import asyncio
+import os
 import shlex
 import subprocess
 import sys
@@ -100,8 +101,24 @@ def start_pymodbus_server(device, framing):
                                            baudrate=19200))
 
     threading.Thread(target=run, daemon=True).start()
-    time.sleep(1.0)
-    return store
+    # Ready once the server holds the pty open (one of this process's file
+    # descriptors points at it); 10 s without it means it hung.
+    pty = os.path.realpath(device)
+    for _ in range(1000):
+        if pty in opened_files():
+            return store
+        time.sleep(0.01)
+    raise SystemExit(f"the pymodbus server did not open {device}")
+
+
+def opened_files():
+    names = set()
+    for fd in os.listdir("/proc/self/fd"):
+        try:
+            names.add(os.readlink(f"/proc/self/fd/{fd}"))
+        except OSError:
+            pass
+    return names
 
 
 def run_engine(engine, options):

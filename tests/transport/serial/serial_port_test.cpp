@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "modbus/status.h"
+#include "settings/settings_records.h"
 #include "transport/serial/ascii_serial.h"
 #include "transport/serial/line_timing.h"
 #include "transport/serial/rtu_serial.h"
@@ -60,6 +61,43 @@ TEST(SerialPortOpen, EmptyNameNeverOpens) {
   AsciiSerialTransport port(Line(9600, kHandshakeNone, u""), line.Api());
   EXPECT_EQ(port.Open(), 0);
   EXPECT_EQ(line.CreateCalls(), 0);
+}
+
+// The serial plug-ins' records as the pages leave them, through the
+// conversion Connect uses, reach the driver whole. This is what proves the
+// line settings: the end-to-end tests on a Wine pty run the 8-E-1 slaves and
+// masters against 8-N-1 peers, since a pty carries no parity bits.
+TEST(SerialPortOpen, PluginRecordsReachTheDriverAsSet) {
+  struct Case {
+    const char* name;
+    SerialFraming framing;
+    uint8_t parity, stopBits;
+    BYTE byteSize, dcbParity, dcbStopBits;
+    DWORD fParity;
+  } cases[] = {
+      {"RTU default 8-E-1", SerialFraming::Rtu, kParityEven, kStopBitsOne, 8, EVENPARITY, ONESTOPBIT, TRUE},
+      {"ASCII default 7-E-1", SerialFraming::Ascii, kParityEven, kStopBitsOne, 7, EVENPARITY, ONESTOPBIT, TRUE},
+      {"RTU 8-N-2", SerialFraming::Rtu, kParityNone, kStopBitsTwo, 8, NOPARITY, TWOSTOPBITS, FALSE},
+      {"ASCII 7-O-1", SerialFraming::Ascii, kParityOdd, kStopBitsOne, 7, ODDPARITY, ONESTOPBIT, TRUE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SerialSettings record{c.framing};
+    if (c.parity != kParityEven) {
+      record.parity = c.parity;
+      record.stopBits = c.stopBits;
+    }
+    SimulatedLine line;
+    RtuSerialTransport rtu(LineSettingsOf(record), line.Api());
+    AsciiSerialTransport ascii(LineSettingsOf(record), line.Api());
+    ASSERT_EQ(c.framing == SerialFraming::Rtu ? rtu.Open() : ascii.Open(), 1);
+    DCB dcb = line.State();
+    EXPECT_EQ(dcb.BaudRate, 19200u);
+    EXPECT_EQ(dcb.ByteSize, c.byteSize);
+    EXPECT_EQ(dcb.Parity, c.dcbParity);
+    EXPECT_EQ(dcb.StopBits, c.dcbStopBits);
+    EXPECT_EQ(dcb.fParity, c.fParity);
+  }
 }
 
 TEST(SerialPortOpen, LineSettingsAndHandshakeReachTheDriver) {
@@ -481,14 +519,12 @@ TEST(SerialPortCancel, AnotherThreadEndsARealWait) {
   AsciiSerialTransport port(Line(9600), line.Api());
   ASSERT_EQ(port.Open(), 1);
   std::atomic<int32_t> result{1};
-  std::atomic<bool> started{false};
   std::thread worker([&] {
     uint8_t buffer[4];
-    started = true;
     result = port.Read(buffer, 4, 60000);
   });
-  while (!started) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The read is blocked in the driver's wait now; 30 s without it means hung.
+  EXPECT_EQ(WaitForSingleObject(line.RealWaitBegun(), 30000), WAIT_OBJECT_0);
   auto before = std::chrono::steady_clock::now();
   port.Cancel();
   worker.join();

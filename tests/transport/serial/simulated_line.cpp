@@ -35,7 +35,10 @@ SimulatedLine::SimulatedLine() : clock_(1000), baseMs_(1000) {
   api_.GetLastError = &SimGetLastError;
 }
 
-SimulatedLine::~SimulatedLine() { current_ = nullptr; }
+SimulatedLine::~SimulatedLine() {
+  current_ = nullptr;
+  ::CloseHandle(realWaitBegun_);
+}
 
 // --- test side ----------------------------------------------------------------
 
@@ -636,6 +639,7 @@ DWORD WINAPI SimulatedLine::SimWaitForMultipleObjects(DWORD count, const HANDLE*
     if (self->realWaitMs_) {
       DWORD limit = std::min<DWORD>(self->realWaitMs_, timeoutMs);
       lock.unlock();
+      ::SetEvent(self->realWaitBegun_);
       result = ::WaitForMultipleObjects(count, handles, FALSE, limit);
       lock.lock();
       if (result != WAIT_TIMEOUT) return result;

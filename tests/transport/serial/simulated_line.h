@@ -120,6 +120,9 @@ class SimulatedLine {
   // When set, a wait with nothing scheduled before its time-out blocks for
   // real (up to this many milliseconds), so another thread can end it.
   void SetRealWaitLimit(uint32_t milliseconds);
+  // Set (manual reset) when such a real wait begins: another thread waits
+  // on it before ending the wait, instead of sleeping.
+  HANDLE RealWaitBegun() const { return realWaitBegun_; }
 
   // True once the transport waited without limit on a quiet line (a fault
   // of the transport: it would hang on a real port).
@@ -244,6 +247,7 @@ class SimulatedLine {
   PendingWait wait_;
   std::vector<Scripted> scripted_;
   uint32_t realWaitMs_ = 0;
+  HANDLE realWaitBegun_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   uint64_t spuriousWaitEndUs_ = 0;
   bool stuck_ = false;
 };
