@@ -1,9 +1,11 @@
 #include "client/poll_list.h"
 
+#include "client/register_functions.h"
 #include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
 #include "view/value_format.h"
+#include "view/value_type.h"
 
 namespace {
 
@@ -35,6 +37,12 @@ uint32_t UnitIdLowerBound(const PollDefinition& poll) {
   bool read = poll.function >= 1 && poll.function <= 4;
   return poll.framerKind != kFramerMbap && read ? 1 : 0;
 }
+
+bool IsRegisterPoll(const PollDefinition& poll) {
+  return IsRegisterFunction(poll.function);
+}
+
+uint8_t ShownValueType(const PollDefinition& poll) { return IsRegisterPoll(poll) ? poll.valueType : uint8_t{kType16}; }
 
 uint32_t UnitIdUpperBound(const PollDefinition& poll) { return poll.framerKind == kFramerMbap ? 255 : 247; }
 
