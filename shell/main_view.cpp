@@ -7,6 +7,7 @@
 #include "shell/main_window.h"
 #include "shell/resources/resource_ids.h"
 #include "shell/tab_rename.h"
+#include "shell/table_menu.h"
 #include "shell/table_edit.h"
 
 namespace {
@@ -33,6 +34,7 @@ struct MainViewParts {
   FrameLines frames;
   TabStrip tabs;
   TableEditing table;
+  TableMenuKeys tableMenuKeys;
   WindowCellEvents events;
 };
 
@@ -52,6 +54,7 @@ void MainViewAttachControls(MainWindow& window) {
   parts.tabs.Attach(window.Control(IDC_TABS), kTabPageControls,
                     static_cast<int32_t>(sizeof(kTabPageControls) / sizeof(kTabPageControls[0])));
   parts.table.Attach(window.Control(IDC_TABLE), parts.events);
+  parts.tableMenuKeys.Bind(window.Control(IDC_TABLE));
 }
 
 void MainViewFrameCommand(MainWindow&, const HostCommand& command) { Parts().frames.Command(command); }
@@ -60,8 +63,15 @@ void MainViewDropFrameLines(MainWindow&) { Parts().frames.Drop(); }
 
 bool MainViewRxError(const MainWindow&) { return Parts().frames.RxError(); }
 
-void MainViewContextMenu(MainWindow&, ui::Message& message) {
-  if (!Parts().frames.ContextMenu(reinterpret_cast<HWND>(message.wParam), message.lParam)) return;
+void MainViewContextMenu(MainWindow& window, ui::Message& message) {
+  HWND source = reinterpret_cast<HWND>(message.wParam);
+  HWND table = window.Control(IDC_TABLE);
+  if (IsTableMenuSource(table, source)) {
+    // A plug-in without a menu leaves the message to the default handling.
+    if (!ShowTableMenu(window.Window(), table, message.lParam, Parts().events)) return;
+  } else if (!Parts().frames.ContextMenu(source, message.lParam)) {
+    return;
+  }
   message.result = 0;
   message.handled = true;
 }
