@@ -356,6 +356,8 @@ def main():
         elif args.transport == "serial":
             socat, link, device = serial_line(args.com, work)
             command = [args.wine_run, args.exe, "serial", args.library, args.com]
+        elif args.mode == "values":
+            command = [args.wine_run, args.exe, "values", args.library, str(args.port)]
         elif args.mode == "load":
             command = [args.wine_run, args.exe, "load", args.library, str(args.port), str(args.seconds)]
         else:
