@@ -364,7 +364,7 @@ int64_t ColumnClicked(ClientContext* context, const ViewEvent& event) {
 int64_t MenuItem(ClientContext* context, const ViewEvent& event) {
   context->polls.Lock();
   PollDefinition* poll = context->polls.Find(event.tabKey);
-  uint32_t flags = 0;
+  int64_t flags = 0;
   if (poll && IsRegisterPoll(*poll) && event.arg < kValueMenuItemCount) {
     flags = ValueMenuItem(poll->valueType, poll->valueOrder, static_cast<uint32_t>(event.arg), event.buffer,
                           event.buffer ? event.capacity : 0);

@@ -117,6 +117,12 @@ enum class ViewEventKind : uint32_t {
   MenuItemChosen = 13,  // arg = item index
 };
 
+// The flags a GetMenuItem answer combines; 0 ends the menu.
+constexpr int64_t kMenuItemPresent = 1;
+constexpr int64_t kMenuItemChecked = 2;
+constexpr int64_t kMenuItemDisabled = 4;
+constexpr int64_t kMenuItemSeparator = 8;
+
 // Built by the shell, valid only during the handleEvent call.
 struct ViewEvent {
   ViewEventKind kind;

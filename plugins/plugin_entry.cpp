@@ -6,9 +6,7 @@
 #include <windows.h>
 
 #include "common/app_context.h"
-#include "common/ui/refusal_beep.h"
 #include "plugin_descriptor_values.h"
-#include "view/value_type.h"
 
 namespace {
 
@@ -34,8 +32,6 @@ VELMORA_PLUGIN_EXPORT const PluginDescriptor* GetPluginDescriptor() { return &kD
 
 VELMORA_PLUGIN_EXPORT int32_t CreatePlugin(uint32_t version, PluginOps* table) {
   if (version != kPluginInterfaceVersion || table == nullptr) return 0;
-  // A typed value the view refuses sounds as a refused keystroke does.
-  SetInputRefusedHook(ui::RefusalBeep);
   return PluginCreateInstance(table) != 0 ? 1 : 0;
 }
 

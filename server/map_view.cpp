@@ -268,7 +268,7 @@ void ColumnClicked(ServerContext* context, const ViewEvent* event) {
 
 // The value menu of a register view; the bit areas have none.
 int64_t MenuItem(ServerContext* context, const ViewEvent* event) {
-  uint32_t flags = 0;
+  int64_t flags = 0;
   Lock(context);
   const MapView* view = FindView(&context->views, event->tabKey);
   if (view && !IsBitArea(view->area) && event->arg < kValueMenuItemCount) {

@@ -8,10 +8,6 @@ namespace {
 // More than any plug-in names; the limit only bounds the asking.
 constexpr uint32_t kMaxItems = 64;
 constexpr uint32_t kItemTextCapacity = 64;
-constexpr int64_t kItemPresent = 1;
-constexpr int64_t kItemChecked = 2;
-constexpr int64_t kItemDisabled = 4;
-constexpr int64_t kItemSeparator = 8;
 
 int64_t Ask(CellEventSink& events, ViewEventKind kind, uint32_t index, Unit* buffer, uint64_t capacity) {
   ViewEvent event = {};
@@ -62,10 +58,10 @@ bool ShowTableMenu(HWND owner, HWND table, LPARAM position, CellEventSink& event
     const int64_t flags = Ask(events, ViewEventKind::GetMenuItem, index, text, kItemTextCapacity);
     if (flags == 0) break;
     text[kItemTextCapacity - 1] = 0;
-    if (flags & kItemSeparator) {
+    if (flags & kMenuItemSeparator) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    } else if (flags & kItemPresent) {
-      UINT state = MF_STRING | ((flags & kItemChecked) ? MF_CHECKED : 0) | ((flags & kItemDisabled) ? MF_GRAYED : 0);
+    } else if (flags & kMenuItemPresent) {
+      UINT state = MF_STRING | ((flags & kMenuItemChecked) ? MF_CHECKED : 0) | ((flags & kMenuItemDisabled) ? MF_GRAYED : 0);
       AppendMenuW(menu, state, index + 1, reinterpret_cast<const wchar_t*>(text));
     }
     ++shown;

@@ -330,21 +330,21 @@ const Unit* const kOrderItems[kValueOrderCount] = {
 InputRefusedHook gInputRefused = nullptr;
 }  // namespace
 
-uint32_t ValueMenuItem(uint8_t type, uint8_t order, uint32_t index, Unit* buffer, uint64_t capacity) {
+int64_t ValueMenuItem(uint8_t type, uint8_t order, uint32_t index, Unit* buffer, uint64_t capacity) {
   if (!Known(type)) type = kType16;
   TextBuffer text;
-  uint32_t flags = kMenuItem;
+  int64_t flags = kMenuItemPresent;
   if (index < kValueTypeCount) {
     text.Append(kTypeItems[index]);
-    if (index == type) flags |= kMenuChecked;
+    if (index == type) flags |= kMenuItemChecked;
   } else if (index == kValueTypeCount) {
-    flags = kMenuSeparator;
+    flags = kMenuItemSeparator;
   } else if (index < kValueMenuItemCount) {
     uint32_t item = index - kValueTypeCount - 1;
     text.Append(ValueOrderName(type == kType16 ? uint8_t{kTypeInt32} : type, static_cast<uint8_t>(item)));
     text.Append(kOrderItems[item]);
-    if (type == kType16) flags |= kMenuDisabled;
-    else if (item == order) flags |= kMenuChecked;
+    if (type == kType16) flags |= kMenuItemDisabled;
+    else if (item == order) flags |= kMenuItemChecked;
   } else {
     return 0;
   }

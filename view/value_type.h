@@ -20,6 +20,7 @@
 
 #include <stdint.h>
 
+#include "common/plugin_interface.h"
 #include "common/text.h"
 
 enum ValueType : uint8_t {
@@ -103,16 +104,13 @@ bool ShowsHex(uint8_t type, uint8_t format);
 
 // The items of the table's context menu, by index: the seven types, a
 // separator, the four orders of the chosen type ("CDAB (words swapped)").
-// Flags of an item; 0 past the last item.
-constexpr uint32_t kMenuItem = 1;
-constexpr uint32_t kMenuChecked = 2;
-constexpr uint32_t kMenuDisabled = 4;
-constexpr uint32_t kMenuSeparator = 8;
+// Flags of an item as the GetMenuItem event answers them
+// (common/plugin_interface.h); 0 past the last item.
 constexpr uint32_t kValueMenuItemCount = kValueTypeCount + 1 + kValueOrderCount;
 
 // The flags of item index for a view showing type and order, its text in
 // the buffer (empty for the separator). The orders are disabled for 16-bit.
-uint32_t ValueMenuItem(uint8_t type, uint8_t order, uint32_t index, Unit* buffer, uint64_t capacity);
+int64_t ValueMenuItem(uint8_t type, uint8_t order, uint32_t index, Unit* buffer, uint64_t capacity);
 // Applies a chosen item; false (nothing changed) for the separator, a
 // disabled item or an index past the end.
 bool ChooseValueMenuItem(uint32_t index, uint8_t* type, uint8_t* order);

@@ -75,11 +75,11 @@ TEST(value_type_poll_view, EditsReachEveryRegisterOfTheWriteRequest) {
   // 64-bit type, the end.
   int64_t flags = 0;
   EXPECT_EQ(MenuText(v, kTypeUint64, &flags), u"64-bit unsigned");
-  EXPECT_EQ(flags, kMenuItem | kMenuChecked);
+  EXPECT_EQ(flags, kMenuItemPresent | kMenuItemChecked);
   EXPECT_EQ(MenuText(v, kOrderItem + kOrderCdab, &flags), u"GHEFCDAB (words swapped)");
-  EXPECT_EQ(flags, kMenuItem);
+  EXPECT_EQ(flags, kMenuItemPresent);
   MenuText(v, kValueTypeCount, &flags);
-  EXPECT_EQ(flags, kMenuSeparator);
+  EXPECT_EQ(flags, kMenuItemSeparator);
   MenuText(v, kValueMenuItemCount, &flags);
   EXPECT_EQ(flags, 0);
 
