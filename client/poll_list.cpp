@@ -1,9 +1,11 @@
 #include "client/poll_list.h"
 
+#include "client/register_functions.h"
 #include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
 #include "view/value_format.h"
+#include "view/value_type.h"
 
 namespace {
 
@@ -35,6 +37,12 @@ uint32_t UnitIdLowerBound(const PollDefinition& poll) {
   const bool broadcasts = TraitsOf(poll.framerKind).hasBroadcast;
   return broadcasts && IsReadFunction(poll.function) ? kLowestSlaveId : kBroadcastUnitId;
 }
+
+bool IsRegisterPoll(const PollDefinition& poll) {
+  return IsRegisterFunction(poll.function);
+}
+
+uint8_t ShownValueType(const PollDefinition& poll) { return IsRegisterPoll(poll) ? poll.valueType : uint8_t{kType16}; }
 
 uint32_t UnitIdUpperBound(const PollDefinition& poll) { return TraitsOf(poll.framerKind).highestUnitId; }
 

@@ -36,6 +36,8 @@ struct PollDefinition {
   uint32_t pollPeriod;    // ms, 1..10000
   uint8_t function;       // 1, 2, 3, 4, 5, 6, 15 or 16
   uint8_t valueFormat;    // a ValueFormat
+  uint8_t valueType;      // a ValueType; shown only by the register functions
+  uint8_t valueOrder;     // a ValueOrder of the wider types
   uint16_t values[kPollMaxRows];
   Unit* aliases[kPollMaxRows];  // kPollAliasCapacity units each, allocated on first use
   uint32_t nextDue;             // tick of the next execution
@@ -55,6 +57,11 @@ struct PollDefinition {
 bool IsPollFunction(uint32_t code);  // 1, 2, 3, 4, 5, 6, 15, 16
 bool IsCoilFunction(uint8_t function);  // 1, 2, 5, 15: values are 0 or 1
 bool IsSingleWrite(uint8_t function);   // 5, 6: no quantity field
+// Functions 3, 4 and 16: the polls that may show wider values.
+bool IsRegisterPoll(const PollDefinition& poll);
+// The value type the poll shows: its chosen type for functions 3, 4 and 16,
+// 16-bit for the others (function 6 writes one register).
+uint8_t ShownValueType(const PollDefinition& poll);
 uint32_t UnitIdLowerBound(const PollDefinition& poll);
 uint32_t UnitIdUpperBound(const PollDefinition& poll);
 // The largest quantity for the poll's function and start address.

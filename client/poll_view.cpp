@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "view/host_command_sender.h"
 #include "view/value_format.h"
+#include "view/value_type.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ const Unit kThreadFailureMessage[] = u"Failed to start the Modbus worker thread.
 struct PollSnapshot {
   uint8_t function;
   uint8_t valueFormat;
+  uint8_t valueType;
+  uint8_t valueOrder;
   FramingKind framerKind;
   uint32_t numbers[4];  // field texts in field order
   uint32_t unitLow, unitHigh, quantityLimit;
@@ -43,6 +46,8 @@ PollSnapshot Snapshot(const PollDefinition& poll) {
   PollSnapshot s;
   s.function = poll.function;
   s.valueFormat = poll.valueFormat;
+  s.valueType = ShownValueType(poll);
+  s.valueOrder = poll.valueOrder;
   s.framerKind = poll.framerKind;
   bool single = IsSingleWrite(poll.function);
   s.numbers[0] = poll.unitId;
@@ -115,11 +120,17 @@ void SendPollFields(const HostLink* host, const PollSnapshot& s) {
   }
 }
 
-void SendTable(const HostLink* host, uint32_t rows, uint8_t valueFormat) {
+void SendValueTitle(const HostLink* host, const PollSnapshot& s) {
+  Unit title[kPollStatusCapacity];
+  ValueTypeTitle(s.valueType, s.valueOrder, s.valueFormat, title, kPollStatusCapacity);
+  SendIndexText(host, HostCommandKind::SetColumnTitle, 1, title);
+}
+
+void SendTable(const HostLink* host, uint32_t rows, const PollSnapshot& s) {
   SendIndexValue(host, HostCommandKind::SetTableShape, rows, 2);
   SendHostCommand(host, HostCommandKind::FitColumns);
   SendIndexText(host, HostCommandKind::SetColumnTitle, 0, u"I/O no.");
-  SendIndexText(host, HostCommandKind::SetColumnTitle, 1, ValueFormatTitle(valueFormat));
+  SendValueTitle(host, s);
   SendHostCommand(host, HostCommandKind::RefreshTable);
 }
 
@@ -159,7 +170,7 @@ void ShowPoll(ClientContext* context, PollDefinition* poll) {
   uint32_t rows = poll->quantity;
   context->polls.Unlock();
   SendPollFields(context->host, s);
-  SendTable(context->host, rows, s.valueFormat);
+  SendTable(context->host, rows, s);
   SendTxPreview(context, s.request);
   SendLastRx(context, poll);
 }
@@ -224,6 +235,25 @@ void EditActivePoll(ClientContext* context, bool isFunction, uint64_t number, co
 
 // --- cells ------------------------------------------------------------------
 
+// A wide value on its first row, a mark on its other rows, 16-bit rows as
+// the format says.
+void ValueCellText(const PollDefinition& poll, uint32_t row, Unit* buffer, uint64_t capacity) {
+  uint8_t type = ShownValueType(poll);
+  RowPlace place = PlaceRow(type, poll.quantity, row);
+  if (place.kind == kRowValueStart) {
+    FormatTypedValue(type, JoinRegisters(type, poll.valueOrder, poll.values + row), ShowsHex(type, poll.valueFormat),
+                     buffer, capacity);
+  } else if (place.kind == kRowValuePart) {
+    FormatValuePart(ReferenceDigitForFunction(poll.function), poll.startAddress + place.first + 1, buffer, capacity);
+  } else {
+    FormatValueText(poll.valueFormat, poll.values[row], buffer, capacity);
+  }
+}
+
+RowKind ValueRowKind(const PollDefinition& poll, uint32_t row) {
+  return PlaceRow(ShownValueType(poll), poll.quantity, row).kind;
+}
+
 int64_t CellText(ClientContext* context, const ViewEvent& event) {
   uint32_t row = CellRow(event.arg);
   uint32_t column = CellColumn(event.arg);
@@ -241,7 +271,7 @@ int64_t CellText(ClientContext* context, const ViewEvent& event) {
                               event.buffer, event.capacity);
       }
     } else {
-      FormatValueText(poll->valueFormat, poll->values[row], event.buffer, event.capacity);
+      ValueCellText(*poll, row, event.buffer, event.capacity);
       if (!PollValuesCurrent(*poll)) result = kCellTextNotCurrent;
     }
   }
@@ -254,7 +284,8 @@ int64_t BeginCellEdit(ClientContext* context, const ViewEvent& event) {
   bool value = (event.arg & kCellEditFromDoubleClick) != 0;
   context->polls.Lock();
   PollDefinition* poll = context->polls.Find(event.tabKey);
-  bool allowed = poll && row < poll->quantity && (!value || IsWriteFunction(poll->function));
+  bool allowed = poll && row < poll->quantity &&
+                 (!value || (IsWriteFunction(poll->function) && ValueRowKind(*poll, row) != kRowValuePart));
   context->polls.Unlock();
   return allowed ? 1 : 0;
 }
@@ -266,8 +297,14 @@ int64_t CellEditor(ClientContext* context, const ViewEvent& event) {
   context->polls.Lock();
   PollDefinition* poll = context->polls.Find(event.tabKey);
   if (poll && row < poll->quantity) {
-    FormatValueText(poll->valueFormat, poll->values[row], event.buffer, event.capacity);
-    mode = ValueEditorMode(poll->valueFormat);
+    RowKind kind = ValueRowKind(*poll, row);
+    if (kind == kRowSingle) {
+      FormatValueText(poll->valueFormat, poll->values[row], event.buffer, event.capacity);
+      mode = ValueEditorMode(poll->valueFormat);
+    } else if (kind == kRowValueStart && event.capacity >= kWideValueCapacity) {
+      ValueCellText(*poll, row, event.buffer, event.capacity);
+      mode = kFieldUnrestricted;
+    }
   }
   context->polls.Unlock();
   return mode;
@@ -277,20 +314,31 @@ int64_t EndCellEdit(ClientContext* context, const ViewEvent& event) {
   uint32_t row = CellRow(event.arg);
   bool value = (event.arg & kCellEditFromDoubleClick) != 0;
   ClientRequest request;
+  bool refused = false;
   context->polls.Lock();
   PollDefinition* poll = context->polls.Find(event.tabKey);
   bool stored = poll && row < poll->quantity && (!value || IsWriteFunction(poll->function));
   if (stored) {
-    if (value) {
+    RowKind kind = ValueRowKind(*poll, row);
+    uint8_t type = ShownValueType(*poll);
+    uint64_t bits = 0;
+    if (value && kind == kRowValueStart) {
+      stored = ParseTypedValue(type, event.text, &bits) != 0;
+      if (stored) SplitRegisters(type, poll->valueOrder, bits, poll->values + row);
+      refused = !stored;
+    } else if (value && kind == kRowValuePart) {
+      stored = false;
+    } else if (value) {
       uint16_t number = ParseValueText(ValueEditorMode(poll->valueFormat), event.text);
       if (IsCoilFunction(poll->function) && number > 1) number = 1;
       poll->values[row] = number;
     } else {
       SetPollAlias(poll, row, event.text);
     }
-    BuildPollRequest(*poll, &request);
+    if (stored) BuildPollRequest(*poll, &request);
   }
   context->polls.Unlock();
+  if (refused) RefuseInput();
   if (!stored) return 0;
   SendHostCommand(context->host, HostCommandKind::RefreshTable);
   SendTxPreview(context, request);
@@ -301,11 +349,47 @@ int64_t ColumnClicked(ClientContext* context, const ViewEvent& event) {
   if (event.arg != 1) return 0;
   context->polls.Lock();
   PollDefinition* poll = context->polls.Find(event.tabKey);
-  uint8_t format = 0;
-  if (poll) format = poll->valueFormat = NextValueFormat(poll->valueFormat);
+  PollSnapshot s;
+  if (poll) {
+    poll->valueFormat = NextTypedFormat(ShownValueType(*poll), poll->valueFormat);
+    s = Snapshot(*poll);
+  }
   context->polls.Unlock();
   if (!poll) return 0;
-  SendIndexText(context->host, HostCommandKind::SetColumnTitle, 1, ValueFormatTitle(format));
+  SendValueTitle(context->host, s);
+  SendHostCommand(context->host, HostCommandKind::RefreshTable);
+  return 0;
+}
+
+// The value menu, for the register functions only (function 6 writes one
+// register: no menu).
+int64_t MenuItem(ClientContext* context, const ViewEvent& event) {
+  context->polls.Lock();
+  PollDefinition* poll = context->polls.Find(event.tabKey);
+  int64_t flags = 0;
+  if (poll && IsRegisterPoll(*poll) && event.arg < kValueMenuItemCount) {
+    flags = ValueMenuItem(poll->valueType, poll->valueOrder, static_cast<uint32_t>(event.arg), event.buffer,
+                          event.buffer ? event.capacity : 0);
+  }
+  context->polls.Unlock();
+  return flags;
+}
+
+int64_t MenuItemChosen(ClientContext* context, const ViewEvent& event) {
+  context->polls.Lock();
+  PollDefinition* poll = context->polls.Find(event.tabKey);
+  bool changed = poll && IsRegisterPoll(*poll) && event.arg < kValueMenuItemCount &&
+                 ChooseValueMenuItem(static_cast<uint32_t>(event.arg), &poll->valueType, &poll->valueOrder);
+  PollSnapshot s;
+  if (changed) {
+    // A wide value shows its number or its hex; the 16-bit formats between
+    // them read as the number.
+    if (poll->valueType != kType16 && poll->valueFormat != kValueHex) poll->valueFormat = kValueDecimal;
+    s = Snapshot(*poll);
+  }
+  context->polls.Unlock();
+  if (!changed) return 0;
+  SendValueTitle(context->host, s);
   SendHostCommand(context->host, HostCommandKind::RefreshTable);
   return 0;
 }
@@ -407,6 +491,10 @@ int64_t PollViewHandleEvent(ClientContext* context, const ViewEvent& event) {
       return CellEditor(context, event);
     case ViewEventKind::ColumnClicked:
       return ColumnClicked(context, event);
+    case ViewEventKind::GetMenuItem:
+      return MenuItem(context, event);
+    case ViewEventKind::MenuItemChosen:
+      return MenuItemChosen(context, event);
   }
   return 0;
 }

@@ -108,7 +108,20 @@ enum class ViewEventKind : uint32_t {
   EndCellEdit = 9,      // arg = row and flag, text = the edited text
   GetCellEditor = 10,   // arg = row and flag; result = editor mode, buffer = initial text
   ColumnClicked = 11,   // arg = column
+  // Beyond the twelve plug-ins' set: the table's context menu. The shell
+  // asks for item after item (arg = index; the plug-in writes the text into
+  // buffer and answers its flags, 0 past the last item: 1 an item, 2 checked,
+  // 4 disabled, 8 a separator), shows them and delivers the chosen index.
+  // A plug-in that predates them answers 0: no menu.
+  GetMenuItem = 12,     // arg = item index; result = flags, buffer = text
+  MenuItemChosen = 13,  // arg = item index
 };
+
+// The flags a GetMenuItem answer combines; 0 ends the menu.
+constexpr int64_t kMenuItemPresent = 1;
+constexpr int64_t kMenuItemChecked = 2;
+constexpr int64_t kMenuItemDisabled = 4;
+constexpr int64_t kMenuItemSeparator = 8;
 
 // Built by the shell, valid only during the handleEvent call.
 struct ViewEvent {

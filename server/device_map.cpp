@@ -28,6 +28,23 @@ void DeviceMap::WriteCellFromUser(uint8_t area, uint16_t address, int32_t value)
   UnlockMap();
 }
 
+void DeviceMap::ReadCellsLocked(uint8_t area, uint16_t address, uint16_t* values, uint32_t count) {
+  LockMap();
+  for (uint32_t i = 0; i < count; ++i) {
+    values[i] = address + i < kCellsPerArea ? Cell(area, static_cast<uint16_t>(address + i)) : 0;
+  }
+  UnlockMap();
+}
+
+void DeviceMap::WriteCellsFromUser(uint8_t area, uint16_t address, const uint16_t* values, uint32_t count) {
+  if (IsBitArea(area)) return;
+  LockMap();
+  for (uint32_t i = 0; i < count && address + i < kCellsPerArea; ++i) {
+    SetCell(area, static_cast<uint16_t>(address + i), values[i]);
+  }
+  UnlockMap();
+}
+
 int64_t DeviceMap::FindAlias(uint8_t area, uint16_t address) const {
   for (uint32_t i = 0; i < aliasCount_; ++i) {
     if (aliases_[i].area == area && aliases_[i].address == address) return i;

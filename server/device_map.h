@@ -66,6 +66,11 @@ class DeviceMap {
   // A bit area stores 1 when the low 16 bits of value are nonzero, else 0; a
   // register area stores the low 16 bits (-1 becomes 65535).
   void WriteCellFromUser(uint8_t area, uint16_t address, int32_t value);
+  // Consecutive register cells read or written together under one hold of
+  // the lock, so that a client never sees half of a wide value; cells past
+  // the area's end are left out (read as 0).
+  void ReadCellsLocked(uint8_t area, uint16_t address, uint16_t* values, uint32_t count);
+  void WriteCellsFromUser(uint8_t area, uint16_t address, const uint16_t* values, uint32_t count);
 
   // Writes the alias of the cell, cut to capacity - 1 units, and a NUL; the
   // empty text when the cell has none. Null buffer or capacity 0: nothing.

@@ -3,6 +3,7 @@
 #include "server/server_context.h"
 #include "view/host_command_sender.h"
 #include "view/value_format.h"
+#include "view/value_type.h"
 
 namespace {
 
@@ -47,6 +48,31 @@ void SendNumberField(const HostLink* link, uint32_t field, const Unit* label, ui
   Send(link, HostCommandKind::ShowField, field, 1);
 }
 
+constexpr uint32_t kViewTitleCapacity = 48;
+
+// The register areas show the view's value type; the bit areas 16-bit.
+uint8_t ShownType(const MapView& view) { return IsBitArea(view.area) ? uint8_t{kType16} : view.valueType; }
+
+RowPlace PlaceViewRow(const MapView& view, uint32_t row) { return PlaceRow(ShownType(view), view.quantity, row); }
+
+// A wide value on its first row (its registers read together), a mark on
+// its other rows, 16-bit cells in the view's format.
+void ValueCellText(ServerContext* context, const MapView& view, uint32_t row, Unit* buffer, uint64_t capacity) {
+  const uint8_t type = ShownType(view);
+  const RowPlace place = PlaceRow(type, view.quantity, row);
+  const uint16_t address = static_cast<uint16_t>(view.start + row);
+  if (place.kind == kRowValueStart) {
+    uint16_t registers[4];
+    context->map.ReadCellsLocked(view.area, address, registers, ValueTypeWords(type));
+    FormatTypedValue(type, JoinRegisters(type, view.valueOrder, registers), ShowsHex(type, view.format), buffer,
+                     capacity);
+  } else if (place.kind == kRowValuePart) {
+    FormatValuePart(ReferenceDigitForArea(view.area), view.start + place.first + 1u, buffer, capacity);
+  } else {
+    FormatValueText(view.format, context->map.ReadCellLocked(view.area, address), buffer, capacity);
+  }
+}
+
 // Shows the current view from a copy taken under the lock. The formats go
 // before the texts: a field clamps a new text to the range it has, and the
 // range may still be the one another plug-in left behind.
@@ -73,7 +99,9 @@ void LayOut(ServerContext* context) {
   }
   Send(link, HostCommandKind::SetTableShape, view.quantity, 2);
   Send(link, HostCommandKind::SetColumnTitle, 0, 0, u"I/O no.");
-  Send(link, HostCommandKind::SetColumnTitle, 1, 0, ValueFormatTitle(view.format));
+  Unit title[kViewTitleCapacity];
+  ValueTypeTitle(ShownType(view), view.valueOrder, view.format, title, kViewTitleCapacity);
+  Send(link, HostCommandKind::SetColumnTitle, 1, 0, title);
   Send(link, HostCommandKind::FitColumns);
   Send(link, HostCommandKind::RefreshTable);
 }
@@ -156,8 +184,7 @@ void CellText(ServerContext* context, const ViewEvent* event) {
         FormatReferenceNumber(ReferenceDigitForArea(view->area), address + 1u, event->buffer, event->capacity);
       }
     } else {
-      FormatValueText(view->format, context->map.ReadCellLocked(view->area, address), event->buffer,
-                      event->capacity);
+      ValueCellText(context, *view, CellRow(event->arg), event->buffer, event->capacity);
     }
   }
   Unlock(context);
@@ -169,18 +196,51 @@ int64_t CellEditor(ServerContext* context, const ViewEvent* event) {
   Lock(context);
   const MapView* view = RowView(context, event);
   if (view) {
-    FormatValueText(view->format, context->map.ReadCellLocked(view->area, CellAddress(view, event)),
-                    event->buffer, event->capacity);
-    mode = ValueEditorMode(view->format);
+    const RowKind kind = PlaceViewRow(*view, CellRow(event->arg)).kind;
+    if (kind == kRowSingle) {
+      FormatValueText(view->format, context->map.ReadCellLocked(view->area, CellAddress(view, event)),
+                      event->buffer, event->capacity);
+      mode = ValueEditorMode(view->format);
+    } else if (kind == kRowValueStart && event->capacity >= kWideValueCapacity) {
+      ValueCellText(context, *view, CellRow(event->arg), event->buffer, event->capacity);
+      mode = kFieldUnrestricted;
+    }
   }
   Unlock(context);
   return mode;
 }
 
+// Every cell of both columns may be edited, except the value of a row that
+// belongs to the wide value above it.
+int64_t BeginCellEdit(ServerContext* context, const ViewEvent* event) {
+  if ((event->arg >> 16) > 1) return 0;
+  if (!(event->arg & kCellEditFromDoubleClick)) return 1;
+  Lock(context);
+  const MapView* view = FindView(&context->views, event->tabKey);
+  const bool part = view && CellRow(event->arg) < view->quantity &&
+                    PlaceViewRow(*view, CellRow(event->arg)).kind == kRowValuePart;
+  Unlock(context);
+  return part ? 0 : 1;
+}
+
 void EndCellEdit(ServerContext* context, const ViewEvent* event) {
+  bool refused = false;
   Lock(context);
   const MapView* view = RowView(context, event);
-  if (view) {
+  const RowKind kind = view ? PlaceViewRow(*view, CellRow(event->arg)).kind : kRowSingle;
+  if (view && (event->arg & kCellEditFromDoubleClick) && kind != kRowSingle) {
+    // A wide value: all its registers change under one hold of the map lock.
+    const uint8_t type = ShownType(*view);
+    uint64_t bits = 0;
+    if (kind == kRowValuePart || !ParseTypedValue(type, event->text, &bits)) {
+      refused = kind == kRowValueStart;
+      view = nullptr;
+    } else {
+      uint16_t registers[4];
+      SplitRegisters(type, view->valueOrder, bits, registers);
+      context->map.WriteCellsFromUser(view->area, CellAddress(view, event), registers, ValueTypeWords(type));
+    }
+  } else if (view) {
     const uint16_t address = CellAddress(view, event);
     if (event->arg & kCellEditFromDoubleClick) {
       context->map.WriteCellFromUser(view->area, address, ParseValueText(ValueEditorMode(view->format), event->text));
@@ -189,6 +249,7 @@ void EndCellEdit(ServerContext* context, const ViewEvent* event) {
     }
   }
   Unlock(context);
+  if (refused) RefuseInput();
   // Sent after the lock is released: a shell that repaints at once asks for
   // cell texts, which take the lock again.
   if (view) Send(context->hostLink, HostCommandKind::RefreshTable);
@@ -199,10 +260,35 @@ void ColumnClicked(ServerContext* context, const ViewEvent* event) {
   if (event->arg == 1) {
     Lock(context);
     MapView* view = FindView(&context->views, event->tabKey);
-    if (view) view->format = NextValueFormat(view->format);
+    if (view) view->format = NextTypedFormat(ShownType(*view), view->format);
     Unlock(context);
   }
   LayOut(context);
+}
+
+// The value menu of a register view; the bit areas have none.
+int64_t MenuItem(ServerContext* context, const ViewEvent* event) {
+  int64_t flags = 0;
+  Lock(context);
+  const MapView* view = FindView(&context->views, event->tabKey);
+  if (view && !IsBitArea(view->area) && event->arg < kValueMenuItemCount) {
+    flags = ValueMenuItem(view->valueType, view->valueOrder, static_cast<uint32_t>(event->arg), event->buffer,
+                          event->buffer ? event->capacity : 0);
+  }
+  Unlock(context);
+  return flags;
+}
+
+void MenuItemChosen(ServerContext* context, const ViewEvent* event) {
+  Lock(context);
+  MapView* view = FindView(&context->views, event->tabKey);
+  bool changed = view && !IsBitArea(view->area) && event->arg < kValueMenuItemCount &&
+                 ChooseValueMenuItem(static_cast<uint32_t>(event->arg), &view->valueType, &view->valueOrder);
+  // A wide value shows its number or its hex; the 16-bit formats between
+  // them read as the number.
+  if (changed && view->valueType != kType16 && view->format != kValueHex) view->format = kValueDecimal;
+  Unlock(context);
+  if (changed) LayOut(context);
 }
 
 }  // namespace
@@ -226,10 +312,12 @@ int64_t HandleMapViewEvent(ServerContext* context, const ViewEvent* event) {
     case ViewEventKind::RemoveRequested: RemoveMapView(context, event->tabKey); return 0;
     case ViewEventKind::TabSelected: SelectMapView(context, event->tabKey); return 0;
     case ViewEventKind::GetCellText: CellText(context, event); return 0;
-    case ViewEventKind::BeginCellEdit: return (event->arg >> 16) <= 1 ? 1 : 0;
+    case ViewEventKind::BeginCellEdit: return BeginCellEdit(context, event);
     case ViewEventKind::EndCellEdit: EndCellEdit(context, event); return 0;
     case ViewEventKind::GetCellEditor: return CellEditor(context, event);
     case ViewEventKind::ColumnClicked: ColumnClicked(context, event); return 0;
+    case ViewEventKind::GetMenuItem: return MenuItem(context, event);
+    case ViewEventKind::MenuItemChosen: MenuItemChosen(context, event); return 0;
     default: return 0;
   }
 }

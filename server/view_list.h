@@ -20,6 +20,8 @@ struct MapView {
   uint32_t start;                // 0 to 65535
   uint32_t quantity;             // 1 to 65536 - start
   uint8_t format;                // ValueFormat
+  uint8_t valueType;             // ValueType, shown in the register areas
+  uint8_t valueOrder;            // ValueOrder of the wider types
 };
 
 struct ViewList {

@@ -2,6 +2,7 @@
 #include "shell/main_view.h"
 
 #include "shell/resources/resource_ids.h"
+#include "shell/table_menu.h"
 
 namespace {
 
@@ -14,14 +15,27 @@ const int32_t kTabPageControls[] = {
 }  // namespace
 
 void MainView::Attach(HWND dialog, CellEventSink& events) {
+  events_ = &events;
   frames_.Attach(dialog, GetDlgItem(dialog, IDC_TX_LINE), GetDlgItem(dialog, IDC_RX_LINE));
   tabs_.Attach(GetDlgItem(dialog, IDC_TABS), kTabPageControls,
                static_cast<int32_t>(sizeof(kTabPageControls) / sizeof(kTabPageControls[0])));
   table_.Attach(GetDlgItem(dialog, IDC_TABLE), events);
+  tableMenuKeys_.Bind(GetDlgItem(dialog, IDC_TABLE));
 }
 
 void MainView::ContextMenu(ui::Message& message) {
-  if (!frames_.ContextMenu(reinterpret_cast<HWND>(message.wParam), message.lParam)) return;
+  HWND source = reinterpret_cast<HWND>(message.wParam);
+  HWND table = table_.Window();
+  if (IsTableMenuSource(table, source)) {
+    // A plug-in without a menu: the menu key edits the selected row's label,
+    // a right-click is left to the default handling.
+    if (!ShowTableMenu(GetParent(table), table, message.lParam, *events_)) {
+      if (message.lParam != -1) return;
+      table_.EditSelectedLabel();
+    }
+  } else if (!frames_.ContextMenu(source, message.lParam)) {
+    return;
+  }
   message.result = 0;
   message.handled = true;
 }

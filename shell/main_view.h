@@ -11,6 +11,7 @@
 #include "shell/frame_lines.h"
 #include "shell/tab_rename.h"
 #include "shell/table_edit.h"
+#include "shell/table_menu.h"
 
 class MainView {
  public:
@@ -41,8 +42,8 @@ class MainView {
   // Whether the RX line shows its text in the error colour.
   bool RxError() const { return frames_.RxError(); }
 
-  // A context-menu request over the window (copy of a frame line); sets
-  // handled when it took the message.
+  // A context-menu request over the window (the table's menu, the copy of a
+  // frame line); sets handled when it took the message.
   void ContextMenu(ui::Message& message);
 
   // Notifications of the table (306) other than the cell texts and column
@@ -53,4 +54,6 @@ class MainView {
   FrameLines frames_;
   TabStrip tabs_;
   TableEditing table_;
+  TableMenuKeys tableMenuKeys_;
+  CellEventSink* events_ = nullptr;
 };

@@ -86,11 +86,12 @@ void TableEditing::OnGetDialogCode(TableEditing& table, ui::Message& message) {
 }
 
 // Enter or F2 opens the value editor of the selected row as a double-click
-// does; Shift+F2 and the menu key edit its label.
+// does; Shift+F2 edits its label (the menu key asks for the table's menu,
+// which falls back to the label where the plug-in offers none).
 void TableEditing::OnKeyDown(TableEditing& table, ui::Message& message) {
   const bool shift = GetKeyState(VK_SHIFT) < 0;
   const bool value = message.wParam == VK_RETURN || (message.wParam == VK_F2 && !shift);
-  const bool label = message.wParam == VK_APPS || (message.wParam == VK_F2 && shift);
+  const bool label = message.wParam == VK_F2 && shift;
   if (!value && !label) return;
   message.result = 0;
   message.handled = true;
@@ -103,7 +104,8 @@ void TableEditing::OnKeyDown(TableEditing& table, ui::Message& message) {
   }
 }
 
-// The menu key's context menu request has been answered by the label edit.
+// A keyboard context menu request of the table itself is answered by the
+// table menu's keys (table_menu.h), never twice.
 void TableEditing::OnContextMenu(TableEditing&, ui::Message& message) {
   if (message.lParam != -1) return;
   message.result = 0;
@@ -188,4 +190,9 @@ void TableEditing::Reset() {
   tabKey_ = 0;
   startedByShell_ = false;
   inProgress_ = false;
+}
+
+void TableEditing::EditSelectedLabel() {
+  const int32_t row = SelectedRow();
+  if (row >= 0 && !inProgress_) ui::ListView(Window()).EditLabel(row);
 }

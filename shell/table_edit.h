@@ -41,6 +41,10 @@ class TableEditing : public ui::Subclass {
   // the edit belongs to: another tab selected, another value format.
   void Finish();
 
+  // Opens the label editor of the selected row (the menu key where the
+  // plug-in offers no menu).
+  void EditSelectedLabel();
+
   // The row being edited, -1 when none.
   int32_t Row() const { return row_; }
   bool StartedByShell() const { return startedByShell_; }

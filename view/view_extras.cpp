@@ -1,6 +1,9 @@
 // The view extras of a plug-in instance on Windows: its tip rotation and
-// its connection indicator.
+// its connection indicator; a typed value the view refuses sounds as a
+// refused keystroke does.
 #include "common/memory.h"
+#include "common/ui/refusal_beep.h"
+#include "view/value_type.h"
 #include "view/view_helpers.h"
 
 namespace {
@@ -12,7 +15,10 @@ struct ViewExtras {
 
 ViewExtras* Extras(void* extras) { return static_cast<ViewExtras*>(extras); }
 
-void* CreateExtras() { return mem::New<ViewExtras>(); }
+void* CreateExtras() {
+  SetInputRefusedHook(ui::RefusalBeep);
+  return mem::New<ViewExtras>();
+}
 void ReleaseExtras(void* extras) { mem::Delete(Extras(extras)); }
 
 int32_t GetTip(void* extras, uint32_t seed, Unit* buffer, uint32_t capacity) {

@@ -38,6 +38,43 @@ PYMODBUS_SERVER = os.path.join(HERE, "..", "..", "peers", "pymodbus_server.py")
 PRESETS = ["hr:0=1,65535,32768,4660", "ir:0=11,22,33", "co:0=1,0,1,1,0,0,0,0,1,1", "di:0=0,1,1,0,1"]
 
 
+# Wide values for the master's value types: (builder call, value, type and
+# order as the value menu numbers them, the cell text the master must show).
+# Each stands at 100 + 4 * its index, where a value of any type starts a row.
+WIDE_BASE = 100
+WIDE_CASES = [
+    ("add_32bit_float", 3.1415927, 3, 0, "3.1415927"),
+    ("add_32bit_float", 3.1415927, 3, 1, "3.1415927"),
+    ("add_32bit_float", -0.0015, 3, 2, "-0.0015"),
+    ("add_32bit_float", float("-inf"), 3, 3, "-Inf"),
+    ("add_32bit_int", -2, 1, 3, "-2"),
+    ("add_32bit_uint", 4294967295, 2, 1, "4294967295"),
+    ("add_32bit_int", -2147483648, 1, 2, "-2147483648"),
+    ("add_64bit_float", 0.1, 6, 0, "0.1"),
+    ("add_64bit_float", -1.7976931348623157e308, 6, 1, "-1.7976931348623157e+308"),
+    ("add_64bit_int", -9223372036854775808, 4, 2, "-9223372036854775808"),
+    ("add_64bit_uint", 18446744073709551615, 5, 3, "18446744073709551615"),
+    ("add_64bit_float", 5e-324, 6, 3, "5e-324"),
+]
+# The order numbers as pymodbus names them: (byte order, word order).
+WIDE_ORDERS = [("big", "big"), ("big", "little"), ("little", "big"), ("little", "little")]
+
+
+def wide_presets():
+    """The cases' registers, each built by pymodbus's payload builder."""
+    from pymodbus.constants import Endian
+    from pymodbus.payload import BinaryPayloadBuilder
+    endian = {"big": Endian.Big, "little": Endian.Little}
+    registers = [0] * (4 * len(WIDE_CASES))
+    for i, (call, value, _, order, _) in enumerate(WIDE_CASES):
+        byteorder, wordorder = WIDE_ORDERS[order]
+        builder = BinaryPayloadBuilder(byteorder=endian[byteorder], wordorder=endian[wordorder])
+        getattr(builder, call)(value)
+        words = builder.to_registers()
+        registers[4 * i:4 * i + len(words)] = words
+    return f"hr:{WIDE_BASE}=" + ",".join(str(r) for r in registers)
+
+
 class Server:
     def __init__(self, args, device=None):
         self.args = args
@@ -45,7 +82,8 @@ class Server:
         self.process = None
 
     def command(self):
-        sets = [option for preset in PRESETS for option in ("--set", preset)]
+        presets = PRESETS + ([wide_presets()] if self.args.value_types else [])
+        sets = [option for preset in presets for option in ("--set", preset)]
         if self.args.peer == "libmodbus":
             return [self.args.peer_server, "--port", str(self.args.port)] + sets
         if self.args.transport == "serial":
@@ -95,6 +133,7 @@ def main():
     parser.add_argument("--bench", type=int)
     parser.add_argument("--whole-program", action="store_true")
     parser.add_argument("--engine-host")
+    parser.add_argument("--value-types", action="store_true")
     args = parser.parse_args()
     if args.transport != "serial":
         args.port = args.port or free_port()
@@ -119,7 +158,11 @@ def main():
             print("the server did not start")
             return 1
         environment = dict(os.environ)
-        if args.whole_program:
+        if args.value_types:
+            program = [args.wine_run, args.exe, "values", args.library, str(args.port)]
+            environment["VELMORA_VALUE_CASES"] = ";".join(
+                f"{WIDE_BASE + 4 * i} {kind} {order} {text}" for i, (_, _, kind, order, text) in enumerate(WIDE_CASES))
+        elif args.whole_program:
             program = [args.wine_run, args.exe]
             environment["VELMORA_CLIENT_PORT"] = str(args.port)
         elif args.bench:

@@ -12,6 +12,11 @@
 //       a whole session against the server the driver started; the driver
 //       answers "stop" and "start" requests on standard input (a server that
 //       goes away and comes back)
+//   client_plugin_e2e values <library> <port>
+//       wide values that pymodbus's payload builder put into the server's
+//       holding registers (VELMORA_VALUE_CASES: "address type order text;..."
+//       with type and order numbered as the value menu has them), read with
+//       function 3 and shown in the chosen type and order
 //   client_plugin_e2e bench <library> <port> <seconds>
 //       polls every millisecond with a message loop on the main thread as
 //       the shell has, and prints transactions per second, the process's
@@ -428,9 +433,53 @@ int RunSession(const char* mode, const Deliverable& d, const char* where, const 
   return 0;
 }
 
+// --- wide values ------------------------------------------------------------------
+
+int RunValues(const Deliverable& d, const char* port) {
+  std::string name = d.library;
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, name + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, false, d.tcp, port), name + " settings page created and applied");
+  const char* cases = getenv("VELMORA_VALUE_CASES");
+  Check(cases && *cases, "VELMORA_VALUE_CASES names the cases");
+  ViewHost view(ops);
+  view.Attach();
+  view.ChooseFunction(3);
+  view.EditField(1, u"100");
+  view.EditField(2, u"48");
+  view.EditField(3, u"50");
+  Check(view.Connect() == 1, name + " Connect");
+  constexpr uint32_t kFirstOrderItem = 8;  // seven types and a separator before the orders
+  for (const char* at = cases; at && *at;) {
+    unsigned address = 0, type = 0, order = 0;
+    char text[64] = "";
+    if (sscanf(at, "%u %u %u %63[^;]", &address, &type, &order, text) != 4) break;
+    view.Event(ViewEventKind::MenuItemChosen, type, view.SelectedKey());
+    view.Event(ViewEventKind::MenuItemChosen, kFirstOrderItem + order, view.SelectedKey());
+    std::u16string expected(text, text + strlen(text));
+    const uint32_t row = address - 100;
+    bool shown = view.PumpUntil([&] { return view.Cell(row, 1) == expected; }, 15000);
+    Check(shown, name + " register " + std::to_string(address) + " type " + std::to_string(type) + " order " +
+                     std::to_string(order) + ": " + Narrow(view.Cell(row, 1)) + " (pymodbus built " + text + ") as " +
+                     Narrow(view.columnTitles[1]));
+    at = strchr(at, ';');
+    if (at) ++at;
+  }
+  view.Disconnect();
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc >= 2 && strcmp(argv[1], "abi") == 0) {
     RunAbi();
+  } else if (argc >= 4 && strcmp(argv[1], "values") == 0 && Find(argv[2])) {
+    RunValues(*Find(argv[2]), argv[3]);
   } else if (argc >= 5 && strcmp(argv[1], "bench") == 0 && Find(argv[2])) {
     RunBench(*Find(argv[2]), argv[3], atoi(argv[4]));
   } else if (argc >= 4 && (strcmp(argv[1], "net") == 0 || strcmp(argv[1], "serial") == 0) && Find(argv[2])) {

@@ -271,6 +271,35 @@ def bench(args, port, seconds, who):
     return []
 
 
+# Wide values: the type's register count, pymodbus's decoder call, and how
+# the typed text reads as a number of that type.
+WIDE = {"int32": (2, "decode_32bit_int", int), "uint32": (2, "decode_32bit_uint", int),
+        "float32": (2, "decode_32bit_float", lambda t: struct.unpack(">f", struct.pack(">f", float(t)))[0]),
+        "int64": (4, "decode_64bit_int", int), "uint64": (4, "decode_64bit_uint", int),
+        "float64": (4, "decode_64bit_float", float)}
+# The order as pymodbus names it: (byte order, word order).
+ORDERS = {"ABCD": ("big", "big"), "CDAB": ("big", "little"), "BADC": ("little", "big"), "DCBA": ("little", "little"),
+          "ABCDEFGH": ("big", "big"), "GHEFCDAB": ("big", "little"), "BADCFEHG": ("little", "big"),
+          "HGFEDCBA": ("little", "little")}
+
+
+def decode(args, device, words):
+    """decode hr ADDRESS TYPE ORDER TEXT: pymodbus reads the value's
+    registers and decodes them with its payload decoder."""
+    from pymodbus.constants import Endian
+    from pymodbus.payload import BinaryPayloadDecoder
+    address, kind, order, text = int(words[2]), words[3], words[4], words[5]
+    count, call, number = WIDE[kind]
+    endian = {"big": Endian.Big, "little": Endian.Little}
+    byteorder, wordorder = ORDERS[order]
+    c = pymodbus_client(args, device)
+    got = attempt(lambda: c.read_holding_registers(address, count, slave=1),
+                  lambda r: getattr(BinaryPayloadDecoder.fromRegisters(r.registers, byteorder=endian[byteorder],
+                                                                       wordorder=endian[wordorder]), call)())
+    c.close()
+    return [] if got == number(text) else [f"{' '.join(words)}: pymodbus decoded {got!r}"]
+
+
 def load(args, seconds):
     """libmodbus hammering the plug-in for that long, then engine_host's
     server (the same request processing without the plug-in around it) on
@@ -303,6 +332,8 @@ def run(args, device, scenario):
     words = scenario.split()
     if words[0] in ("write", "read"):
         return read_write(args, device, words)
+    if words[0] == "decode":
+        return decode(args, device, words)
     if words[0] in ("load", "load-plugin", "load-engine-host"):
         return {"load": load, "load-plugin": load_plugin,
                 "load-engine-host": load_engine_host}[words[0]](args, int(words[1]))
@@ -343,6 +374,8 @@ def main():
         elif args.transport == "serial":
             socat, link, device = serial_line(args.com, work)
             command = [args.wine_run, args.exe, "serial", args.library, args.com]
+        elif args.mode == "values":
+            command = [args.wine_run, args.exe, "values", args.library, str(args.port)]
         elif args.mode == "load":
             command = [args.wine_run, args.exe, "load", args.library, str(args.port), str(args.seconds)]
         else:

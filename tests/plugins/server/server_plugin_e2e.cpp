@@ -420,6 +420,68 @@ int RunLoad(const Deliverable& d, const std::string& port, int seconds) {
   return 0;
 }
 
+// Wide values typed into the holding registers' view in every type and
+// order; pymodbus reads them and decodes them with its payload decoder
+// ("decode hr ADDRESS TYPE ORDER TEXT"). Type and order are numbered as the
+// value menu has them; each value starts at a multiple of four.
+struct WideCase {
+  uint32_t type, order;
+  const char16_t* text;
+  const char* typeName;
+  const char* orderName;
+};
+const WideCase kWideCases[] = {
+    {3, 0, u"3.1415927", "float32", "ABCD"},
+    {3, 1, u"-0.0015", "float32", "CDAB"},
+    {3, 2, u"1e-45", "float32", "BADC"},
+    {3, 3, u"3.4028235e38", "float32", "DCBA"},
+    {1, 0, u"-2147483648", "int32", "ABCD"},
+    {1, 1, u"-2", "int32", "CDAB"},
+    {2, 2, u"4294967295", "uint32", "BADC"},
+    {2, 3, u"305419896", "uint32", "DCBA"},
+    {4, 0, u"-9223372036854775808", "int64", "ABCDEFGH"},
+    {4, 1, u"72623859790382856", "int64", "GHEFCDAB"},
+    {5, 2, u"18446744073709551615", "uint64", "BADCFEHG"},
+    {5, 3, u"1", "uint64", "HGFEDCBA"},
+    {6, 0, u"0.1", "float64", "ABCDEFGH"},
+    {6, 1, u"-1.7976931348623157e308", "float64", "GHEFCDAB"},
+    {6, 2, u"5e-324", "float64", "BADCFEHG"},
+    {6, 3, u"-2.5e-3", "float64", "HGFEDCBA"},
+};
+
+int RunValues(const Deliverable& d, const std::string& port) {
+  const std::string name = d.library;
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(d.library), &plugin) || !plugin.created) {
+    Check(false, name + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, d.family, port), name + " settings page created and applied");
+  ViewHost view(ops);
+  view.Attach();
+  view.EditField(1, u"64");
+  Check(view.Connect() == 1, name + " Connect");
+  constexpr uint32_t kFirstOrderItem = 8;  // seven types and a separator before the orders
+  uint32_t row = 0;
+  for (const WideCase& c : kWideCases) {
+    view.Event(ViewEventKind::MenuItemChosen, c.type, view.SelectedKey());
+    view.Event(ViewEventKind::MenuItemChosen, kFirstOrderItem + c.order, view.SelectedKey());
+    view.EditCell(row, 1, c.text);
+    const std::string text = Narrow(c.text);
+    std::string why;
+    const bool decoded = AskDriver("decode hr " + std::to_string(row) + " " + c.typeName + " " + c.orderName + " " +
+                                   text, &why);
+    Check(decoded, name + " " + text + " typed as " + Narrow(view.columnTitles[1]) + ", shown as " +
+                       Narrow(view.Cell(row, 1)) + ": " + why);
+    row += 4;
+  }
+  view.Disconnect();
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -429,6 +491,8 @@ int main(int argc, char** argv) {
     RunAbi(argv[2]);
   } else if ((mode == "net" || mode == "serial") && argc == 4 && Find(argv[2])) {
     RunSession(*Find(argv[2]), argv[3]);
+  } else if (mode == "values" && argc == 4 && Find(argv[2])) {
+    RunValues(*Find(argv[2]), argv[3]);
   } else if (mode == "load" && argc == 5 && Find(argv[2])) {
     RunLoad(*Find(argv[2]), argv[3], atoi(argv[4]));
   } else {
