@@ -114,7 +114,7 @@ void AltKey(Shell& shell, HWND window, wchar_t letter) {
 // Holds Ctrl (and Shift) down in the program's input state while a key is
 // posted: the test's thread shares the input state of the program's
 // user-interface thread, as a user's held modifier keys set it.
-void KeyWithModifiers(HWND window, UINT key, bool shift) {
+void KeyWithModifiers(HWND window, UINT key, bool shift, bool control = true) {
   const DWORD target = GetWindowThreadProcessId(window, nullptr);
   const DWORD self = GetCurrentThreadId();
   if (!AttachThreadInput(self, target, TRUE)) {
@@ -125,7 +125,7 @@ void KeyWithModifiers(HWND window, UINT key, bool shift) {
   GetKeyboardState(state);
   BYTE held[256];
   memcpy(held, state, sizeof held);
-  held[VK_CONTROL] = held[VK_LCONTROL] = 0x80;
+  if (control) held[VK_CONTROL] = held[VK_LCONTROL] = 0x80;
   if (shift) held[VK_SHIFT] = held[VK_LSHIFT] = 0x80;
   SetKeyboardState(held);
   Key(window, key);
@@ -289,7 +289,7 @@ TEST(ServerInShell, EditsStayInTheirTabAndTheKeyboardServes) {
   for (int i = 0; i < 3; ++i) clickTitle();  // back to decimal
 
   // The keyboard alone. Enter and F2 open the value editor of the selected
-  // row, the menu key its label editor; what is typed reaches the client.
+  // row, Shift+F2 its label editor; what is typed reaches the client.
   struct KeyEdit {
     UINT key;
     int row;
@@ -297,10 +297,14 @@ TEST(ServerInShell, EditsStayInTheirTabAndTheKeyboardServes) {
     const char* read;  // the client's check, none for a label
   };
   const KeyEdit kKeyEdits[] = {
-      {VK_RETURN, 3, L"4321", "read hr 3 4321"}, {VK_F2, 4, L"55", "read hr 4 55"}, {VK_APPS, 5, L"Valve", nullptr}};
+      {VK_RETURN, 3, L"4321", "read hr 3 4321"}, {VK_F2, 4, L"55", "read hr 4 55"}, {VK_F2, 5, L"Valve", nullptr}};
   for (const KeyEdit& step : kKeyEdits) {
     ClickRow(shell, table, step.row);
-    Key(table, step.key);
+    if (step.read) {
+      Key(table, step.key);
+    } else {
+      KeyWithModifiers(table, step.key, true, false);  // Shift+F2: the label
+    }
     if (!WaitFor([&] { return (edit = EditControl(table)) != nullptr; })) {
       ADD_FAILURE() << "key " << step.key << " opened no editor";
       continue;
