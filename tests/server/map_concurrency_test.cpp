@@ -31,12 +31,15 @@ Bytes WriteBlockRequest(uint16_t value) {
 TEST(MapConcurrency, MultiCellChangesAreSeenWhole) {
   ServeRig rig(Framing::kRtuFrame);
   DeviceMap& map = *rig.map;
-  std::atomic<bool> serverDone{false};
+  std::atomic<bool> serverDone{false}, userStarted{false};
   std::atomic<int> tornByUser{0}, tornByClient{0}, badAnswers{0}, userPasses{0};
 
   // The worker: alternate writes of 123 equal registers with reads of the
   // block the user keeps rewriting.
+  // It starts serving once the user thread runs: on a loaded machine it could
+  // otherwise serve every request before the user thread had its first pass.
   std::thread worker([&] {
+    while (!userStarted) std::this_thread::yield();
     for (int i = 0; i < kServes; ++i) {
       ServeResult write = rig.Serve(WriteBlockRequest(static_cast<uint16_t>(i + 1)));
       if (write.frames.size() != 1) ++badAnswers;
@@ -59,6 +62,7 @@ TEST(MapConcurrency, MultiCellChangesAreSeenWhole) {
   // The user interface: snapshots of the client's block under the map lock,
   // block edits of its own, single-cell edits and aliases in between.
   std::thread user([&] {
+    userStarted = true;
     for (int pass = 0; pass < 20 * kServes && !serverDone; ++pass) {
       map.LockMap();
       const uint16_t first = map.Cell(kAreaHoldingRegisters, kServerBlockStart);
