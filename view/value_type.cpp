@@ -1,7 +1,8 @@
 #include "view/value_type.h"
 
-#include <charconv>
 #include <limits>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "view/value_format.h"
@@ -63,6 +64,13 @@ void PutDecimal(char* out, bool negative, uint64_t magnitude) {
   *out = 0;
 }
 
+template <typename F>
+F ParseBack(const char* text);
+template <>
+float ParseBack<float>(const char* text) { return strtof(text, nullptr); }
+template <>
+double ParseBack<double>(const char* text) { return strtod(text, nullptr); }
+
 // Special floats first, then the shortest text that reads back the same.
 template <typename F>
 void PutFloat(char* out, uint32_t capacity, F value) {
@@ -78,8 +86,28 @@ void PutFloat(char* out, uint32_t capacity, F value) {
     strcpy(out, "-Inf");
     return;
   }
-  std::to_chars_result result = std::to_chars(out, out + capacity - 1, value);
-  *(result.ec == std::errc() ? result.ptr : out) = 0;
+  // The fewest significant digits that read back as the same value, then
+  // the shorter of the fixed and the scientific spelling of them (fixed on a
+  // tie). The standard library's to_chars would do the same, but it brings
+  // its threads runtime into every plug-in.
+  const int most = std::numeric_limits<F>::max_digits10;
+  char scientific[40] = {};
+  int digits = 1;
+  for (; digits <= most; ++digits) {
+    snprintf(scientific, sizeof scientific, "%.*e", digits - 1, static_cast<double>(value));
+    if (ParseBack<F>(scientific) == value) break;
+  }
+  const char* mark = strchr(scientific, 'e');
+  const int exponent = mark ? atoi(mark + 1) : 0;
+  const int decimals = digits - 1 - exponent > 0 ? digits - 1 - exponent : 0;
+  char fixed[400] = {};
+  snprintf(fixed, sizeof fixed, "%.*f", decimals, static_cast<double>(value));
+  const char* shortest = strlen(fixed) <= strlen(scientific) ? fixed : scientific;
+  if (strlen(shortest) < capacity) {
+    strcpy(out, shortest);
+  } else {
+    *out = 0;
+  }
 }
 
 bool EqualsIgnoringCase(const char* text, uint32_t length, const char* word) {
@@ -133,12 +161,20 @@ bool ReadFloat(const char* text, uint32_t length, bool negative, F* value) {
     *value = negative ? -std::numeric_limits<F>::infinity() : std::numeric_limits<F>::infinity();
     return true;
   }
-  // Only digits, one point and an exponent: from_chars alone would also
-  // take its own spellings of NaN and infinity.
-  if (length == 0 || !((text[0] >= '0' && text[0] <= '9') || text[0] == '.')) return false;
-  F parsed = 0;
-  std::from_chars_result result = std::from_chars(text, text + length, parsed, std::chars_format::general);
-  if (result.ec != std::errc() || result.ptr != text + length) return false;
+  // Only digits, one point and an exponent: strtod alone would also take
+  // hexadecimal floats, white space and its own spellings of NaN and
+  // infinity.
+  if (length == 0 || length >= 64 || !((text[0] >= '0' && text[0] <= '9') || text[0] == '.')) return false;
+  char copy[64];
+  for (uint32_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-')) return false;
+    copy[i] = c;
+  }
+  copy[length] = 0;
+  char* end = nullptr;
+  const F parsed = sizeof(F) == sizeof(float) ? static_cast<F>(strtof(copy, &end)) : static_cast<F>(strtod(copy, &end));
+  if (end != copy + length) return false;
   // Beyond the largest finite value, or a nonzero text that rounded to zero.
   if (parsed - parsed != 0) return false;
   if (parsed == 0 && HasNonZeroDigit(text, length)) return false;

@@ -88,6 +88,10 @@ TEST(value_type, EdgeValuesShowAndReadBack) {
       {kTypeFloat32, 0x3DCCCCCD, u"0.1"},
       {kTypeFloat32, 0x4B800000, u"16777216"},
       {kTypeFloat32, 0xC0200000, u"-2.5"},
+      {kTypeFloat32, 0x42C80000, u"100"},  // fixed where it is the shorter spelling
+      {kTypeFloat64, 0x419D6F3454000000, u"123456789"},
+      {kTypeFloat64, 0x444B1AE4D6E2EF50, u"1e+21"},  // scientific where it is
+      {kTypeFloat64, 0x3EE4F8B588E368F1, u"1e-05"},
       {kTypeFloat64, 0x3FB999999999999A, u"0.1"},
       {kTypeFloat64, 0x3FD5555555555555, u"0.3333333333333333"},
       {kTypeFloat64, 0x0000000000000001, u"5e-324"},

@@ -460,7 +460,7 @@ TEST(ServerInShell, ValueTypeMenuByKeyboardAndMouse) {
   std::string answer;
   EXPECT_TRUE(AskDriver("decode hr 0 float32 DCBA -1.5e-3", &answer)) << answer;
   shell.Click(IDC_CONNECT_BUTTON);
-  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Connect");
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
   EXPECT_EQ(ColumnTitle(table, 1), L"Value (float32 DCBA)") << "the choice survives Connect and Disconnect";
 }
 
