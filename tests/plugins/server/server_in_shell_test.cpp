@@ -56,7 +56,9 @@ bool AskDriver(const std::string& scenario, std::string* answer = nullptr) {
 
 // velmora.exe with the six slaves, "Modbus TCP/IP Slave" set up on the
 // driver's port.
-void StartTcpSlave(const Scratch& scratch, Shell& shell, const std::wstring& port) {
+void StartTcpSlave(const Scratch& scratch, Shell& shell) {
+  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
+  ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
   ASSERT_TRUE(scratch.AddDistPlugins(kSlaves));
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
   HWND dialog = OpenSetup(shell.app, shell.main);
@@ -142,11 +144,9 @@ bool SamePixels(const Picture& a, const Picture& b) {
 
 TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   if (!EnvText(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
-  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
-  ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
   Scratch scratch({});
   Shell shell;
-  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell));
 
   // Set up while disconnected (the view's list and fields are disabled
   // while serving): ten holding registers, all 0, and a second view onto
@@ -216,11 +216,9 @@ TEST(ServerInShell, ClientWritesShowAndEditsServe) {
 
 TEST(ServerInShell, EditsStayInTheirTabAndTheKeyboardServes) {
   if (!EnvText(L"VELMORA_SERVER_LOAD_SECONDS").empty()) GTEST_SKIP() << "the load run";
-  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
-  ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
   Scratch scratch({});
   Shell shell;
-  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell));
   HWND table = shell.Item(IDC_TABLE);
   HWND tabs = shell.Item(IDC_TABS);
   // View 1 shows holding registers 0 to 19, View 2 holding registers 10 to 29.
@@ -389,11 +387,9 @@ HWND OpenMenu(DWORD pid) {
 // value's first row is what pymodbus's payload decoder reads. Keeps
 // build/win/artifacts/value_type_float_view.png.
 TEST(ServerInShell, ValueTypeMenuByKeyboardAndMouse) {
-  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
-  ASSERT_FALSE(port.empty()) << "run through server_e2e.py --whole-program, which sets VELMORA_SERVER_PORT";
   Scratch scratch({});
   Shell shell;
-  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell));
   HWND table = shell.Item(IDC_TABLE);
   const DWORD pid = GetProcessId(shell.app.Process());
   TypeOver(shell.Item(IDC_FIELD_1), L"5");
@@ -523,11 +519,9 @@ class RoundTrips {
 TEST(ServerInShell, LoadFigures) {
   const std::wstring seconds = EnvText(L"VELMORA_SERVER_LOAD_SECONDS");
   if (seconds.empty()) GTEST_SKIP() << "a benchmark: run with --mode load";
-  const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
-  ASSERT_FALSE(port.empty());
   Scratch scratch({});
   Shell shell;
-  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell, port));
+  ASSERT_NO_FATAL_FAILURE(StartTcpSlave(scratch, shell));
   ASSERT_NO_FATAL_FAILURE(Connect(shell));
   const Memory before = MemoryOf(shell.app.Process());
 
