@@ -3,6 +3,7 @@
 #include "common/deadline.h"
 #include "common/memory.h"
 #include "modbus/functions.h"
+#include "modbus/rtu_length.h"
 
 namespace {
 
@@ -121,60 +122,6 @@ int32_t ReceiveMbap(Link* link, AduHeader* header, Pdu* pdu, uint32_t deadline) 
   status = ReadExact(link, buffer + 7, lengthField - 1, rest);
   if (status < 0) return AbandonStreamFrame(link, status);
   return Parse(link, lengthField + 6, header, pdu);
-}
-
-// How the length of an RTU frame on a byte stream follows from its first
-// bytes, since a stream has no silence to mark where a frame ends.
-enum class RtuLength : uint8_t {
-  kUnknown,  // the function code does not tell: the stream is given up
-  kFixed,    // value bytes in all
-  kCounted,  // the byte at offset value counts the bytes that follow it;
-             // extra is the frame's length besides them
-  kChecked,  // the shortest of value, value + extra, ... bytes whose CRC checks
-  kMei,      // function 43: the MEI type at offset 2 decides
-};
-
-struct RtuLengthRule {
-  RtuLength kind;
-  uint8_t value;
-  uint8_t extra;
-};
-
-// Requests, the frames a server receives. Lengths count address, function
-// code, data and CRC.
-RtuLengthRule RequestLength(uint8_t function) {
-  switch (function) {
-    case kReadCoils: case kReadDiscreteInputs: case kReadHoldingRegisters: case kReadInputRegisters:
-    case kWriteSingleCoil: case kWriteSingleRegister:
-      return {RtuLength::kFixed, 8, 0};
-    case kReadExceptionStatus: case kGetCommEventCounter: case kGetCommEventLog: case kReportServerId:
-      return {RtuLength::kFixed, 4, 0};
-    // Return Query Data echoes any amount of data after the sub-function.
-    case kDiagnostics: return {RtuLength::kChecked, 6, 2};
-    case kWriteMultipleCoils: case kWriteMultipleRegisters: return {RtuLength::kCounted, 6, 9};
-    case kReadFileRecord: case kWriteFileRecord: return {RtuLength::kCounted, 2, 5};
-    case kMaskWriteRegister: return {RtuLength::kFixed, 10, 0};
-    case kReadWriteMultipleRegisters: return {RtuLength::kCounted, 10, 13};
-    case kReadFifoQueue: return {RtuLength::kFixed, 6, 0};
-    case kEncapsulatedInterface: return {RtuLength::kMei, 0, 0};
-    default: return {RtuLength::kUnknown, 0, 0};
-  }
-}
-
-// Responses, the frames a client receives: only those of the functions a
-// client of ours sends, and exception responses.
-RtuLengthRule ResponseLength(uint8_t function) {
-  if (IsReadFunction(function)) return {RtuLength::kCounted, 2, 5};
-  if (IsWriteFunction(function) || function == kDiagnostics) return {RtuLength::kFixed, 8, 0};
-  if (function & kExceptionFlag) return {RtuLength::kFixed, 5, 0};
-  return {RtuLength::kUnknown, 0, 0};
-}
-
-// Function 43: Read Device Identification has a fixed request; the other
-// MEI types carry data of their own length, found by its CRC.
-RtuLengthRule MeiLength(uint8_t meiType) {
-  if (meiType == kMeiReadDeviceId) return {RtuLength::kFixed, 7, 0};
-  return {RtuLength::kChecked, 5, 1};
 }
 
 // --- whole frames read across gaps ----------------------------------------------

@@ -27,8 +27,9 @@ constexpr CrcTable kCrcTable = MakeCrcTable();
 
 }  // namespace
 
-uint16_t Crc16(const uint8_t* bytes, uint32_t length) {
-  uint16_t crc = 0xFFFF;
+uint16_t Crc16(const uint8_t* bytes, uint32_t length) { return Crc16Update(0xFFFF, bytes, length); }
+
+uint16_t Crc16Update(uint16_t crc, const uint8_t* bytes, uint32_t length) {
   for (uint32_t i = 0; i < length; ++i) {
     crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable.entries[(crc ^ bytes[i]) & 0xFF]);
   }

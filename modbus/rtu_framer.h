@@ -9,6 +9,9 @@
 
 // The Modbus CRC-16 (initial 0xFFFF, reflected polynomial 0xA001).
 uint16_t Crc16(const uint8_t* bytes, uint32_t length);
+// Carries crc on over length more bytes: Crc16(a + b) is
+// Crc16Update(Crc16(a), b).
+uint16_t Crc16Update(uint16_t crc, const uint8_t* bytes, uint32_t length);
 
 class RtuFramer final : public Framer {
  public:
