@@ -92,8 +92,9 @@ int32_t SerialPortTransport::Open() {
   if (path_[0] == 0) return 0;
   if (!CreateSyncObjects()) return 0;
 
-  HANDLE port = api_->CreateFileW(reinterpret_cast<LPCWSTR>(path_), GENERIC_READ | GENERIC_WRITE, 0,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  const DWORD access = settings_.receiveOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+  HANDLE port = api_->CreateFileW(reinterpret_cast<LPCWSTR>(path_), access, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return 0;
   plat::MutexLock(portGuard_);
   port_ = port;
@@ -351,6 +352,7 @@ int32_t SerialPortTransport::Read(uint8_t* buffer, uint32_t capacity, uint32_t t
 
 int32_t SerialPortTransport::Write(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs) {
   if (StopRequested()) return TransportCancelled;
+  if (settings_.receiveOnly) return TransportIoError;
   const uint32_t started = plat::Tick();
   DriverOutcome outcome = Transfer(true, const_cast<uint8_t*>(bytes), length, timeoutMs);
   int32_t result = MapOutcome(outcome);

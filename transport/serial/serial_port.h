@@ -46,6 +46,9 @@ struct SerialLineSettings {
   uint8_t parity = 0;                  // kParityNone, kParityOdd, kParityEven
   uint8_t stopBits = 0;                // kStopBitsOne, kStopBitsTwo
   uint8_t handshake = kHandshakeNone;  // 0 to 4; other values never open
+  // Opened for reading only (a listener on a bus): Write fails at once and
+  // never reaches the driver.
+  bool receiveOnly = false;
 };
 
 class SerialPortTransport : public Transport {
