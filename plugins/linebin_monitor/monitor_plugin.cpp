@@ -48,6 +48,9 @@ constexpr uint32_t kColumnCount = sizeof kColumnTitles / sizeof kColumnTitles[0]
 constexpr uint32_t kListenSliceMs = 20;  // the longest the worker sleeps between looks at the clock
 constexpr uint32_t kPublishMs = 50;      // the shortest time between two batches of posts
 constexpr uint32_t kReopenMs = 1000;     // a failed port is opened again this often
+// Driver failures in a row that mean the port is gone (a pulled USB adapter
+// fails every call; Wine fails a wait on a pty now and then).
+constexpr uint32_t kFailuresWhenGone = 3;
 // "RX: ", a whole RTU frame as hex and a short reason.
 constexpr uint32_t kLineCapacity = 4 + 3 * kMaxRtuAdu + 32;
 
@@ -333,19 +336,23 @@ struct MonitorPlugin : PluginInstance {
     postedRows = 0xFFFFFFFFu;
     uint32_t lastPublish = plat::Tick() - kPublishMs;
     uint8_t bytes[kMaxRtuAdu];
+    uint32_t failures = 0;
     while (!plat::EventWait(stopEvent, 0)) {
       int32_t n = transport->Listen(bytes, sizeof bytes, kListenSliceMs);
       const uint32_t tick = plat::Tick();
-      if (n == TransportCancelled && plat::EventWait(stopEvent, 0)) break;
+      if (plat::EventWait(stopEvent, 0)) break;
       plat::MutexLock(lock);
       if (n > 0) monitor->Feed(bytes, static_cast<uint32_t>(n), tick);
       else monitor->Idle(tick);
       plat::MutexUnlock(lock);
       if (n == TransportLineError || n == TransportOverrun) PostRxText(hostLink, kLineErrorText, true);
-      if (n == TransportIoError || (n == TransportCancelled && !transport->IsReady())) {
-        // A pulled USB adapter: the port is closed; open it again once it is back.
+      failures = n == TransportIoError ? failures + 1 : 0;
+      if (failures == kFailuresWhenGone || !transport->IsReady()) {
+        // The port is gone: closed, and opened again once it is back.
         PostRxText(hostLink, kPortLostText, true);
+        transport->Close();
         while (!transport->IsReady() && !plat::EventWait(stopEvent, kReopenMs)) transport->Open();
+        failures = 0;
       }
       if (static_cast<uint32_t>(tick - lastPublish) >= kPublishMs) {
         Publish();

@@ -28,10 +28,10 @@ int32_t ListenSerialTransport::Listen(uint8_t* buffer, uint32_t capacity, uint32
   const DriverOutcome waited = WaitForCharacter(timeoutMs);
   if (waited.lineErrors || waited.result != DriverResult::Ok) {
     if (waited.result == DriverResult::TimedOut && !waited.lineErrors) return 0;
-    return CloseOnDriverFailure(MapOutcome(waited));
+    return MapOutcome(waited);
   }
   if (waited.count == 0) return 0;
   const DriverOutcome read = ReadBytes(buffer, capacity, timeoutMs);
   if (read.result == DriverResult::TimedOut && !read.lineErrors) return static_cast<int32_t>(read.count);
-  return CloseOnDriverFailure(MapOutcome(read));
+  return MapOutcome(read);
 }

@@ -19,7 +19,9 @@ class ListenSerialTransport : public SerialPortTransport {
 
   // Waits up to timeoutMs for a character, then reads what is queued, up to
   // capacity. Returns the count, 0 when nothing came, or -2 cancelled, -3
-  // and -4 line errors, -1 a driver failure (the port is then closed, as a
-  // pulled USB adapter leaves it).
+  // and -4 line errors, -1 a driver failure. The port stays open after a
+  // failure: Wine fails a wait on a pseudo-terminal now and then and the
+  // next one works, while a pulled USB adapter fails every call, so the
+  // caller closes the port after failures in a row.
   int32_t Listen(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs);
 };
