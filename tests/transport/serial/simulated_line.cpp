@@ -155,6 +155,16 @@ int SimulatedLine::CreateCalls() {
   Lock lock(mutex_);
   return createCalls_;
 }
+
+DWORD SimulatedLine::OpenedAccess() {
+  Lock lock(mutex_);
+  return access_;
+}
+
+int SimulatedLine::WriteFileCalls() {
+  Lock lock(mutex_);
+  return writeFileCalls_;
+}
 DCB SimulatedLine::State() {
   Lock lock(mutex_);
   return dcb_;
@@ -399,11 +409,12 @@ bool SimulatedLine::Usable(HANDLE handle) {
 
 // --- the seam's entries ---------------------------------------------------------
 
-HANDLE WINAPI SimulatedLine::SimCreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+HANDLE WINAPI SimulatedLine::SimCreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                             HANDLE) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
   ++self->createCalls_;
+  self->access_ = access;
   self->path_ = path;
   if (self->failCreate_ || self->deviceAway_ || self->open_) {
     t_lastError = self->failCreate_ || self->deviceAway_ ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
@@ -562,6 +573,7 @@ BOOL WINAPI SimulatedLine::SimWriteFile(HANDLE handle, LPCVOID bytes, DWORD coun
                                         LPOVERLAPPED overlapped) {
   SimulatedLine* self = current_;
   Lock lock(self->mutex_);
+  ++self->writeFileCalls_;
   if (!self->Usable(handle)) return FALSE;
   if (self->writePending_) return self->Fail(ERROR_INVALID_PARAMETER);
   // The driver takes the bytes into its output queue at once.

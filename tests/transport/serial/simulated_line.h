@@ -83,6 +83,9 @@ class SimulatedLine {
   // What the transport asked of the driver.
   std::wstring OpenedPath();
   int CreateCalls();
+  // The access the last CreateFileW asked for, and every WriteFile call.
+  DWORD OpenedAccess();
+  int WriteFileCalls();
   DCB State();
   COMMTIMEOUTS Timeouts();
   std::vector<COMMTIMEOUTS> TimeoutHistory();
@@ -217,6 +220,8 @@ class SimulatedLine {
   int setStateCalls_ = 0;
   int failSetStateFrom_ = 0;
   int createCalls_ = 0;
+  DWORD access_ = 0;
+  int writeFileCalls_ = 0;
   std::wstring path_;
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
