@@ -49,3 +49,8 @@ write('transact_fuzzer', 'rtu_tcp_exception', tx(1, 2, 1, 100, 2, 0, chunks(rtu(
 write('transact_fuzzer', 'ascii_write6', tx(2, 5, 2, 7, 3, 0, chunks(ascii_(2, 6, [0, 7, 0, 3]), 5)))
 write('transact_fuzzer', 'mbap_mismatch_then_ok', tx(3, 7, 3, 1, 2, 0x1234, chunks(mbap(0x1233, 3, 16, [0, 1, 0, 2]) + mbap(0x1234, 3, 16, [0, 1, 0, 2]), 9)))
 write('transact_fuzzer', 'mbap_udp_read1', tx(4, 0, 1, 0, 9, 5, chunks(mbap(5, 1, 1, [2, 0xFF, 1]), 16)))
+# bus_monitor_fuzzer: t3.5 selector, then pieces (control: low four bits length - 1, high four bits gap / 3 ms)
+write('bus_monitor_fuzzer', 'exchanges', bytes([3]) + chunks(rtu(1, 3, [0, 0, 0, 2]) + rtu(1, 3, [4, 0, 1, 0, 2]), 16) + chunks(rtu(2, 6, [0, 1, 0, 2]), 8, 2) + chunks(rtu(2, 6, [0, 1, 0, 2]), 16, 1))
+write('bus_monitor_fuzzer', 'noise_damage_exception', bytes([1]) + chunks(b'\xff\x13\xa5' + rtu(1, 4, [0, 0, 0, 1]) + rtu(1, 0x84, [2]), 5) + chunks(rtu(5, 1, [0, 0, 0, 8])[:-1] + b'\x00', 8, 15) + chunks(rtu(3, 16, [0, 1, 0, 2, 4, 0, 10, 1, 2]), 6, 1))
+write('bus_monitor_fuzzer', 'checked_and_bursts', bytes([0]) + chunks(rtu(4, 8, [0, 0] + list(range(40))), 16, 5) + chunks(rtu(4, 8, [0, 0] + list(range(40))), 16, 5) + chunks(rtu(0, 5, [0, 1, 0xff, 0]), 16, 3) + chunks(rtu(6, 0x41, [1, 2, 3]), 16, 4))
+write('bus_monitor_fuzzer', 'endless_noise', bytes([2]) + chunks(bytes([0xFF, 0xFE, 0xF9] * 250), 16) + chunks(rtu(1, 3, [0, 0, 0, 2]), 16))
