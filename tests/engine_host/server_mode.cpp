@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "engine_host.h"
@@ -20,6 +21,11 @@ struct ServerRun {
   ServeSession session;
   FaultServe fault;
   bool mbap = true;
+  // A serial port the transport closed after a driver failure is opened
+  // again, as the slave plug-ins' worker does: Wine fails a wait on a
+  // pseudo-terminal now and then, and a closed port would fail every
+  // receive at once.
+  bool reopens = false;
   std::atomic<bool> stop{false};
   // Counters, printed at the end.
   uint64_t received = 0;
@@ -37,6 +43,11 @@ void CountReceived(void* context, const uint8_t*, uint32_t) {
 void Serve(ServerRun* run) {
   Transport* transport = run->session.link->transport;
   while (!run->stop.load()) {
+    if (run->reopens && !transport->IsReady()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (transport->Open()) transport->PrepareExchange();
+      continue;
+    }
     AduHeader header;
     ServerRequest request;
     int32_t status = ReceiveRequest(&run->session, &header, &request, 500);
@@ -132,6 +143,7 @@ bool Preset(DeviceMap* map, const std::string& assignment) {
 int RunServer(const Options& options, const TransportFamily& family) {
   ServerRun run;
   run.mbap = options.Text("framing", "mbap") == "mbap";
+  run.reopens = options.Text("transport", "") == "serial";
   if (run.mbap) {
     run.session.acceptAny = options.Has("any") || !options.Has("unit");
     run.session.unitId = static_cast<uint8_t>(options.Number("unit", 255));

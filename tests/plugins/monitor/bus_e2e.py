@@ -9,6 +9,9 @@ damages on its way; what the master saw is handed to the program, which
 compares its table. The hub proves that the monitor's end never wrote a byte.
 
   bus_e2e.py --exe E --wine-run W --engine-host H [--mode abi|bus]
+  bus_e2e.py --exe monitor_in_shell_test.exe ... --whole-program
+      the same bus with the monitor inside velmora.exe, driven from outside
+      by the test program, which finds its COM port in VELMORA_MONITOR_COM
 
 Exit status: the program's (the number of failed checks); 1 when the bus
 cannot be set up.
@@ -116,8 +119,9 @@ def traffic(hub, device):
     return tally, failures
 
 
-def run_program(command, on_request):
-    program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace")
+def run_program(command, on_request, environment=None):
+    program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
+                               env=environment)
     for line in program.stdout:
         line = line.rstrip("\n")
         print(line, flush=True)
@@ -165,6 +169,9 @@ def run_bus(args):
             print(f"HUB bytes written per end (master, pymodbus slave, our slave, monitor): {hub.counts()}", flush=True)
             return "ok " + tally.text() if not failures else "fail " + "; ".join(failures)[:400]
 
+        if args.whole_program:
+            environment = dict(os.environ, VELMORA_MONITOR_COM=monitor_com)
+            return run_program([args.wine_run, args.exe], on_request, environment)
         return run_program([args.wine_run, args.exe, "bus", monitor_com], on_request)
     finally:
         if slave:
@@ -187,6 +194,7 @@ def main():
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--engine-host")
     parser.add_argument("--mode", default="bus")
+    parser.add_argument("--whole-program", action="store_true", help="the exe is monitor_in_shell_test")
     args = parser.parse_args()
     return run_abi(args) if args.mode == "abi" else run_bus(args)
 

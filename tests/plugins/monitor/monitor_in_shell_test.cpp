@@ -1,0 +1,112 @@
+// The bus monitor in the real program: velmora.exe started in a scratch
+// folder with the library, "Modbus RTU Bus Monitor" chosen in the
+// connection setup, its COM port (VELMORA_MONITOR_COM, one end of the
+// simulated bus bus_e2e.py runs) picked on the serial page as a user
+// would, and connected; the driver's master then talks to the two slaves.
+// The table read back from the list view holds one row per unit with what
+// the master saw, the frame lines the last request and answer. All by
+// posted input. Keeps a screenshot of the main window in
+// build/win/artifacts/monitor_view.png (docs/monitor-view.png).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <sstream>
+#include <string>
+
+#include "plugins/server/find_control.h"
+#include "support/velmora_session.h"
+
+namespace {
+
+using namespace uiauto;
+
+std::string AskDriver(const char* request) {
+  printf("DRIVER %s\n", request);
+  fflush(stdout);
+  char line[512] = "";
+  if (!fgets(line, sizeof line, stdin)) return "no driver";
+  line[strcspn(line, "\r\n")] = '\0';
+  return line;
+}
+
+// The serial page lists the ports of SERIALCOMM, which Wine fills only when
+// the prefix starts.
+void ListPort(const std::wstring& com) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  const std::wstring value = L"VelmoraTest" + com;
+  RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(com.c_str()),
+                 static_cast<DWORD>((com.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+// "1 6 6 1 1 0;2 ..." as the driver answers, as the table's first six
+// columns read.
+std::wstring TableText(HWND table) {
+  std::wstring text;
+  for (int row = 0; row < ListRowCount(table); ++row) {
+    for (int column = 0; column < 6; ++column) text += (column ? L" " : L"") + CellText(table, row, column);
+    text += L";";
+  }
+  return text;
+}
+
+TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
+  const std::wstring com = EnvText(L"VELMORA_MONITOR_COM");
+  ASSERT_FALSE(com.empty()) << "run through bus_e2e.py, which sets VELMORA_MONITOR_COM";
+  ListPort(com);
+  Scratch scratch({});
+  ASSERT_TRUE(scratch.AddDistPlugins({L"linebin_monitor"}));
+  Shell shell;
+  shell.Start(scratch);
+
+  HWND dialog = OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
+  ASSERT_EQ(ChoiceCount(list), 1);
+  EXPECT_EQ(ChoiceText(list, 0), L"Modbus RTU Bus Monitor");
+  PickChoice(list, 0);
+  HWND ports = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (ports = FindControl(dialog, 1001)) != nullptr && ChoiceCount(ports) > 0; }))
+      << "the serial page did not appear";
+  int index = -1;
+  for (int i = 0; i < ChoiceCount(ports); ++i)
+    if (ChoiceText(ports, i) == com) index = i;
+  ASSERT_GE(index, 0) << "the page does not list " << std::string(com.begin(), com.end());
+  PickChoice(ports, index);
+  Click(GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+  shell.Settle();
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus RTU (bus monitor)");
+  EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), com + L": 19200-8-E-1-None");
+
+  shell.Click(IDC_CONNECT_BUTTON);
+  ASSERT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
+  const std::string verdict = AskDriver("traffic");
+  ASSERT_EQ(verdict.rfind("ok ", 0), 0u) << verdict;
+  const std::wstring expected(verdict.begin() + 3, verdict.end());
+  std::wstring wanted;
+  std::wstringstream units(expected);
+  for (std::wstring unit; std::getline(units, unit, L';');) wanted += unit + L";";
+
+  HWND table = shell.Item(IDC_TABLE);
+  EXPECT_TRUE(WaitFor([&] { return TableText(table) == wanted; }, 10000))
+      << "table: " << std::string(TableText(table).begin(), TableText(table).end());
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE).rfind(L"TX: 01 04 00 00 00 03", 0) == 0; }))
+      << "TX line: " << std::string(shell.Text(IDC_TX_LINE).begin(), shell.Text(IDC_TX_LINE).end());
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).rfind(L"RX: 01 04 06", 0) == 0; }))
+      << "RX line: " << std::string(shell.Text(IDC_RX_LINE).begin(), shell.Text(IDC_RX_LINE).end());
+  EXPECT_EQ(CellText(table, 0, 6), L"4");
+  Sleep(300);  // let the frame lines' throttle paint the latest texts
+  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+  EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\monitor_view.png"));
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
+}
+
+}  // namespace
