@@ -102,6 +102,10 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).rfind(L"RX: 01 04 06", 0) == 0; }))
       << "RX line: " << std::string(shell.Text(IDC_RX_LINE).begin(), shell.Text(IDC_RX_LINE).end());
   EXPECT_EQ(CellText(table, 0, 6), L"4");
+  // Wide enough for every column in the picture (the table follows the
+  // window's width).
+  SetWindowPos(shell.main, nullptr, 0, 0, 1130, 430, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  shell.Settle();
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\monitor_view.png"));
