@@ -163,7 +163,9 @@ TEST(BusMonitor, FramesPairsAndCountsWhatTheLineCarries) {
       EXPECT_EQ(e.timeouts, got.timeouts) << "unit " << int(unit);
       EXPECT_EQ(e.lastFunction, got.lastFunction) << "unit " << int(unit);
       EXPECT_EQ(e.responseMs >= 0, got.hasResponseTime) << "unit " << int(unit);
-      if (e.responseMs >= 0) EXPECT_EQ(static_cast<uint32_t>(e.responseMs), got.lastResponseMs);
+      if (e.responseMs >= 0) {
+        EXPECT_EQ(static_cast<uint32_t>(e.responseMs), got.lastResponseMs) << "unit " << int(unit);
+      }
     }
     uint8_t past = 0;
     EXPECT_FALSE(monitor.UnitAtRow(static_cast<uint32_t>(c.units.size()), &past));
