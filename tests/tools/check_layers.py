@@ -16,8 +16,9 @@ BELOW = {
     "settings": ["common", "modbus", "transport", "view"],
     "client": ["common", "modbus", "transport", "settings", "view"],
     "server": ["common", "modbus", "transport", "settings", "view"],
+    "monitor": ["common", "modbus", "transport", "settings", "view"],
     "shell": ["common"],
-    "plugins": ["common", "settings", "client", "server"],
+    "plugins": ["common", "settings", "client", "server", "monitor"],
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/', re.M)
 

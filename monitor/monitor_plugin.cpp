@@ -10,6 +10,8 @@
 // by one mutex, taken by the worker around each feed and by the
 // user-interface thread for each cell it shows.
 
+#include "monitor/monitor_plugin.h"
+
 #include <windows.h>
 
 #include "common/memory.h"
@@ -18,7 +20,6 @@
 #include "modbus/bus_monitor.h"
 #include "modbus/functions.h"
 #include "modbus/status.h"
-#include "plugins/plugin_entry.h"
 #include "settings/serial_page.h"
 #include "settings/settings_records.h"
 #include "transport/serial/line_timing.h"
@@ -382,4 +383,4 @@ struct MonitorPlugin : PluginInstance {
 
 }  // namespace
 
-int32_t PluginCreateInstance(PluginOps* table) { return FillPluginOps(mem::New<MonitorPlugin>(), table); }
+int32_t MonitorPluginCreate(PluginOps* table) { return FillPluginOps(mem::New<MonitorPlugin>(), table); }
