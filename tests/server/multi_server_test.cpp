@@ -24,10 +24,13 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Network
 // Generous bound meaning "hung", never a measure of speed.
 constexpr uint32_t kHungMs = 10000;
 
-std::vector<uint8_t> Mbap(uint16_t transaction, std::vector<uint8_t> pdu) {
-  std::vector<uint8_t> adu = {static_cast<uint8_t>(transaction >> 8), static_cast<uint8_t>(transaction), 0, 0,
-                              0, static_cast<uint8_t>(pdu.size() + 1), 1};
-  adu.insert(adu.end(), pdu.begin(), pdu.end());
+std::vector<uint8_t> Mbap(uint16_t transaction, const std::vector<uint8_t>& pdu) {
+  std::vector<uint8_t> adu(7 + pdu.size());
+  adu[0] = static_cast<uint8_t>(transaction >> 8);
+  adu[1] = static_cast<uint8_t>(transaction);
+  adu[5] = static_cast<uint8_t>(pdu.size() + 1);
+  adu[6] = 1;
+  for (size_t i = 0; i < pdu.size(); ++i) adu[7 + i] = pdu[i];
   return adu;
 }
 
@@ -55,7 +58,7 @@ std::vector<uint8_t> Exchange(const RawSocket& s, const std::vector<uint8_t>& re
   while (answer.size() < 6 || answer.size() < 6u + answer[5]) {
     std::vector<uint8_t> part = s.Receive(RemainingMs(deadline));
     if (part.empty() || part == std::vector<uint8_t>{0xEE}) return {};
-    answer.insert(answer.end(), part.begin(), part.end());
+    for (uint8_t byte : part) answer.push_back(byte);
   }
   return answer;
 }

@@ -16,6 +16,11 @@
 //   server_plugin_e2e load <library> <port> <seconds>
 //       serves a client the driver runs for that long and prints how the
 //       posted copies were handled
+//   server_plugin_e2e masters streamhdr_multi_server <port> <seconds>
+//       the several-masters slave: one libmodbus client's figure beside the
+//       one-master slave's, eight clients at once for that long, 16 held
+//       connections on the connection line and the 17th refused, the idle
+//       time set to 2 s on its page
 //
 // Prints one line per check and ends with "N checks, M failed"; the exit
 // code is the number of failed checks.
@@ -27,6 +32,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +41,7 @@
 #include "support/plugin_abi_checks.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
+#include "find_control.h"
 
 namespace {
 
@@ -52,6 +59,8 @@ struct Deliverable {
   const char16_t* openFailure;
   Family family;
   bool tcp;
+  // The RX line names the client: a received frame is posted as text.
+  bool rxNamesClient = false;
 };
 
 const Deliverable kDeliverables[] = {
@@ -70,6 +79,9 @@ const Deliverable kDeliverables[] = {
      u"0.0.0.0:502, any Unit ID", u"Failed to bind the selected UDP address and port.", Family::kMbap, false},
     {"dgrambin_server", u"dgrambin-server", u"Modbus RTU over UDP/IP Slave", 120, u"Modbus RTU over UDP/IP (slave)",
      u"0.0.0.0:502, Slave ID: 1", u"Failed to bind the selected UDP address and port.", Family::kRtuOverIp, false},
+    {"streamhdr_multi_server", u"streamhdr-multi-server", u"Modbus TCP/IP Slave (several masters)", 170,
+     u"Modbus TCP/IP (slave, several masters)", u"0.0.0.0:502, any Unit ID, masters: 0",
+     u"Failed to listen on the selected TCP address and port.", Family::kMbap, true, true},
 };
 
 const Deliverable* Find(const char* library) {
@@ -95,7 +107,7 @@ void SetControlText(HWND page, int id, const std::string& text) {
 // Creates the plug-in's settings page in a parent window as the setup dialog
 // does, fills it as a user would (loopback address, port or COM port) and
 // confirms it.
-bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where) {
+bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where, const wchar_t* idle = nullptr) {
   HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
   HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
@@ -109,6 +121,14 @@ bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where
   } else {
     SendDlgItemMessageW(page, 1001, IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
     SetControlText(page, 1002, where);
+  }
+  if (idle) {
+    HWND field = FindControl(page, 1005);  // in the "Masters" group under the page
+    if (!field) {
+      DestroyWindow(parent);
+      return false;
+    }
+    SetWindowTextW(field, idle);
   }
   ops.applySettings(ops.instance);
   DestroyWindow(page);
@@ -235,10 +255,12 @@ bool PostedRxText(const ViewHost& view, size_t from, const std::u16string& text)
   return false;
 }
 
-size_t PostedRxTexts(const ViewHost& view, size_t from) {
+// Posted RX texts; errors only when the RX line names each request's client.
+size_t PostedRxTexts(const ViewHost& view, size_t from, bool errorsOnly = false) {
   size_t count = 0;
   for (size_t i = from; i < view.log.size(); ++i)
-    count += view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText;
+    count += view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText &&
+             (!errorsOnly || view.log[i].index == 1);
   return count;
 }
 
@@ -277,7 +299,8 @@ int RunSession(const Deliverable& d, const std::string& where) {
   Scenario(view, name, "functions");
   view.Pump();
   CheckText(view.Cell(0, 0), u"Pump", name + " alias kept while connected");
-  Check(view.Count(HostCommandKind::ShowRxFrame, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
+  const HostCommandKind rxKind = d.rxNamesClient ? HostCommandKind::ShowRxText : HostCommandKind::ShowRxFrame;
+  Check(view.Count(rxKind, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
         name + " frames posted to both lines");
 
   // A client's write into the selected view redraws it; one outside does not.
@@ -309,7 +332,7 @@ int RunSession(const Deliverable& d, const std::string& where) {
     size_t from = view.log.size();
     Scenario(view, name, "hangup");
     view.PumpUntil([] { return false; }, 300);
-    Check(PostedRxTexts(view, from) == 0, name + " a client that disconnects shows nothing");
+    Check(PostedRxTexts(view, from, d.rxNamesClient) == 0, name + " a client that disconnects shows nothing");
   } else {
     size_t from = view.log.size();
     Scenario(view, name, "garbage");
@@ -482,6 +505,99 @@ int RunValues(const Deliverable& d, const std::string& port) {
   return 0;
 }
 
+// --- several masters ----------------------------------------------------------------------
+
+// Asks the driver and handles the posted copies at a user-interface
+// thread's pace for the seconds the request runs, calling sample after each
+// pass; then reads the driver's answer.
+bool AskDriverPumping(ViewHost& view, const std::string& request, int seconds, std::string* why,
+                      const std::function<void()>& sample = [] {}) {
+  printf("DRIVER %s\n", request.c_str());
+  fflush(stdout);
+  const DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000 + 500;
+  while (static_cast<int32_t>(until - GetTickCount()) > 0) {
+    view.Pump();
+    view.log.clear();
+    sample();
+    Sleep(10);
+  }
+  char line[512] = "";
+  if (!fgets(line, sizeof line, stdin)) return false;
+  line[strcspn(line, "\r\n")] = '\0';
+  *why = line;
+  view.Pump();
+  return strncmp(line, "ok", 2) == 0;
+}
+
+// The one-master slave's figure first, for comparison, then the
+// several-masters slave.
+int RunMasters(const std::string& port, int seconds) {
+  std::string why;
+  {
+    PluginLibrary one;
+    if (!LoadPluginLibrary(DistPluginPath("streamhdr_server"), &one) || !one.created) {
+      Check(false, "streamhdr_server loads");
+      return 0;
+    }
+    ConfigurePage(one.ops, Family::kMbap, port);
+    ViewHost view(one.ops);
+    view.Attach();
+    Check(view.Connect() == 1, "streamhdr_server Connect");
+    Check(AskDriverPumping(view, "bench 3 one client, the one-master slave", 3, &why), "one-master bench: " + why);
+    view.Disconnect();
+    view.Detach();
+    ReleasePluginLibrary(&one);
+  }
+  const std::string name = "streamhdr_multi_server";
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(name.c_str()), &plugin) || !plugin.created) {
+    Check(false, name + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, Family::kMbap, port, L"2"), name + " page with the idle time 2 s applied");
+  int32_t result = 0;
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result),
+            Wide("127.0.0.1:" + port + ", any Unit ID, masters: 0"), name + " connection line before Connect");
+  ViewHost view(ops);
+  view.Attach();
+  Check(view.Connect() == 1, name + " Connect");
+  Check(AskDriverPumping(view, "bench 3 one client, the several-masters slave", 3, &why), "several-masters bench: " + why);
+
+  bool shown = false;
+  // Eight at once; the connection line read again as they come and go.
+  size_t most = 0;
+  auto sample = [&] {
+    const std::u16string& line = view.connectionLine;
+    const size_t at = line.rfind(u"masters: ");
+    if (at != std::u16string::npos) {
+      const size_t count = static_cast<size_t>(atoi(Narrow(line.substr(at + 9)).c_str()));
+      most = count > most ? count : most;
+    }
+  };
+  Check(AskDriverPumping(view, "masters 8 " + std::to_string(seconds), seconds, &why, sample),
+        name + " eight libmodbus clients at once: " + why);
+  Check(most == 8, name + " the connection line counted " + std::to_string(most) + " masters at most");
+  Check(view.rxLine.find(u" \u2014 127.0.0.1:") != std::u16string::npos,
+        name + " the RX line names the client: " + Narrow(view.rxLine));
+  shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
+  Check(shown, name + " masters: 0 once they left: " + Narrow(view.connectionLine));
+
+  Check(AskDriver("hold 16", &why), name + " sixteen connections served: " + why);
+  shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 16") != std::u16string::npos; }, 10000);
+  Check(shown, name + " the connection line counts 16: " + Narrow(view.connectionLine));
+  Check(AskDriver("seventeenth", &why), name + " the 17th refused at once, the 16 served on: " + why);
+  Check(AskDriver("release", &why), name + " the sixteen closed");
+  shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
+  Check(shown, name + " masters: 0 after the sixteen closed: " + Narrow(view.connectionLine));
+  Check(AskDriver("idle 2", &why), name + " idle time 2 s: " + why);
+  view.Disconnect();
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -493,6 +609,8 @@ int main(int argc, char** argv) {
     RunSession(*Find(argv[2]), argv[3]);
   } else if (mode == "values" && argc == 4 && Find(argv[2])) {
     RunValues(*Find(argv[2]), argv[3]);
+  } else if (mode == "masters" && argc == 5) {
+    RunMasters(argv[3], atoi(argv[4]));
   } else if (mode == "load" && argc == 5 && Find(argv[2])) {
     RunLoad(*Find(argv[2]), argv[3], atoi(argv[4]));
   } else {
