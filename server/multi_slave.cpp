@@ -89,19 +89,20 @@ void AppendAscii(Unit* buffer, uint32_t capacity, uint32_t* at, const char* text
   for (; *text && *at + 1 < capacity; ++text) buffer[(*at)++] = static_cast<Unit>(*text);
 }
 
-// "RX: 00 01 00 00 00 06 01 03 00 00 00 0A — 127.0.0.1:50312"
+// "RX: 127.0.0.1:50312 — 00 01 00 00 00 06 01 03 00 00 00 0A": the client
+// first, where a narrow window still shows it.
 void Received(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) {
   static const char kHex[] = "0123456789ABCDEF";
   Unit line[kRxLineCapacity];
   uint32_t at = 0;
-  AppendAscii(line, kRxLineCapacity, &at, "RX:");
+  AppendAscii(line, kRxLineCapacity, &at, "RX: ");
+  AppendAscii(line, kRxLineCapacity, &at, connection->peer);
+  for (const Unit* p = u" \u2014"; *p && at + 1 < kRxLineCapacity; ++p) line[at++] = *p;
   for (uint32_t i = 0; i < length && at + 4 < kRxLineCapacity; ++i) {
     line[at++] = u' ';
     line[at++] = static_cast<Unit>(kHex[bytes[i] >> 4]);
     line[at++] = static_cast<Unit>(kHex[bytes[i] & 0xF]);
   }
-  for (const Unit* p = u" \u2014 "; *p && at + 1 < kRxLineCapacity; ++p) line[at++] = *p;
-  AppendAscii(line, kRxLineCapacity, &at, connection->peer);
   line[at] = 0;
   PostRxText(Link(Self(context)), line, false);
 }

@@ -578,7 +578,7 @@ int RunMasters(const std::string& port, int seconds) {
   Check(AskDriverPumping(view, "masters 8 " + std::to_string(seconds), seconds, &why, sample),
         name + " eight libmodbus clients at once: " + why);
   Check(most == 8, name + " the connection line counted " + std::to_string(most) + " masters at most");
-  Check(view.rxLine.find(u" \u2014 127.0.0.1:") != std::u16string::npos,
+  Check(view.rxLine.rfind(u"RX: 127.0.0.1:", 0) == 0 && view.rxLine.find(u" \u2014 00 ") != std::u16string::npos,
         name + " the RX line names the client: " + Narrow(view.rxLine));
   shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
   Check(shown, name + " masters: 0 once they left: " + Narrow(view.connectionLine));
