@@ -598,6 +598,89 @@ int RunMasters(const std::string& port, int seconds) {
   return 0;
 }
 
+// --- the TCP-to-RTU gateway ----------------------------------------------------------------
+
+// The row of the table that shows unit (its first column), or -1.
+int RowOfUnit(ViewHost& view, const std::u16string& unit) {
+  for (uint32_t row = 0; row < view.rows; ++row)
+    if (view.Cell(row, 0) == unit) return static_cast<int>(row);
+  return -1;
+}
+
+uint32_t CountOf(ViewHost& view, const std::u16string& unit, uint32_t column) {
+  const int row = RowOfUnit(view, unit);
+  return row < 0 ? 0 : static_cast<uint32_t>(atoi(Narrow(view.Cell(static_cast<uint32_t>(row), column)).c_str()));
+}
+
+// The gateway through the real interface: its descriptor and table, its
+// page (the serial page's ids, 1021 and 1022 for the network side), then
+// gateway_e2e.py's masters through it to pymodbus's RTU server on the pty.
+int RunGateway(const std::string& com, const std::string& port) {
+  const std::string name = "streamhdr_linebin_gateway";
+  const char* listed = com.c_str();
+  ListSerialPorts(&listed, 1);
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(name.c_str()), &plugin)) {
+    Check(false, name + " loads with both exports");
+    return 0;
+  }
+  if (!CheckPluginAbi(plugin, name, u"streamhdr-linebin-gateway", u"Modbus TCP/IP to RTU Gateway", u"Units", 160))
+    return 0;
+  const PluginOps& ops = plugin.ops;
+  int32_t result = 0;
+  CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), u"Modbus TCP/IP to RTU (gateway)",
+            name + " protocol line");
+
+  HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
+  Check(page && FindControl(page, 1021) && FindControl(page, 1022) && GetDlgItem(page, 1011),
+        name + " page: the serial page's ids, 1021 and 1022");
+  const std::wstring wideCom(com.begin(), com.end());
+  SendDlgItemMessageW(page, 1001, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(wideCom.c_str()));
+  SetDlgItemTextW(page, 1011, L"500");
+  SendMessageW(FindControl(page, 1021), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  SetWindowTextW(FindControl(page, 1022), std::wstring(port.begin(), port.end()).c_str());
+  ops.applySettings(ops.instance);
+  DestroyWindow(page);
+  DestroyWindow(parent);
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result),
+            Wide("127.0.0.1:" + port + " to " + com + ": 19200-8-E-1-None, masters: 0"), name + " connection line");
+
+  ViewHost view(ops);
+  view.Attach();
+  Check(view.rows == 0 && view.columns == 7 && view.columnTitles.size() >= 7 && view.columnTitles[4] == u"No answer (0x0B)",
+        name + " an empty table of seven columns");
+  Check(view.Connect() == 1, name + " Connect");
+  std::string why;
+  for (const char* scenario : {"gateway functions", "gateway broadcast", "gateway absent", "gateway interleaved"}) {
+    Check(AskDriver(scenario, &why), name + " " + scenario + ": " + why);
+    view.Pump();
+  }
+  view.PumpUntil([&] { return CountOf(view, u"7", 4) >= 1; }, 10000);
+  Check(CountOf(view, u"1", 1) > 0 && CountOf(view, u"1", 2) > 0, name + " unit 1: requests and answers counted");
+  Check(CountOf(view, u"2", 2) > 0, name + " unit 2: answers counted");
+  Check(RowOfUnit(view, u"0 (broadcast)") >= 0 && CountOf(view, u"0 (broadcast)", 2) == 0,
+        name + " the broadcast's row, no answer counted");
+  Check(CountOf(view, u"7", 4) >= 1 && CountOf(view, u"7", 2) == 0, name + " unit 7: no answer counted");
+  Check(view.Count(HostCommandKind::ShowTxFrame, true) > 0 && view.Count(HostCommandKind::ShowRxFrame, true) > 0,
+        name + " line frames posted to both lines");
+  Check(PostedRxText(view, 0, u"RX: Timeout"), name + " RX: Timeout shown for the absent unit");
+
+  // The line goes away: 0x0A; back again: served.
+  Check(AskDriver("unplug"), name + " driver took the line away");
+  Check(AskDriver("gateway nopath", &why), name + " exception 0x0A while the line is away: " + why);
+  view.PumpUntil([&] { return PostedRxText(view, 0, u"RX: Line unavailable"); }, 5000);
+  Check(PostedRxText(view, 0, u"RX: Line unavailable"), name + " RX: Line unavailable shown");
+  Check(AskDriver("replug"), name + " driver brought the line back");
+  Check(AskDriver("gateway again", &why), name + " served again once the line is back: " + why);
+  view.Disconnect();
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -609,6 +692,8 @@ int main(int argc, char** argv) {
     RunSession(*Find(argv[2]), argv[3]);
   } else if (mode == "values" && argc == 4 && Find(argv[2])) {
     RunValues(*Find(argv[2]), argv[3]);
+  } else if (mode == "gateway" && argc == 4) {
+    RunGateway(argv[2], argv[3]);
   } else if (mode == "masters" && argc == 5) {
     RunMasters(argv[3], atoi(argv[4]));
   } else if (mode == "load" && argc == 5 && Find(argv[2])) {
