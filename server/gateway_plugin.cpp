@@ -229,17 +229,20 @@ struct GatewayPlugin : PluginInstance {
 
   int32_t GetProtocolLine(Unit* buffer, uint32_t capacity) override { return ProtocolLine(kTitle, buffer, capacity); }
 
-  // "0.0.0.0:502 to COM1: 19200-8-E-1-None, masters: 0"
+  // "0.0.0.0:502 to COM1 19200-8-E-1, masters: 0": short enough for the
+  // header line with both ends in it.
   int32_t GetConnectionLine(Unit* buffer, uint32_t capacity) override {
     linePending.store(false);
-    Unit line[kSerialClientLineCapacity + 8];
-    if (!SerialConnectionLine(serial, SerialRole::Client, line, sizeof line / sizeof line[0])) return 0;
+    const Unit parity = serial.parity == kParityEven ? u'E' : serial.parity == kParityOdd ? u'O' : u'N';
     TextBuffer text;
     bool built = true;
     for (int shift = 24; shift >= 0 && built; shift -= 8) {
       built = text.AppendUnsigned((network.bindAddress >> shift) & 0xFFu) && text.AppendUnit(shift > 0 ? u'.' : u':');
     }
-    built = built && text.AppendUnsigned(network.port) && text.Append(u" to ") && text.Append(line) &&
+    built = built && text.AppendUnsigned(network.port) && text.Append(u" to ") && text.Append(serial.portName) &&
+            text.AppendUnit(u' ') && text.AppendUnsigned(serial.baudRate) && text.AppendUnit(u'-') &&
+            text.AppendUnsigned(serial.dataBits) && text.AppendUnit(u'-') && text.AppendUnit(parity) &&
+            text.AppendUnit(u'-') && text.AppendUnsigned(serial.stopBits == kStopBitsTwo ? 2 : 1) &&
             text.Append(u", masters: ") && text.AppendUnsigned(gateway.network.masters.load());
     if (!built || !buffer || static_cast<uint32_t>(text.Length()) + 1 > capacity) return 0;
     for (int32_t i = 0; i <= text.Length(); ++i) buffer[i] = text.Text()[i];
@@ -269,6 +272,7 @@ struct GatewayPlugin : PluginInstance {
       shape.index = rows;
       shape.value = kColumnCount;
       PostHostCommand(link, HostCommandKind::SetTableShape, shape);
+      PostHostCommand(link, HostCommandKind::FitColumns);
     }
     if (!self->tablePending.exchange(true)) PostHostCommand(link, HostCommandKind::RefreshTable);
   }

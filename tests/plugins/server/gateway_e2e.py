@@ -6,7 +6,9 @@ silent; unit 0 a broadcast), and as TCP masters pymodbus and libmodbus
 (peer_client) on a free loopback port. The program prints "DRIVER
 <scenario>" and waits for "ok" or "fail <why>".
 
-  gateway_e2e.py --exe E --wine-run W --peer-client P [--com auto]
+  gateway_e2e.py --exe E --wine-run W --peer-client P [--whole-program]
+      (--whole-program: E is velmora.exe's test, given the COM port and the
+      TCP port in VELMORA_GATEWAY_COM and VELMORA_GATEWAY_PORT)
 
 Exit status: the program's (the number of failed checks).
 """
@@ -193,6 +195,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--peer-client", required=True)
+    parser.add_argument("--whole-program", action="store_true")
     args = parser.parse_args()
     args.port = free_port()
     com = claim_com()
@@ -201,8 +204,10 @@ def main():
     socat, link, device = serial_line(com, work)
     line = RtuServer(device)
     try:
-        program = subprocess.Popen([args.wine_run, args.exe, "gateway", com, str(args.port)], stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, text=True, errors="replace")
+        environment = dict(os.environ, VELMORA_GATEWAY_COM=com, VELMORA_GATEWAY_PORT=str(args.port))
+        command = [args.wine_run, args.exe] + ([] if args.whole_program else ["gateway", com, str(args.port)])
+        program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
+                                   env=environment)
         for text in program.stdout:
             text = text.rstrip("\n")
             print(text, flush=True)

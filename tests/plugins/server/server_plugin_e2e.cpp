@@ -543,7 +543,8 @@ int RunMasters(const std::string& port, int seconds) {
     ViewHost view(one.ops);
     view.Attach();
     Check(view.Connect() == 1, "streamhdr_server Connect");
-    Check(AskDriverPumping(view, "bench 3 one client, the one-master slave", 3, &why), "one-master bench: " + why);
+    const bool ok = AskDriverPumping(view, "bench 3 one client, the one-master slave", 3, &why);
+    Check(ok, "one-master bench: " + why);
     view.Disconnect();
     view.Detach();
     ReleasePluginLibrary(&one);
@@ -562,7 +563,8 @@ int RunMasters(const std::string& port, int seconds) {
   ViewHost view(ops);
   view.Attach();
   Check(view.Connect() == 1, name + " Connect");
-  Check(AskDriverPumping(view, "bench 3 one client, the several-masters slave", 3, &why), "several-masters bench: " + why);
+  bool ok = AskDriverPumping(view, "bench 3 one client, the several-masters slave", 3, &why);
+  Check(ok, "several-masters bench: " + why);
 
   bool shown = false;
   // Eight at once; the connection line read again as they come and go.
@@ -575,22 +577,25 @@ int RunMasters(const std::string& port, int seconds) {
       most = count > most ? count : most;
     }
   };
-  Check(AskDriverPumping(view, "masters 8 " + std::to_string(seconds), seconds, &why, sample),
-        name + " eight libmodbus clients at once: " + why);
+  ok = AskDriverPumping(view, "masters 8 " + std::to_string(seconds), seconds, &why, sample);
+  Check(ok, name + " eight libmodbus clients at once: " + why);
   Check(most == 8, name + " the connection line counted " + std::to_string(most) + " masters at most");
   Check(view.rxLine.rfind(u"RX: 127.0.0.1:", 0) == 0 && view.rxLine.find(u" \u2014 00 ") != std::u16string::npos,
         name + " the RX line names the client: " + Narrow(view.rxLine));
   shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
   Check(shown, name + " masters: 0 once they left: " + Narrow(view.connectionLine));
 
-  Check(AskDriver("hold 16", &why), name + " sixteen connections served: " + why);
+  ok = AskDriver("hold 16", &why);
+  Check(ok, name + " sixteen connections served: " + why);
   shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 16") != std::u16string::npos; }, 10000);
   Check(shown, name + " the connection line counts 16: " + Narrow(view.connectionLine));
-  Check(AskDriver("seventeenth", &why), name + " the 17th refused at once, the 16 served on: " + why);
+  ok = AskDriver("seventeenth", &why);
+  Check(ok, name + " the 17th refused at once, the 16 served on: " + why);
   Check(AskDriver("release", &why), name + " the sixteen closed");
   shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
   Check(shown, name + " masters: 0 after the sixteen closed: " + Narrow(view.connectionLine));
-  Check(AskDriver("idle 2", &why), name + " idle time 2 s: " + why);
+  ok = AskDriver("idle 2", &why);
+  Check(ok, name + " idle time 2 s: " + why);
   view.Disconnect();
   CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
   view.Detach();
@@ -645,7 +650,7 @@ int RunGateway(const std::string& com, const std::string& port) {
   DestroyWindow(page);
   DestroyWindow(parent);
   CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result),
-            Wide("127.0.0.1:" + port + " to " + com + ": 19200-8-E-1-None, masters: 0"), name + " connection line");
+            Wide("127.0.0.1:" + port + " to " + com + " 19200-8-E-1, masters: 0"), name + " connection line");
 
   ViewHost view(ops);
   view.Attach();
@@ -654,7 +659,8 @@ int RunGateway(const std::string& com, const std::string& port) {
   Check(view.Connect() == 1, name + " Connect");
   std::string why;
   for (const char* scenario : {"gateway functions", "gateway broadcast", "gateway absent", "gateway interleaved"}) {
-    Check(AskDriver(scenario, &why), name + " " + scenario + ": " + why);
+    const bool ok = AskDriver(scenario, &why);
+    Check(ok, name + " " + scenario + ": " + why);
     view.Pump();
   }
   view.PumpUntil([&] { return CountOf(view, u"7", 4) >= 1; }, 10000);
@@ -669,11 +675,13 @@ int RunGateway(const std::string& com, const std::string& port) {
 
   // The line goes away: 0x0A; back again: served.
   Check(AskDriver("unplug"), name + " driver took the line away");
-  Check(AskDriver("gateway nopath", &why), name + " exception 0x0A while the line is away: " + why);
+  bool ok = AskDriver("gateway nopath", &why);
+  Check(ok, name + " exception 0x0A while the line is away: " + why);
   view.PumpUntil([&] { return PostedRxText(view, 0, u"RX: Line unavailable"); }, 5000);
   Check(PostedRxText(view, 0, u"RX: Line unavailable"), name + " RX: Line unavailable shown");
   Check(AskDriver("replug"), name + " driver brought the line back");
-  Check(AskDriver("gateway again", &why), name + " served again once the line is back: " + why);
+  ok = AskDriver("gateway again", &why);
+  Check(ok, name + " served again once the line is back: " + why);
   view.Disconnect();
   CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
   view.Detach();
