@@ -19,8 +19,6 @@ namespace {
 
 Gateway* Self(void* context) { return static_cast<Gateway*>(context); }
 
-void Exception(GatewayJob* job, uint8_t code);
-
 void Failed(Gateway* gateway, uint8_t code) {
   if (gateway->hooks.failed) gateway->hooks.failed(gateway->hooks.context, code);
 }

@@ -70,8 +70,16 @@ struct GatewayPlugin : PluginInstance {
     GatewayInit(&gateway);
   }
   ~GatewayPlugin() override {
+    StopServing();
     GatewayRelease(&gateway);
     DestroyPage();
+  }
+
+  // Stops the gateway and gives the timer resolution back; safe at any time.
+  void StopServing() {
+    GatewayStop(&gateway);
+    if (timerResolutionHeld) plat::TimerResolutionEnd();
+    timerResolutionHeld = false;
   }
 
   void DestroyPage() {
@@ -107,7 +115,7 @@ struct GatewayPlugin : PluginInstance {
   }
 
   void Detach() override {
-    GatewayStop(&gateway);
+    StopServing();
     hostLink.store(nullptr);
     DestroyPage();
   }
@@ -160,6 +168,7 @@ struct GatewayPlugin : PluginInstance {
   }
 
   int64_t Connect() {
+    StopServing();
     char bind[16] = "";
     if (network.bindAddress != 0) FormatIpv4(network.bindAddress, bind);
     MultiServerSettings side;
@@ -193,9 +202,7 @@ struct GatewayPlugin : PluginInstance {
   }
 
   void Disconnect() {
-    GatewayStop(&gateway);
-    if (timerResolutionHeld) plat::TimerResolutionEnd();
-    timerResolutionHeld = false;
+    StopServing();
     SendRxText(hostLink.load(), kIdleRxText, false);
   }
 
