@@ -38,6 +38,10 @@ constexpr uint8_t kExceptionFlag = 0x80;
 constexpr uint8_t kIllegalFunction = 1;
 constexpr uint8_t kIllegalDataAddress = 2;
 constexpr uint8_t kIllegalDataValue = 3;
+// A gateway's own answers: no path to the line behind it, or the unit
+// addressed there did not answer.
+constexpr uint8_t kGatewayPathUnavailable = 0x0A;
+constexpr uint8_t kGatewayTargetFailedToRespond = 0x0B;
 
 // Largest quantity of one request: what fits into a response of
 // kMaxPduData bytes (reads) or into the request itself (writes).

@@ -187,6 +187,10 @@ int32_t OpenWorker(ServerWorker* worker, const void* settings) {
 }
 
 int32_t StartWorker(ServerWorker* worker, const void* settings) {
+  if (worker->runner) {
+    StopWorker(worker);
+    return worker->runner->start(worker->runner->context, settings);
+  }
   const int32_t opened = OpenWorker(worker, settings);
   if (opened != kWorkerStarted) return opened;
   plat::EventReset(worker->stopEvent);
@@ -199,6 +203,7 @@ int32_t StartWorker(ServerWorker* worker, const void* settings) {
 }
 
 void StopWorker(ServerWorker* worker) {
+  if (worker->runner) worker->runner->stop(worker->runner->context);
   plat::EventSet(worker->stopEvent);
   if (worker->transport) worker->transport->Cancel();
   if (worker->thread) {

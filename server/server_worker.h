@@ -65,6 +65,15 @@ enum class ServePass : uint8_t {
   kWait,  // a serial port to reopen later: wait waitMs on the stop event
 };
 
+// A deliverable that serves its transport its own way (several TCP
+// connections at once) starts and stops here in place of the worker's
+// transport and thread. start returns as StartWorker does.
+struct WorkerRunner {
+  void* context = nullptr;
+  int32_t (*start)(void* context, const void* settings) = nullptr;
+  void (*stop)(void* context) = nullptr;
+};
+
 struct ServerWorker {
   // The context's host link field, read at every post so the worker always
   // sees the current link (null while detached: nothing is posted).
@@ -86,6 +95,7 @@ struct ServerWorker {
   uint32_t reopenAttempts = 0;
   uint32_t waitMs = 0;
   bool timerResolutionHeld = false;  // from the open to DestroyObjects
+  const WorkerRunner* runner = nullptr;  // null for the ordinary slaves
 };
 
 // Sets up a stopped worker over the context's link field, map and views.

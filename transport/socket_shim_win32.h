@@ -118,6 +118,16 @@ inline int BoundPort(Handle handle) {
   return ntohs(address.sin_port);
 }
 
+// The address and port of a connected socket's peer, host order. 0 on success.
+inline int PeerAddress(Handle handle, uint32_t* address, uint16_t* port) {
+  sockaddr_in peer = {};
+  int length = sizeof peer;
+  if (::getpeername(handle, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return -1;
+  *address = ntohl(peer.sin_addr.s_addr);
+  *port = ntohs(peer.sin_port);
+  return 0;
+}
+
 inline int Receive(Handle handle, uint8_t* buffer, uint32_t capacity) {
   if (detail::Injected(Call::Receive, static_cast<intptr_t>(handle))) return -1;
   return ::recv(handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0);

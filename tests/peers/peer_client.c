@@ -13,6 +13,11 @@
 //   peer_client --port P [--host H] [--unit N] bench SECONDS
 //     reads 125 holding registers at 0 back to back for SECONDS and prints
 //     "requests N seconds S rate R".
+//   peer_client --port P [--host H] [--unit N] own BASE SECONDS
+//     one of several masters sharing a slave: writes ten holding registers
+//     at BASE (function 16, a new value each time) and reads them back
+//     (function 3) for SECONDS; prints "requests N failures F mismatches M
+//     seconds S rate R last V" (V the value last written).
 #include <errno.h>
 #include <time.h>
 
@@ -128,6 +133,28 @@ int main(int argc, char** argv) {
       t = now_seconds();
     }
     printf("requests %ld failures %ld seconds %.3f rate %.0f\n", requests, failures, t - start, requests / (t - start));
+  } else if (strcmp(argv[i], "own") == 0 && i + 2 < argc) {
+    const int base = atoi(argv[i + 1]);
+    const double seconds = atof(argv[i + 2]);
+    uint16_t written[10], read[10];
+    long requests = 0, failures = 0, mismatches = 0;
+    int value = base;
+    double start = now_seconds(), end = start + seconds, t = start;
+    while (t < end) {
+      value = (value + 1) & 0xFFFF;
+      for (int k = 0; k < 10; ++k) written[k] = (uint16_t)(value + k);
+      if (modbus_write_registers(ctx, base, 10, written) == 10) ++requests;
+      else ++failures;
+      if (modbus_read_registers(ctx, base, 10, read) == 10) {
+        ++requests;
+        if (memcmp(read, written, sizeof read) != 0) ++mismatches;
+      } else {
+        ++failures;
+      }
+      t = now_seconds();
+    }
+    printf("requests %ld failures %ld mismatches %ld seconds %.3f rate %.0f last %d\n", requests, failures,
+           mismatches, t - start, requests / (t - start), value);
   } else {
     char line[4096];
     while (fgets(line, sizeof line, stdin)) {

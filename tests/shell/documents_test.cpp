@@ -105,6 +105,7 @@ const wchar_t* const kDisplayNames[] = {
     L"Modbus RTU over TCP/IP Master", L"Modbus RTU over TCP/IP Slave", L"Modbus UDP/IP Master",
     L"Modbus UDP/IP Slave",         L"Modbus RTU over UDP/IP Master", L"Modbus RTU over UDP/IP Slave",
     L"Modbus TCP/IP Slave (fault injection)", L"Modbus RTU Slave (fault injection)",
+    L"Modbus TCP/IP to RTU Gateway",          L"Modbus TCP/IP Slave (several masters)",
 };
 
 // The display names of the plug-ins built beside the program, as many as

@@ -261,7 +261,7 @@ TEST(TextFitChild, SettingsPages) {
       "linebin_client",  "linetext_client", "streamhdr_client", "streambin_client", "dgramhdr_client",
       "dgrambin_client", "linebin_server",  "linetext_server",  "streamhdr_server", "streambin_server",
       "dgramhdr_server", "dgrambin_server", "streamhdr_fault_server", "linebin_fault_server",
-      "linebin_monitor"};
+      "linebin_monitor", "streamhdr_linebin_gateway", "streamhdr_multi_server"};
   for (const char* name : libraries) {
     SCOPED_TRACE(name);
     PluginLibrary plugin;

@@ -328,12 +328,131 @@ def load_engine_host(args, seconds):
     return failures
 
 
+# --- several masters at once ------------------------------------------------------
+
+HELD = []  # connections "hold" keeps open until "release"
+
+
+def read_one(s, transaction):
+    """Reads holding register 0 on an open connection: its answer's value,
+    or None when no right answer came."""
+    s.settimeout(TIMEOUT)
+    s.sendall(struct.pack(">HHHBBHH", transaction, 0, 6, 1, 3, 0, 1))
+    try:
+        answer = s.recv(600)
+    except OSError:
+        return None
+    if len(answer) != 11 or struct.unpack(">H", answer[:2])[0] != transaction:
+        return None
+    return struct.unpack(">H", answer[9:11])[0]
+
+
+def closed_by_server(s):
+    """True when the server closes or resets the connection within the
+    generous bound; False when it is left open (hanging)."""
+    s.settimeout(10)
+    try:
+        return s.recv(600) == b""
+    except socket.timeout:
+        return False
+    except OSError:  # reset
+        return True
+
+
+def masters(args, words):
+    """masters N SECONDS: N libmodbus clients at once, each writing and
+    reading back its own ten registers; every answer right, and afterwards
+    pymodbus reads each block as its client last wrote it."""
+    count, seconds = int(words[1]), int(words[2])
+    bases = [100 + 20 * k for k in range(count)]
+    clients = [subprocess.Popen([args.peer_client, "--port", str(args.port), "own", str(base), str(seconds)],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True) for base in bases]
+    failures, total, rate = [], 0, 0.0
+    lasts = {}
+    for base, client in zip(bases, clients):
+        out, _ = client.communicate(timeout=seconds + 60)
+        words_out = out.split()
+        if client.returncode != 0 or len(words_out) < 12 or words_out[0] != "requests":
+            failures.append(f"client at {base}: {out.strip()}"[:160])
+            continue
+        requests, failed, mismatched = int(words_out[1]), int(words_out[3]), int(words_out[5])
+        if requests == 0 or failed or mismatched:
+            failures.append(f"client at {base}: {requests} answered, {failed} failed, {mismatched} wrong")
+        total += requests
+        rate += float(words_out[9])
+        lasts[base] = int(words_out[11])
+    print(f"FIGURE {count} libmodbus clients at once, {args.library}: {total} requests in {seconds} s, "
+          f"{rate:.0f} requests/s together", flush=True)
+    c = pymodbus_client(args, None)
+    for base, last in lasts.items():
+        want = [(last + k) & 0xFFFF for k in range(10)]
+        got = attempt(lambda: c.read_holding_registers(base, 10, slave=1), lambda r: r.registers)
+        if got != want:
+            failures.append(f"block {base} holds {got}, its client wrote {want}")
+    c.close()
+    return failures
+
+
+def hold(args, words):
+    """hold N: N connections, each answered once, kept open."""
+    for k in range(int(words[1])):
+        s = socket.create_connection(("127.0.0.1", args.port), timeout=TIMEOUT)
+        HELD.append(s)
+        if read_one(s, 100 + k) is None:
+            return [f"held connection {k + 1} not answered"]
+    return []
+
+
+def seventeenth(args, words):
+    """The connection beyond the held ones is refused at once, and every
+    held one is still served."""
+    s = socket.create_connection(("127.0.0.1", args.port), timeout=TIMEOUT)
+    refused = closed_by_server(s)
+    s.close()
+    failures = [] if refused else ["the connection beyond the limit was left open"]
+    unanswered = [k for k, held in enumerate(HELD) if read_one(held, 200 + k) is None]
+    return failures + ([f"held connections {unanswered} not answered after the refusal"] if unanswered else [])
+
+
+def release(args, words):
+    while HELD:
+        HELD.pop().close()
+    return []
+
+
+def idle(args, words):
+    """idle S: a silent connection is closed once S seconds have passed,
+    while one asking every 0.3 s for twice as long stays and is served."""
+    seconds = float(words[1])
+    silent = socket.create_connection(("127.0.0.1", args.port), timeout=TIMEOUT)
+    talking = socket.create_connection(("127.0.0.1", args.port), timeout=TIMEOUT)
+    failures, k, end = [], 0, time.time() + 2 * seconds
+    while time.time() < end:
+        if read_one(talking, k) is None:
+            failures.append(f"the talking connection was not answered at request {k}")
+            break
+        k += 1
+        time.sleep(0.3)
+    if not closed_by_server(silent):
+        failures.append("the silent connection was not closed")
+    if not failures and read_one(talking, 9999) is None:
+        failures.append("the talking connection was closed")
+    silent.close()
+    talking.close()
+    return failures
+
+
 def run(args, device, scenario):
     words = scenario.split()
     if words[0] in ("write", "read"):
         return read_write(args, device, words)
     if words[0] == "decode":
         return decode(args, device, words)
+    if words[0] in ("masters", "hold", "seventeenth", "release", "idle"):
+        return {"masters": masters, "hold": hold, "seventeenth": seventeenth, "release": release,
+                "idle": idle}[words[0]](args, words)
+    if words[0] == "bench":  # bench SECONDS WHO...
+        return bench(args, args.port, int(words[1]), " ".join(words[2:]))
     if words[0] in ("load", "load-plugin", "load-engine-host"):
         return {"load": load, "load-plugin": load_plugin,
                 "load-engine-host": load_engine_host}[words[0]](args, int(words[1]))
@@ -374,6 +493,8 @@ def main():
         elif args.transport == "serial":
             socat, link, device = serial_line(args.com, work)
             command = [args.wine_run, args.exe, "serial", args.library, args.com]
+        elif args.mode == "masters":
+            command = [args.wine_run, args.exe, "masters", args.library, str(args.port), str(args.seconds)]
         elif args.mode == "values":
             command = [args.wine_run, args.exe, "values", args.library, str(args.port)]
         elif args.mode == "load":

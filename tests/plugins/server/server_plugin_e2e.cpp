@@ -16,6 +16,11 @@
 //   server_plugin_e2e load <library> <port> <seconds>
 //       serves a client the driver runs for that long and prints how the
 //       posted copies were handled
+//   server_plugin_e2e masters streamhdr_multi_server <port> <seconds>
+//       the several-masters slave: one libmodbus client's figure beside the
+//       one-master slave's, eight clients at once for that long, 16 held
+//       connections on the connection line and the 17th refused, the idle
+//       time set to 2 s on its page
 //
 // Prints one line per check and ends with "N checks, M failed"; the exit
 // code is the number of failed checks.
@@ -27,6 +32,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +41,7 @@
 #include "support/plugin_abi_checks.h"
 #include "support/plugin_library.h"
 #include "support/view_host.h"
+#include "find_control.h"
 
 namespace {
 
@@ -52,6 +59,8 @@ struct Deliverable {
   const char16_t* openFailure;
   Family family;
   bool tcp;
+  // The RX line names the client: a received frame is posted as text.
+  bool rxNamesClient = false;
 };
 
 const Deliverable kDeliverables[] = {
@@ -70,6 +79,9 @@ const Deliverable kDeliverables[] = {
      u"0.0.0.0:502, any Unit ID", u"Failed to bind the selected UDP address and port.", Family::kMbap, false},
     {"dgrambin_server", u"dgrambin-server", u"Modbus RTU over UDP/IP Slave", 120, u"Modbus RTU over UDP/IP (slave)",
      u"0.0.0.0:502, Slave ID: 1", u"Failed to bind the selected UDP address and port.", Family::kRtuOverIp, false},
+    {"streamhdr_multi_server", u"streamhdr-multi-server", u"Modbus TCP/IP Slave (several masters)", 170,
+     u"Modbus TCP/IP (slave, several masters)", u"0.0.0.0:502, any Unit ID, masters: 0",
+     u"Failed to listen on the selected TCP address and port.", Family::kMbap, true, true},
 };
 
 const Deliverable* Find(const char* library) {
@@ -95,7 +107,7 @@ void SetControlText(HWND page, int id, const std::string& text) {
 // Creates the plug-in's settings page in a parent window as the setup dialog
 // does, fills it as a user would (loopback address, port or COM port) and
 // confirms it.
-bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where) {
+bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where, const wchar_t* idle = nullptr) {
   HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
   HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
@@ -109,6 +121,14 @@ bool ConfigurePage(const PluginOps& ops, Family family, const std::string& where
   } else {
     SendDlgItemMessageW(page, 1001, IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
     SetControlText(page, 1002, where);
+  }
+  if (idle) {
+    HWND field = FindControl(page, 1005);  // in the "Masters" group under the page
+    if (!field) {
+      DestroyWindow(parent);
+      return false;
+    }
+    SetWindowTextW(field, idle);
   }
   ops.applySettings(ops.instance);
   DestroyWindow(page);
@@ -235,10 +255,12 @@ bool PostedRxText(const ViewHost& view, size_t from, const std::u16string& text)
   return false;
 }
 
-size_t PostedRxTexts(const ViewHost& view, size_t from) {
+// Posted RX texts; errors only when the RX line names each request's client.
+size_t PostedRxTexts(const ViewHost& view, size_t from, bool errorsOnly = false) {
   size_t count = 0;
   for (size_t i = from; i < view.log.size(); ++i)
-    count += view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText;
+    count += view.log[i].posted && view.log[i].kind == HostCommandKind::ShowRxText &&
+             (!errorsOnly || view.log[i].index == 1);
   return count;
 }
 
@@ -277,7 +299,8 @@ int RunSession(const Deliverable& d, const std::string& where) {
   Scenario(view, name, "functions");
   view.Pump();
   CheckText(view.Cell(0, 0), u"Pump", name + " alias kept while connected");
-  Check(view.Count(HostCommandKind::ShowRxFrame, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
+  const HostCommandKind rxKind = d.rxNamesClient ? HostCommandKind::ShowRxText : HostCommandKind::ShowRxFrame;
+  Check(view.Count(rxKind, true) > 0 && view.Count(HostCommandKind::ShowTxFrame, true) > 0,
         name + " frames posted to both lines");
 
   // A client's write into the selected view redraws it; one outside does not.
@@ -309,7 +332,7 @@ int RunSession(const Deliverable& d, const std::string& where) {
     size_t from = view.log.size();
     Scenario(view, name, "hangup");
     view.PumpUntil([] { return false; }, 300);
-    Check(PostedRxTexts(view, from) == 0, name + " a client that disconnects shows nothing");
+    Check(PostedRxTexts(view, from, d.rxNamesClient) == 0, name + " a client that disconnects shows nothing");
   } else {
     size_t from = view.log.size();
     Scenario(view, name, "garbage");
@@ -482,6 +505,190 @@ int RunValues(const Deliverable& d, const std::string& port) {
   return 0;
 }
 
+// --- several masters ----------------------------------------------------------------------
+
+// Asks the driver and handles the posted copies at a user-interface
+// thread's pace for the seconds the request runs, calling sample after each
+// pass; then reads the driver's answer.
+bool AskDriverPumping(ViewHost& view, const std::string& request, int seconds, std::string* why,
+                      const std::function<void()>& sample = [] {}) {
+  printf("DRIVER %s\n", request.c_str());
+  fflush(stdout);
+  const DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000 + 500;
+  while (static_cast<int32_t>(until - GetTickCount()) > 0) {
+    view.Pump();
+    view.log.clear();
+    sample();
+    Sleep(10);
+  }
+  char line[512] = "";
+  if (!fgets(line, sizeof line, stdin)) return false;
+  line[strcspn(line, "\r\n")] = '\0';
+  *why = line;
+  view.Pump();
+  return strncmp(line, "ok", 2) == 0;
+}
+
+// The one-master slave's figure first, for comparison, then the
+// several-masters slave.
+int RunMasters(const std::string& port, int seconds) {
+  std::string why;
+  {
+    PluginLibrary one;
+    if (!LoadPluginLibrary(DistPluginPath("streamhdr_server"), &one) || !one.created) {
+      Check(false, "streamhdr_server loads");
+      return 0;
+    }
+    ConfigurePage(one.ops, Family::kMbap, port);
+    ViewHost view(one.ops);
+    view.Attach();
+    Check(view.Connect() == 1, "streamhdr_server Connect");
+    const bool ok = AskDriverPumping(view, "bench 3 one client, the one-master slave", 3, &why);
+    Check(ok, "one-master bench: " + why);
+    view.Disconnect();
+    view.Detach();
+    ReleasePluginLibrary(&one);
+  }
+  const std::string name = "streamhdr_multi_server";
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(name.c_str()), &plugin) || !plugin.created) {
+    Check(false, name + " loads");
+    return 0;
+  }
+  const PluginOps& ops = plugin.ops;
+  Check(ConfigurePage(ops, Family::kMbap, port, L"2"), name + " page with the idle time 2 s applied");
+  int32_t result = 0;
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result),
+            Wide("127.0.0.1:" + port + ", any Unit ID, masters: 0"), name + " connection line before Connect");
+  ViewHost view(ops);
+  view.Attach();
+  Check(view.Connect() == 1, name + " Connect");
+  bool ok = AskDriverPumping(view, "bench 3 one client, the several-masters slave", 3, &why);
+  Check(ok, "several-masters bench: " + why);
+
+  bool shown = false;
+  // Eight at once; the connection line read again as they come and go.
+  size_t most = 0;
+  auto sample = [&] {
+    const std::u16string& line = view.connectionLine;
+    const size_t at = line.rfind(u"masters: ");
+    if (at != std::u16string::npos) {
+      const size_t count = static_cast<size_t>(atoi(Narrow(line.substr(at + 9)).c_str()));
+      most = count > most ? count : most;
+    }
+  };
+  ok = AskDriverPumping(view, "masters 8 " + std::to_string(seconds), seconds, &why, sample);
+  Check(ok, name + " eight libmodbus clients at once: " + why);
+  Check(most == 8, name + " the connection line counted " + std::to_string(most) + " masters at most");
+  Check(view.rxLine.rfind(u"RX: 127.0.0.1:", 0) == 0 && view.rxLine.find(u" \u2014 00 ") != std::u16string::npos,
+        name + " the RX line names the client: " + Narrow(view.rxLine));
+  shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
+  Check(shown, name + " masters: 0 once they left: " + Narrow(view.connectionLine));
+
+  ok = AskDriver("hold 16", &why);
+  Check(ok, name + " sixteen connections served: " + why);
+  shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 16") != std::u16string::npos; }, 10000);
+  Check(shown, name + " the connection line counts 16: " + Narrow(view.connectionLine));
+  ok = AskDriver("seventeenth", &why);
+  Check(ok, name + " the 17th refused at once, the 16 served on: " + why);
+  Check(AskDriver("release", &why), name + " the sixteen closed");
+  shown = view.PumpUntil([&] { return view.connectionLine.find(u"masters: 0") != std::u16string::npos; }, 10000);
+  Check(shown, name + " masters: 0 after the sixteen closed: " + Narrow(view.connectionLine));
+  ok = AskDriver("idle 2", &why);
+  Check(ok, name + " idle time 2 s: " + why);
+  view.Disconnect();
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
+// --- the TCP-to-RTU gateway ----------------------------------------------------------------
+
+// The row of the table that shows unit (its first column), or -1.
+int RowOfUnit(ViewHost& view, const std::u16string& unit) {
+  for (uint32_t row = 0; row < view.rows; ++row)
+    if (view.Cell(row, 0) == unit) return static_cast<int>(row);
+  return -1;
+}
+
+uint32_t CountOf(ViewHost& view, const std::u16string& unit, uint32_t column) {
+  const int row = RowOfUnit(view, unit);
+  return row < 0 ? 0 : static_cast<uint32_t>(atoi(Narrow(view.Cell(static_cast<uint32_t>(row), column)).c_str()));
+}
+
+// The gateway through the real interface: its descriptor and table, its
+// page (the serial page's ids, 1021 and 1022 for the network side), then
+// gateway_e2e.py's masters through it to pymodbus's RTU server on the pty.
+int RunGateway(const std::string& com, const std::string& port) {
+  const std::string name = "streamhdr_linebin_gateway";
+  const char* listed = com.c_str();
+  ListSerialPorts(&listed, 1);
+  PluginLibrary plugin;
+  if (!LoadPluginLibrary(DistPluginPath(name.c_str()), &plugin)) {
+    Check(false, name + " loads with both exports");
+    return 0;
+  }
+  if (!CheckPluginAbi(plugin, name, u"streamhdr-linebin-gateway", u"Modbus TCP/IP to RTU Gateway", u"Units", 160))
+    return 0;
+  const PluginOps& ops = plugin.ops;
+  int32_t result = 0;
+  CheckText(Line(ops.getProtocolLine, ops.instance, 256, &result), u"Modbus TCP/IP to RTU (gateway)",
+            name + " protocol line");
+
+  HWND parent = CreateWindowExW(0, L"STATIC", L"Connection setup", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND page = reinterpret_cast<HWND>(ops.createSettingsPage(ops.instance, reinterpret_cast<PluginWindow>(parent)));
+  Check(page && FindControl(page, 1021) && FindControl(page, 1022) && GetDlgItem(page, 1011),
+        name + " page: the serial page's ids, 1021 and 1022");
+  const std::wstring wideCom(com.begin(), com.end());
+  SendDlgItemMessageW(page, 1001, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(wideCom.c_str()));
+  SetDlgItemTextW(page, 1011, L"500");
+  SendMessageW(FindControl(page, 1021), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  SetWindowTextW(FindControl(page, 1022), std::wstring(port.begin(), port.end()).c_str());
+  ops.applySettings(ops.instance);
+  DestroyWindow(page);
+  DestroyWindow(parent);
+  CheckText(Line(ops.getConnectionLine, ops.instance, 256, &result),
+            Wide("127.0.0.1:" + port + " to " + com + " 19200-8-E-1, masters: 0"), name + " connection line");
+
+  ViewHost view(ops);
+  view.Attach();
+  Check(view.rows == 0 && view.columns == 7 && view.columnTitles.size() >= 7 && view.columnTitles[4] == u"No answer (0x0B)",
+        name + " an empty table of seven columns");
+  Check(view.Connect() == 1, name + " Connect");
+  std::string why;
+  for (const char* scenario : {"gateway functions", "gateway broadcast", "gateway absent", "gateway interleaved"}) {
+    const bool ok = AskDriver(scenario, &why);
+    Check(ok, name + " " + scenario + ": " + why);
+    view.Pump();
+  }
+  view.PumpUntil([&] { return CountOf(view, u"7", 4) >= 1; }, 10000);
+  Check(CountOf(view, u"1", 1) > 0 && CountOf(view, u"1", 2) > 0, name + " unit 1: requests and answers counted");
+  Check(CountOf(view, u"2", 2) > 0, name + " unit 2: answers counted");
+  Check(RowOfUnit(view, u"0 (broadcast)") >= 0 && CountOf(view, u"0 (broadcast)", 2) == 0,
+        name + " the broadcast's row, no answer counted");
+  Check(CountOf(view, u"7", 4) >= 1 && CountOf(view, u"7", 2) == 0, name + " unit 7: no answer counted");
+  Check(view.Count(HostCommandKind::ShowTxFrame, true) > 0 && view.Count(HostCommandKind::ShowRxFrame, true) > 0,
+        name + " line frames posted to both lines");
+  Check(PostedRxText(view, 0, u"RX: Timeout"), name + " RX: Timeout shown for the absent unit");
+
+  // The line goes away: 0x0A; back again: served.
+  Check(AskDriver("unplug"), name + " driver took the line away");
+  bool ok = AskDriver("gateway nopath", &why);
+  Check(ok, name + " exception 0x0A while the line is away: " + why);
+  view.PumpUntil([&] { return PostedRxText(view, 0, u"RX: Line unavailable"); }, 5000);
+  Check(PostedRxText(view, 0, u"RX: Line unavailable"), name + " RX: Line unavailable shown");
+  Check(AskDriver("replug"), name + " driver brought the line back");
+  ok = AskDriver("gateway again", &why);
+  Check(ok, name + " served again once the line is back: " + why);
+  view.Disconnect();
+  CheckText(view.rxLine, u"RX: -", name + " RX line after Disconnect");
+  view.Detach();
+  ReleasePluginLibrary(&plugin);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -493,6 +700,10 @@ int main(int argc, char** argv) {
     RunSession(*Find(argv[2]), argv[3]);
   } else if (mode == "values" && argc == 4 && Find(argv[2])) {
     RunValues(*Find(argv[2]), argv[3]);
+  } else if (mode == "gateway" && argc == 4) {
+    RunGateway(argv[2], argv[3]);
+  } else if (mode == "masters" && argc == 5) {
+    RunMasters(argv[3], atoi(argv[4]));
   } else if (mode == "load" && argc == 5 && Find(argv[2])) {
     RunLoad(*Find(argv[2]), argv[3], atoi(argv[4]));
   } else {

@@ -1,0 +1,102 @@
+// The TCP-to-RTU gateway in the real program: velmora.exe started in a
+// scratch folder with the library, "Modbus TCP/IP to RTU Gateway" chosen in
+// the connection setup, its serial page set to the pty's COM port
+// (VELMORA_GATEWAY_COM) with a 500 ms response time-out and its network
+// group to 127.0.0.1 and VELMORA_GATEWAY_PORT, then connected;
+// gateway_e2e.py sends pymodbus's requests through it to pymodbus's RTU
+// server, and the table counts them per unit. All by posted input. Keeps
+// screenshots of the setup page and the main window in build/win/artifacts.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "find_control.h"
+#include "server/gateway_page_ids.h"
+#include "support/plugin_library.h"
+#include "support/velmora_session.h"
+
+namespace {
+
+using namespace uiauto;
+
+std::string AskDriver(const char* scenario) {
+  printf("DRIVER %s\n", scenario);
+  fflush(stdout);
+  char line[512] = "";
+  if (!fgets(line, sizeof line, stdin)) return "no driver";
+  line[strcspn(line, "\r\n")] = '\0';
+  return line;
+}
+
+// The table's row whose first cell is unit, or -1.
+int RowOf(HWND table, const std::wstring& unit) {
+  for (int row = 0; row < ListRowCount(table); ++row)
+    if (CellText(table, row, 0) == unit) return row;
+  return -1;
+}
+
+TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
+  const std::wstring port = EnvText(L"VELMORA_GATEWAY_PORT");
+  const std::wstring com = EnvText(L"VELMORA_GATEWAY_COM");
+  ASSERT_FALSE(port.empty() || com.empty()) << "run through gateway_e2e.py --whole-program";
+  const std::string narrowCom(com.begin(), com.end());
+  const char* listed = narrowCom.c_str();
+  ListSerialPorts(&listed, 1);
+  Scratch scratch({});
+  ASSERT_TRUE(scratch.AddDistPlugins({L"streamhdr_linebin_gateway"}));
+  Shell shell;
+  shell.Start(scratch);
+  CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
+
+  HWND dialog = OpenSetup(shell.app, shell.main);
+  ASSERT_NE(dialog, nullptr);
+  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
+  ASSERT_EQ(ChoiceCount(list), 1);
+  EXPECT_EQ(ChoiceText(list, 0), L"Modbus TCP/IP to RTU Gateway");
+  PickChoice(list, 0);
+  HWND portField = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (portField = FindControl(dialog, IDC_GATEWAY_PORT)) != nullptr; }))
+      << "the network group did not appear";
+  HWND page = GetParent(GetParent(portField));
+  HWND comList = FindControl(page, 1001);
+  int comIndex = -1;
+  for (int i = 0; i < ChoiceCount(comList); ++i)
+    if (ChoiceText(comList, i) == com) comIndex = i;
+  ASSERT_GE(comIndex, 0) << "the serial page does not list " << narrowCom;
+  PickChoice(comList, comIndex);
+  TypeOver(FindControl(page, 1011), L"500");
+  SendMessageW(FindControl(page, IDC_GATEWAY_ADDRESS), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
+  TypeOver(portField, port);
+  Sleep(200);  // the typed texts painted
+  EXPECT_TRUE(SavePng(Capture(dialog), ExeFolder() + L"..\\artifacts\\gateway_page.png"));
+  Click(GetDlgItem(dialog, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+  shell.Settle();
+  EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP to RTU (gateway)");
+  EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L" to " + com + L" 19200-8-E-1, masters: 0");
+
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
+  for (const char* scenario : {"gateway functions", "gateway absent"}) {
+    const std::string verdict = AskDriver(scenario);
+    EXPECT_EQ(verdict.rfind("ok", 0), 0u) << scenario << ": " << verdict;
+  }
+  HWND table = shell.Item(IDC_TABLE);
+  EXPECT_TRUE(WaitFor([&] { return RowOf(table, L"7") >= 0 && CellText(table, RowOf(table, L"7"), 4) == L"1"; }))
+      << "unit 7's row: " << RowOf(table, L"7");
+  const int unit1 = RowOf(table, L"1");
+  ASSERT_GE(unit1, 0);
+  EXPECT_NE(CellText(table, unit1, 2), L"0") << "unit 1's answers";
+  EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE) == L"RX: Timeout"; })) << shell.Text(IDC_RX_LINE);
+  Sleep(300);  // let the frame lines' throttle paint the latest texts
+  EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\gateway_view.png"));
+  shell.Click(IDC_CONNECT_BUTTON);
+  EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
+}
+
+}  // namespace
