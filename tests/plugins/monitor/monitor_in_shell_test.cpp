@@ -45,6 +45,8 @@ void ListPort(const std::wstring& com) {
   RegCloseKey(key);
 }
 
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 // "1 6 6 1 1 0;2 ..." as the driver answers, as the table's first six
 // columns read.
 std::wstring TableText(HWND table) {
@@ -77,7 +79,7 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   int index = -1;
   for (int i = 0; i < ChoiceCount(ports); ++i)
     if (ChoiceText(ports, i) == com) index = i;
-  ASSERT_GE(index, 0) << "the page does not list " << std::string(com.begin(), com.end());
+  ASSERT_GE(index, 0) << "the page does not list " << Narrow(com);
   PickChoice(ports, index);
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
@@ -96,11 +98,11 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
 
   HWND table = shell.Item(IDC_TABLE);
   EXPECT_TRUE(WaitFor([&] { return TableText(table) == wanted; }, 10000))
-      << "table: " << std::string(TableText(table).begin(), TableText(table).end());
+      << "table: " << Narrow(TableText(table)) << " expected " << Narrow(wanted);
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_TX_LINE).rfind(L"TX: 01 04 00 00 00 03", 0) == 0; }))
-      << "TX line: " << std::string(shell.Text(IDC_TX_LINE).begin(), shell.Text(IDC_TX_LINE).end());
+      << "TX line: " << Narrow(shell.Text(IDC_TX_LINE));
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).rfind(L"RX: 01 04 06", 0) == 0; }))
-      << "RX line: " << std::string(shell.Text(IDC_RX_LINE).begin(), shell.Text(IDC_RX_LINE).end());
+      << "RX line: " << Narrow(shell.Text(IDC_RX_LINE));
   EXPECT_EQ(CellText(table, 0, 6), L"4");
   // Wide enough for every column in the picture (the table follows the
   // window's width).
