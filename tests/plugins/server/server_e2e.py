@@ -349,6 +349,30 @@ def load_engine_host(args, seconds):
     return failures + end_engine_host(engine)
 
 
+def wine_cpu_seconds(names):
+    """CPU seconds so far of this prefix's processes whose name is among
+    names (the wineserver's is "wineserver64"), summed. The kernel keeps 15
+    characters of a name."""
+    names = [name[:15] for name in names]
+    prefix = os.environ.get("WINEPREFIX", "").encode()
+    tick = os.sysconf("SC_CLK_TCK")
+    total = 0.0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if b"WINEPREFIX=" + prefix + b"\0" not in f.read() + b"\0":
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        if name in names:
+            fields = stat[stat.rindex(")") + 2:].split()
+            total += (int(fields[11]) + int(fields[12])) / tick
+    return total
+
+
 def load_turns(args, seconds):
     """The plug-in and engine_host's server (the same request processing
     without the plug-in around it), both up the whole time, each hammered
@@ -360,11 +384,20 @@ def load_turns(args, seconds):
         return []
     engine, port, failures = engine_host_server(args)
     mine, theirs = [], []
+    # What each side's requests cost in CPU, its own process and the Wine
+    # server's work for it together: load on the machine slows a side down
+    # but leaves its cost per request nearly as it is.
+    program = "velmora.exe" if args.whole_program else os.path.basename(args.exe)
+    cpu = {program: [0.0, 0], "engine_host.exe": [0.0, 0]}
     turns = max(3, seconds)
     slice_seconds = 1
     for _ in range(turns if not failures else 0):
-        for rates, where, who in ((mine, args.port, plugin_name(args)), (theirs, port, "engine_host.exe")):
-            failed, rate, _ = bench(args, where, slice_seconds, who, quiet=True)
+        for rates, where, who, name in ((mine, args.port, plugin_name(args), program),
+                                        (theirs, port, "engine_host.exe", "engine_host.exe")):
+            before = wine_cpu_seconds((name, "wineserver64"))
+            failed, rate, requests = bench(args, where, slice_seconds, who, quiet=True)
+            cpu[name][0] += wine_cpu_seconds((name, "wineserver64")) - before
+            cpu[name][1] += requests
             failures += failed
             rates.append(rate)
     failures += end_engine_host(engine)
@@ -374,6 +407,9 @@ def load_turns(args, seconds):
               f"{sorted(mine)[turns // 2]:.0f}/s {[round(r) for r in mine]}, engine_host.exe median "
               f"{sorted(theirs)[turns // 2]:.0f}/s {[round(r) for r in theirs]}, ratio of each turn to the next "
               f"{ratios[turns // 2]:.2f} (median), {ratios[0]:.2f} to {ratios[-1]:.2f}", flush=True)
+        mine_us, theirs_us = (1e6 * cpu[n][0] / max(1, cpu[n][1]) for n in (program, "engine_host.exe"))
+        print(f"FIGURE CPU per request (the program and the Wine server): {plugin_name(args)} {mine_us:.0f} us, "
+              f"engine_host.exe {theirs_us:.0f} us, ratio {theirs_us / max(1.0, mine_us):.2f}", flush=True)
     return failures
 
 
