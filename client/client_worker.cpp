@@ -14,8 +14,6 @@ const Unit kBroadcastText[] = u"RX: Broadcast - no response expected";
 // missing USB adapter into a loop of failing opens.
 constexpr uint32_t kReopenPaceMs = 1000;
 
-bool IsSet(plat::Event* event) { return plat::EventWait(event, 0); }
-
 }  // namespace
 
 ClientWorker::ClientWorker(PollList* polls)
@@ -66,6 +64,7 @@ ClientStartResult ClientWorker::Prepare(Transport* transport, Framer* framer, ui
   }
   polls_->Unlock();
   holding_ = false;
+  stopping_.store(false, std::memory_order_release);
   plat::EventReset(stop_);
   plat::EventReset(wake_);
   Lock();
@@ -92,6 +91,7 @@ ClientStartResult ClientWorker::Start(Transport* transport, Framer* framer, uint
 }
 
 void ClientWorker::Stop() {
+  stopping_.store(true, std::memory_order_release);
   plat::EventSet(stop_);
   plat::EventSet(wake_);
   if (transport_) transport_->Cancel();
@@ -141,7 +141,7 @@ uint32_t ClientWorker::ThreadMain(void* argument) {
 
 ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
   *waitMs = 0;
-  if (IsSet(stop_)) return kPassStop;
+  if (stopping_.load(std::memory_order_acquire)) return kPassStop;
   if (holding_) {
     const int32_t left = TickDiff(holdUntil_, plat::Tick());
     if (left > 0) {
@@ -160,7 +160,7 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
   ClientResponse response;
   int32_t result;
   if (!transport_->IsReady() && transport_->Open() != 1) {
-    if (IsSet(stop_)) return kPassStop;
+    if (stopping_.load(std::memory_order_acquire)) return kPassStop;
     polls_->Lock();
     StorePollStatus(poll, reopenFailureText_, true);
     bool active = polls_->Active() == poll;
@@ -170,10 +170,10 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
     if (active) PostRxText(host_, reopenFailureText_, true);
     HoldFor(kReopenPaceMs);
   } else {
-    if (IsSet(stop_)) return kPassStop;
+    if (stopping_.load(std::memory_order_acquire)) return kPassStop;
     result = Transact(link_, request, &response, responseTimeoutMs_);
     // A Disconnect during the exchange publishes nothing.
-    if (IsSet(stop_)) return kPassStop;
+    if (stopping_.load(std::memory_order_acquire)) return kPassStop;
     Publish(poll, request, result, response);
   }
   SetCurrent(nullptr);

@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #include "client/poll_list.h"
 #include "common/platform.h"
 #include "common/plugin_interface.h"
@@ -98,6 +100,10 @@ class ClientWorker {
   const HostLink* host_ = nullptr;
   plat::Mutex* mutex_;
   plat::Event* stop_;  // manual reset
+  // Set with stop_ and read where the worker only asks whether to stop: a
+  // wait on the event, even with no time, is a trip through the system (a
+  // round trip to the Wine server), three of them per poll.
+  std::atomic<bool> stopping_{false};
   plat::Event* wake_;  // auto reset
   plat::Thread* thread_ = nullptr;
   Transport* transport_ = nullptr;

@@ -321,11 +321,17 @@ PollDefinition* PollList::TakeDue(uint32_t now, ClientRequest* request, uint32_t
   // The next poll is due one period after this one was due, not after the
   // moment the worker woke: a wait ends late (Windows by up to a tick of its
   // timer), and a cadence counted from the wake-up would lose that every
-  // period (a 1 ms period polling 500 times a second). A poll taken more
-  // than a period late (after a time-out, a new selection) starts the
-  // cadence afresh rather than catch up with a burst.
-  const uint32_t next = active_->nextDue + active_->pollPeriod;
-  active_->nextDue = TickBefore(next, now) ? now + active_->pollPeriod : next;
+  // period (a 1 ms period polling 500 times a second). A poll taken late by
+  // no more than kPollCatchUpMs or a period keeps the cadence, so a short
+  // period catches up with a wait that ended a whole tick late (a wait of
+  // whole milliseconds from a millisecond tick overshoots by up to one) or a
+  // thread the machine did not run for a few milliseconds. One taken later
+  // (after a time-out, a new selection) starts the cadence afresh rather
+  // than catch up with a burst.
+  const uint32_t period = active_->pollPeriod;
+  const uint32_t slack = period > kPollCatchUpMs ? period : kPollCatchUpMs;
+  const int32_t late = TickDiff(now, active_->nextDue);
+  active_->nextDue = late > static_cast<int32_t>(slack) ? now + period : active_->nextDue + period;
   BuildPollRequest(*active_, request);
   *waitMs = 0;
   return active_;

@@ -26,6 +26,9 @@ constexpr uint32_t kPollPeriodMax = 10000;
 constexpr uint32_t kPollDefaultPeriod = 3000;
 // A broadcast write is repeated at most this often, whatever the period.
 constexpr uint32_t kBroadcastFloorMs = 200;
+// How late a poll may be taken and still keep its cadence (a period longer
+// than this keeps it for a period): about one tick of Windows' default timer.
+constexpr uint32_t kPollCatchUpMs = 16;
 
 struct PollDefinition {
   Unit name[kPollNameCapacity];

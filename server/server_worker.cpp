@@ -143,7 +143,8 @@ const Unit* ServerStatusText(int32_t status) {
 
 void WorkerInit(ServerWorker* worker, const ServerComposition* composition, const HostLink* const* hostLink,
                 DeviceMap* map, ViewList* views) {
-  *worker = ServerWorker{};
+  worker->~ServerWorker();
+  new (worker) ServerWorker();
   worker->composition = composition;
   worker->hostLink = hostLink;
   worker->session.map = map;
@@ -182,6 +183,7 @@ int32_t OpenWorker(ServerWorker* worker, const void* settings) {
     StopWorker(worker);
     return kWorkerOpenFailed;
   }
+  worker->stopping.store(false, std::memory_order_release);
   plat::EventReset(worker->stopEvent);
   return kWorkerStarted;
 }
@@ -193,7 +195,6 @@ int32_t StartWorker(ServerWorker* worker, const void* settings) {
   }
   const int32_t opened = OpenWorker(worker, settings);
   if (opened != kWorkerStarted) return opened;
-  plat::EventReset(worker->stopEvent);
   worker->thread = plat::ThreadStart(&WorkerMain, worker);
   if (!worker->thread) {
     StopWorker(worker);
@@ -204,6 +205,7 @@ int32_t StartWorker(ServerWorker* worker, const void* settings) {
 
 void StopWorker(ServerWorker* worker) {
   if (worker->runner) worker->runner->stop(worker->runner->context);
+  worker->stopping.store(true, std::memory_order_release);
   plat::EventSet(worker->stopEvent);
   if (worker->transport) worker->transport->Cancel();
   if (worker->thread) {
@@ -225,7 +227,7 @@ ServePass ServeOnePass(ServerWorker* worker) {
 uint32_t WorkerMain(void* argument) {
   ServerWorker* worker = static_cast<ServerWorker*>(argument);
   for (;;) {
-    if (plat::EventWait(worker->stopEvent, 0)) return 0;
+    if (worker->stopping.load(std::memory_order_acquire)) return 0;
     const ServePass pass = ServeOnePass(worker);
     if (pass == ServePass::kEnd) return 0;
     if (pass == ServePass::kWait && plat::EventWait(worker->stopEvent, worker->waitMs)) return 0;

@@ -21,6 +21,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #include "common/platform.h"
 #include "common/plugin_interface.h"
 #include "modbus/link.h"
@@ -87,6 +89,10 @@ struct ServerWorker {
   // address, accept-any and the diagnostic state of the serve sequences.
   ServeSession session;
   plat::Event* stopEvent = nullptr;  // manual reset, unset while serving
+  // Set and reset with stopEvent; the serving loop asks it before every
+  // pass, where a wait on the event, even with no time, would be a trip
+  // through the system (a round trip to the Wine server) per request.
+  std::atomic<bool> stopping{false};
   plat::Thread* thread = nullptr;
 
   // Serial family: the tick of the next attempt to open a failed port, the

@@ -2,12 +2,6 @@
 
 #include "common/memory.h"
 
-namespace {
-
-size_t TextBytes(const Unit* text) { return text ? (static_cast<size_t>(TextLength(text)) + 1) * sizeof(Unit) : 0; }
-
-}  // namespace
-
 HostLinkHost::HostLinkHost() {
   link_.size = kHostLinkSize;
   link_.version = kPluginInterfaceVersion;
@@ -40,35 +34,16 @@ int64_t HostLinkHost::Send(void* host, const HostCommand* command) {
 void HostLinkHost::Post(void* host, const HostCommand* command) {
   HostLinkHost* self = static_cast<HostLinkHost*>(host);
   if (!self || !command) return;
-  const size_t textBytes = TextBytes(command->text);
-  const size_t captionBytes = TextBytes(command->caption);
-  const size_t dataBytes = command->data && command->length ? command->length : 0;
+  const uintptr_t stamp = self->Stamp();
+  const CoalesceOffer offer = self->coalesced_.Offer(*command, stamp);
+  if (offer == CoalesceOffer::kStored) return;
   // One block: the command, then its text, caption and data bytes.
-  uint8_t* block = static_cast<uint8_t*>(mem::Allocate(sizeof(HostCommand) + textBytes + captionBytes + dataBytes));
-  HostCommand* copy = reinterpret_cast<HostCommand*>(block);
-  *copy = *command;
-  uint8_t* cursor = block + sizeof(HostCommand);
-  if (textBytes) {
-    mem::CopyBytes(cursor, command->text, textBytes);
-    copy->text = reinterpret_cast<const Unit*>(cursor);
-    cursor += textBytes;
-  }
-  if (captionBytes) {
-    mem::CopyBytes(cursor, command->caption, captionBytes);
-    copy->caption = reinterpret_cast<const Unit*>(cursor);
-    cursor += captionBytes;
-  }
-  if (dataBytes) {
-    mem::CopyBytes(cursor, command->data, dataBytes);
-    copy->data = cursor;
-  } else {
-    copy->data = nullptr;
-    copy->length = 0;
-  }
-  copy->stamp = self->Stamp();
+  HostCommand* copy = CopyCommand(mem::Allocate(CommandCopySize(*command)), *command);
+  copy->stamp = stamp;
   self->outstanding_.fetch_add(1, std::memory_order_acq_rel);
   if (!self->window_ || !PostMessageW(self->window_, kPostedCommandMessage, 0, reinterpret_cast<LPARAM>(copy))) {
     self->ReleaseCopy(copy);
+    if (offer == CoalesceOffer::kLeading) self->coalesced_.LeadingLost(command->kind);
   }
 }
 
@@ -81,7 +56,19 @@ void HostLinkHost::HandlePosted(LPARAM copy) {
   HostCommand* command = reinterpret_cast<HostCommand*>(copy);
   if (!command) return;
   Handle(*command);
+  const HostCommandKind kind = command->kind;
   ReleaseCopy(command);
+  if (coalesced_.LeadingHandled(kind) && !pace_.Running()) pace_.Start(window_, kCoalescePaceMs, this);
+}
+
+void HostLinkHost::HandleKept(void* host, const HostCommand& command) {
+  static_cast<HostLinkHost*>(host)->Handle(command);
+}
+
+void HostLinkHost::OnTimer(ui::BoundTimer&) { TakeLatest(); }
+
+void HostLinkHost::TakeLatest() {
+  if (!coalesced_.Drain(&HostLinkHost::HandleKept, this)) pace_.Stop();
 }
 
 void HostLinkHost::Handle(const HostCommand& command) {
@@ -95,4 +82,7 @@ void HostLinkHost::PurgeQueued() {
   while (PeekMessageW(&message, window_, kPostedCommandMessage, kPostedCommandMessage, PM_REMOVE)) {
     if (message.lParam) ReleaseCopy(reinterpret_cast<HostCommand*>(message.lParam));
   }
+  // After the queue: a leading copy removed above would leave its slot
+  // waiting for it for good.
+  coalesced_.Clear();
 }

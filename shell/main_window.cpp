@@ -260,7 +260,11 @@ void MainWindow::OnStaticColour(MainWindow& window, ui::Message& message) {
   message.handled = true;
 }
 
-void MainWindow::OnContextMenu(MainWindow& window, ui::Message& message) { window.view_.ContextMenu(message); }
+// A frame line's copy carries the latest frame, also one the pace still keeps.
+void MainWindow::OnContextMenu(MainWindow& window, ui::Message& message) {
+  window.host_.TakeLatest();
+  window.view_.ContextMenu(message);
+}
 
 void MainWindow::OnPostedCommand(MainWindow& window, ui::Message& message) {
   window.host_.HandlePosted(message.lParam);

@@ -1,5 +1,6 @@
 // The host link on a real message queue: what post copies, the stamp that
-// drops commands of an earlier attachment, and the purge at detach.
+// drops commands of an earlier attachment, the purge at detach, and a burst
+// of frames from a worker that reaches the handler through the pace timer.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -36,6 +37,25 @@ void Pump(HWND window, HostLinkHost& host) {
   MSG message;
   while (PeekMessageW(&message, window, kPostedCommandMessage, kPostedCommandMessage, PM_REMOVE)) {
     host.HandlePosted(message.lParam);
+  }
+}
+
+// The main window's loop, posted copies and the pace's ticks, until done()
+// holds or ms pass.
+template <typename Done>
+void RunLoop(HostLinkHost& host, Done done, DWORD ms) {
+  const DWORD until = GetTickCount() + ms;
+  MSG message;
+  while (!done() && static_cast<int32_t>(until - GetTickCount()) > 0) {
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+      continue;
+    }
+    if (message.message == kPostedCommandMessage) {
+      host.HandlePosted(message.lParam);
+    } else {
+      DispatchMessageW(&message);
+    }
   }
 }
 
@@ -129,6 +149,62 @@ TEST_F(HostLinkTest, PurgeFreesQueuedCopiesAndAClosedQueueLosesTheCommand) {
   link->post(link->host, &command);
   EXPECT_EQ(host_.Outstanding(), 0);
   window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+// Frame k carries k in its first two bytes.
+uint32_t NumberOf(const Seen& seen) { return (static_cast<uint32_t>(seen.data[0]) << 8) | seen.data[1]; }
+
+TEST_F(HostLinkTest, ABurstQueuesOneCopyPerLineAndEndsOnTheLatestFrames) {
+  const HostLink* link = host_.Link();
+  constexpr uint32_t kFrames = 3000;
+  auto burst = [&] {
+    std::thread worker([&] {
+      for (uint32_t k = 0; k < kFrames; ++k) {
+        const uint8_t bytes[] = {static_cast<uint8_t>(k >> 8), static_cast<uint8_t>(k), 0x03};
+        HostCommand command = {};
+        command.data = bytes;
+        command.length = sizeof bytes;
+        command.kind = HostCommandKind::ShowTxFrame;
+        link->post(link->host, &command);
+        command.kind = HostCommandKind::ShowRxFrame;
+        link->post(link->host, &command);
+        command.kind = HostCommandKind::RefreshTable;
+        command.data = nullptr;
+        command.length = 0;
+        link->post(link->host, &command);
+      }
+    });
+    worker.join();
+  };
+  burst();
+  // Only the first frame of each line and the first refresh wait in the queue.
+  EXPECT_EQ(host_.Outstanding(), 3);
+  std::vector<uint32_t> tx, rx;
+  size_t refreshes = 0;
+  auto sort = [&] {
+    tx.clear();
+    rx.clear();
+    refreshes = 0;
+    for (const Seen& seen : g_seen) {
+      if (seen.kind == HostCommandKind::ShowTxFrame) tx.push_back(NumberOf(seen));
+      if (seen.kind == HostCommandKind::ShowRxFrame) rx.push_back(NumberOf(seen));
+      refreshes += seen.kind == HostCommandKind::RefreshTable;
+    }
+    return refreshes == 2 && tx.size() == 2 && rx.size() == 2;
+  };
+  RunLoop(host_, sort, 10000);  // the time limit only means "hung"
+  EXPECT_EQ(host_.Outstanding(), 0);
+  EXPECT_EQ(tx, (std::vector<uint32_t>{0, kFrames - 1}));
+  EXPECT_EQ(rx, (std::vector<uint32_t>{0, kFrames - 1}));
+  EXPECT_EQ(refreshes, 2u);
+
+  // A burst of an earlier attachment shows nothing, queued or kept.
+  g_seen.clear();
+  burst();
+  host_.RaiseStamp();
+  RunLoop(host_, [] { return false; }, 300);
+  EXPECT_TRUE(g_seen.empty());
+  EXPECT_EQ(host_.Outstanding(), 0);
 }
 
 }  // namespace

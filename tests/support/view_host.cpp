@@ -7,10 +7,12 @@ ViewHost::~ViewHost() {
   if (attached_) Detach();
 }
 
-void ViewHost::Attach() {
+void ViewHost::Attach() { AttachThrough(link_.Link()); }
+
+void ViewHost::AttachThrough(const HostLink* link) {
   link_.NewAttachment();
   attached_ = true;
-  ops_.attach(ops_.instance, link_.Link());
+  ops_.attach(ops_.instance, link);
 }
 
 void ViewHost::Detach() {

@@ -24,6 +24,9 @@ class ViewHost {
   ViewHost& operator=(const ViewHost&) = delete;
 
   void Attach();
+  // Attaches with another link (a benchmark's, in front of the shell's own);
+  // the view follows only what that link hands on to link().
+  void AttachThrough(const HostLink* link);
   void Detach();
   bool attached() const { return attached_; }
   bool connected() const { return connected_; }

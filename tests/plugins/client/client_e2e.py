@@ -117,6 +117,25 @@ class Server:
             self.process = None
 
 
+def engine_host_client(args, milliseconds, show=False):
+    """engine_host's client polling the same server every millisecond for
+    that long; returns the failures (empty when it polled well: ended with
+    0 and every transaction answered) and its rate."""
+    framing = "rtu" if args.framing == "rtu" else "mbap"
+    engine = subprocess.run([args.wine_run, args.engine_host, "client", "--transport", args.transport,
+                             "--framing", framing, "--host", "127.0.0.1", "--port", str(args.port),
+                             "--unit", "255", "--function", "3", "--address", "0", "--quantity", "10",
+                             "--period-ms", "1", "--duration-ms", str(milliseconds), "--quiet"],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if show:
+        print(f"FIGURE engine_host.exe client, 1 ms period, 10 registers: {engine.stdout.strip()}")
+    summary = re.search(r"^transactions (\d+) failures (\d+) seconds \S+ rate (\d+)", engine.stdout, re.M)
+    if engine.returncode != 0 or not summary or summary[1] == "0" or summary[2] != "0":
+        return (f"engine_host.exe client ended with {engine.returncode}: {engine.stdout.strip()} "
+                f"{engine.stderr.strip()}"[:300]), 0
+    return "", int(summary[3])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
@@ -180,7 +199,11 @@ def main():
         for line in run.stdout:
             line = line.rstrip()
             print(line, flush=True)
-            if line == "DRIVER stop":
+            if line.startswith("DRIVER engine-host "):
+                failures, rate = engine_host_client(args, int(line.split()[2]))
+                run.stdin.write(f"ok {rate}\n" if not failures else f"fail {failures}\n")
+                run.stdin.flush()
+            elif line == "DRIVER stop":
                 server.stop()
                 if socat:
                     close_serial_line(socat, None)
@@ -195,19 +218,9 @@ def main():
                 run.stdin.flush()
         status = run.wait()
         if args.bench and args.engine_host:
-            framing = "rtu" if args.framing == "rtu" else "mbap"
-            engine = subprocess.run([args.wine_run, args.engine_host, "client", "--transport", args.transport,
-                                     "--framing", framing, "--host", "127.0.0.1", "--port", str(args.port),
-                                     "--unit", "255", "--function", "3", "--address", "0", "--quantity", "10",
-                                     "--period-ms", "1", "--duration-ms", str(args.bench * 1000), "--quiet"],
-                                    stdin=subprocess.DEVNULL, capture_output=True, text=True)
-            print(f"FIGURE engine_host.exe client, 1 ms period, 10 registers: {engine.stdout.strip()}")
-            # The comparison counts only when engine_host polled well:
-            # ended with 0 and every transaction answered.
-            summary = re.search(r"^transactions (\d+) failures (\d+) ", engine.stdout, re.M)
-            if engine.returncode != 0 or not summary or summary[1] == "0" or summary[2] != "0":
-                print(f"FAIL engine_host.exe client ended with {engine.returncode}: {engine.stdout.strip()} "
-                      f"{engine.stderr.strip()}"[:300])
+            failures, _ = engine_host_client(args, args.bench * 1000, show=True)
+            if failures:
+                print(f"FAIL {failures}")
                 status = status or 1
         server.stop()
         return status

@@ -255,20 +255,22 @@ def read_write(args, device, words):
     return [] if ok else [f"{' '.join(words)}: {got}"]
 
 
-def bench(args, port, seconds, who):
+def bench(args, port, seconds, who, quiet=False):
     """libmodbus's client reading 125 registers back to back; the figure is
-    printed, and every request must have been answered and the peer must
-    have ended well: a load run that failed is no figure."""
+    printed (unless quiet), and every request must have been answered and
+    the peer must have ended well: a load run that failed is no figure.
+    Returns the failures, the rate (requests per second) and the requests."""
     out = subprocess.run([args.peer_client, "--port", str(port), "bench", str(seconds)], capture_output=True,
                          text=True, timeout=seconds + 60)
     line = out.stdout.strip()
-    print(f"FIGURE libmodbus client, {who}: {line}", flush=True)
+    if not quiet:
+        print(f"FIGURE libmodbus client, {who}: {line}", flush=True)
     words = line.split()
     if out.returncode != 0 or len(words) < 4 or words[0] != "requests" or words[2] != "failures":
-        return [f"{who}: libmodbus bench ended with {out.returncode}: {line} {out.stderr.strip()}"[:200]]
+        return [f"{who}: libmodbus bench ended with {out.returncode}: {line} {out.stderr.strip()}"[:200]], 0, 0
     if int(words[1]) == 0 or int(words[3]) != 0:
-        return [f"{who}: {words[1]} requests answered, {words[3]} failed"]
-    return []
+        return [f"{who}: {words[1]} requests answered, {words[3]} failed"], 0, 0
+    return [], float(words[-1]), int(words[1])
 
 
 # Wide values: the type's register count, pymodbus's decoder call, and how
@@ -301,30 +303,113 @@ def decode(args, device, words):
 
 
 def load(args, seconds):
-    """libmodbus hammering the plug-in for that long, then engine_host's
-    server (the same request processing without the plug-in around it) on
-    the next port, for comparison."""
-    return load_plugin(args, seconds) + load_engine_host(args, seconds)
+    """libmodbus hammering the plug-in for that long, then the plug-in and
+    engine_host's server in turns."""
+    return load_plugin(args, seconds) + load_turns(args, seconds)
+
+
+def plugin_name(args):
+    return args.library + (" inside velmora.exe" if args.whole_program else "")
 
 
 def load_plugin(args, seconds):
-    where = " inside velmora.exe" if args.whole_program else ""
-    return bench(args, args.port, seconds, args.library + where)
+    failures, rate, args.last_requests = bench(args, args.port, seconds, plugin_name(args))
+    return failures
 
 
-def load_engine_host(args, seconds):
-    if not args.engine_host:
-        return []
+def last_request(args, words):
+    """last-request "HH LL": the transaction ID a line shows is that of the
+    last request of the last load-plugin run (libmodbus counts them from 1,
+    wrapping to 0 after 65535)."""
+    shown = int(words[1] + words[2], 16)
+    expected = getattr(args, "last_requests", -1) % 65536
+    return [] if shown == expected else [f"the line shows transaction {shown}, the last request was {expected}"]
+
+
+def engine_host_server(args):
     port = free_port()
     engine = subprocess.Popen([args.wine_run, args.engine_host, "server", "--transport", "tcp", "--framing", "mbap",
                                "--port", str(port), "--any"], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, text=True)
     ready = engine.stdout.readline().strip()
-    failures = bench(args, port, seconds, "engine_host.exe") if ready == "ready" else \
-        [f"engine_host.exe did not start: {ready!r}"]
+    return engine, port, [] if ready == "ready" else [f"engine_host.exe did not start: {ready!r}"]
+
+
+def end_engine_host(engine):
     engine.stdin.close()
-    if engine.wait(60) != 0:
-        failures.append(f"engine_host.exe ended with {engine.returncode}")
+    return [] if engine.wait(60) == 0 else [f"engine_host.exe ended with {engine.returncode}"]
+
+
+def load_engine_host(args, seconds):
+    if not args.engine_host:
+        return []
+    engine, port, failures = engine_host_server(args)
+    if not failures:
+        failures = bench(args, port, seconds, "engine_host.exe")[0]
+    return failures + end_engine_host(engine)
+
+
+def wine_cpu_seconds(names):
+    """CPU seconds so far of this prefix's processes whose name is among
+    names (the wineserver's is "wineserver64"), summed. The kernel keeps 15
+    characters of a name."""
+    names = [name[:15] for name in names]
+    prefix = os.environ.get("WINEPREFIX", "").encode()
+    tick = os.sysconf("SC_CLK_TCK")
+    total = 0.0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if b"WINEPREFIX=" + prefix + b"\0" not in f.read() + b"\0":
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        if name in names:
+            fields = stat[stat.rindex(")") + 2:].split()
+            total += (int(fields[11]) + int(fields[12])) / tick
+    return total
+
+
+def load_turns(args, seconds):
+    """The plug-in and engine_host's server (the same request processing
+    without the plug-in around it), both up the whole time, each hammered
+    for seconds in turns of one second: on a machine whose load changes from
+    second to second, the ratio of two turns side by side means more than
+    two long runs one after the other. Prints each side's median and the
+    median of the turns' ratios."""
+    if not args.engine_host:
+        return []
+    engine, port, failures = engine_host_server(args)
+    mine, theirs = [], []
+    # What each side's requests cost in CPU, its own process and the Wine
+    # server's work for it together: load on the machine slows a side down
+    # but leaves its cost per request nearly as it is.
+    program = "velmora.exe" if args.whole_program else os.path.basename(args.exe)
+    cpu = {program: [0.0, 0], "engine_host.exe": [0.0, 0]}
+    turns = max(3, seconds)
+    slice_seconds = 1
+    for _ in range(turns if not failures else 0):
+        for rates, where, who, name in ((mine, args.port, plugin_name(args), program),
+                                        (theirs, port, "engine_host.exe", "engine_host.exe")):
+            before = wine_cpu_seconds((name, "wineserver64"))
+            failed, rate, requests = bench(args, where, slice_seconds, who, quiet=True)
+            cpu[name][0] += wine_cpu_seconds((name, "wineserver64")) - before
+            cpu[name][1] += requests
+            failures += failed
+            rates.append(rate)
+    failures += end_engine_host(engine)
+    if not failures:
+        ratios = sorted(a / b for a, b in zip(mine, theirs))
+        print(f"FIGURE in {turns} turns of {slice_seconds} s, libmodbus client: {plugin_name(args)} median "
+              f"{sorted(mine)[turns // 2]:.0f}/s {[round(r) for r in mine]}, engine_host.exe median "
+              f"{sorted(theirs)[turns // 2]:.0f}/s {[round(r) for r in theirs]}, ratio of each turn to the next "
+              f"{ratios[turns // 2]:.2f} (median), {ratios[0]:.2f} to {ratios[-1]:.2f}", flush=True)
+        mine_us, theirs_us = (1e6 * cpu[n][0] / max(1, cpu[n][1]) for n in (program, "engine_host.exe"))
+        print(f"FIGURE CPU per request (the program and the Wine server): {plugin_name(args)} {mine_us:.0f} us, "
+              f"engine_host.exe {theirs_us:.0f} us, ratio {theirs_us / max(1.0, mine_us):.2f}", flush=True)
     return failures
 
 
@@ -453,9 +538,11 @@ def run(args, device, scenario):
                 "idle": idle}[words[0]](args, words)
     if words[0] == "bench":  # bench SECONDS WHO...
         return bench(args, args.port, int(words[1]), " ".join(words[2:]))
-    if words[0] in ("load", "load-plugin", "load-engine-host"):
-        return {"load": load, "load-plugin": load_plugin,
-                "load-engine-host": load_engine_host}[words[0]](args, int(words[1]))
+    if words[0] == "last-request":
+        return last_request(args, words)
+    if words[0] in ("load", "load-plugin", "load-engine-host", "load-turns"):
+        return {"load": load, "load-plugin": load_plugin, "load-engine-host": load_engine_host,
+                "load-turns": load_turns}[words[0]](args, int(words[1]))
     return {"functions": functions, "diagnostics": diagnostics, "crc": crc, "hangup": hangup,
             "garbage": garbage}[words[0]](args, device)
 
