@@ -38,6 +38,14 @@ constexpr uint8_t kExceptionFlag = 0x80;
 constexpr uint8_t kIllegalFunction = 1;
 constexpr uint8_t kIllegalDataAddress = 2;
 constexpr uint8_t kIllegalDataValue = 3;
+// The other exception codes: the fault-injecting slaves answer 4 and 6 on
+// purpose, and the traffic log names them all.
+constexpr uint8_t kServerDeviceFailure = 4;
+constexpr uint8_t kAcknowledge = 5;
+constexpr uint8_t kServerDeviceBusy = 6;
+constexpr uint8_t kMemoryParityError = 8;
+constexpr uint8_t kGatewayPathUnavailable = 10;
+constexpr uint8_t kGatewayTargetFailed = 11;
 
 // Largest quantity of one request: what fits into a response of
 // kMaxPduData bytes (reads) or into the request itself (writes).
