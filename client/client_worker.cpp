@@ -174,8 +174,15 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
   } else {
     if (IsSet(stop_)) return kPassStop;
     result = Transact(link_, request, &response, responseTimeoutMs_);
-    // A Disconnect during the exchange publishes nothing.
-    if (IsSet(stop_)) return kPassStop;
+    // A Disconnect during the exchange publishes nothing; the log still
+    // closes the request it sent.
+    if (IsSet(stop_)) {
+      if (result < 0 && !IsExceptionStatus(result)) {
+        Unit statusBuffer[kStatusTextCapacity];
+        LogTrafficFailure(host_, kTrafficMaster, framer_->Kind(), kTrafficRx, StatusText(result, statusBuffer));
+      }
+      return kPassStop;
+    }
     Publish(poll, request, result, response);
   }
   SetCurrent(nullptr);
