@@ -195,13 +195,22 @@ enum TrafficRole : uint8_t {
   kTrafficSlave = 1,
 };
 
+// What a row is: the bytes of a frame, a failure (a time-out, a CRC error,
+// a dropped connection, a fault injected; shown in the error colour), or
+// something that happened without fault (a client closing its connection).
+enum TrafficRowKind : uint8_t {
+  kTrafficFrameRow = 0,
+  kTrafficFailureRow = 1,
+  kTrafficNoticeRow = 2,
+};
+
 struct TrafficFrame {
   uint32_t size;       // kTrafficFrameSize
   uint32_t tick;       // plat::Tick() when the bytes went out or were accepted
   uint8_t direction;   // TrafficDirection
   uint8_t framing;     // TrafficFraming
   uint8_t role;        // TrafficRole
-  uint8_t failure;     // nonzero: a failure row (a time-out, a CRC error, a fault injected); text names it
+  uint8_t failure;     // TrafficRowKind: a frame, or a row whose text names what happened
   uint32_t length;     // bytes at bytes; a failure row may carry the frame it concerns
   const uint8_t* bytes;
   const Unit* text;    // failure rows: u"Timeout"; null otherwise

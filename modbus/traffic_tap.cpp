@@ -5,14 +5,14 @@
 namespace {
 
 void Log(const HostLink* link, uint8_t role, FramingKind framing, uint8_t direction, const uint8_t* bytes,
-         uint32_t length, const Unit* text, TrafficPeer peer) {
+         uint32_t length, const Unit* text, TrafficPeer peer, uint8_t kind) {
   TrafficFrame frame = {};
   frame.size = kTrafficFrameSize;
   frame.tick = plat::Tick();
   frame.direction = direction;
   frame.framing = TrafficFramingOf(framing);
   frame.role = role;
-  frame.failure = text ? 1 : 0;
+  frame.failure = text ? kind : static_cast<uint8_t>(kTrafficFrameRow);
   frame.bytes = bytes && length ? bytes : nullptr;
   frame.length = frame.bytes ? length : 0;
   frame.text = text;
@@ -43,11 +43,12 @@ uint8_t TrafficFramingOf(FramingKind kind) {
 void LogTrafficFrame(const HostLink* link, uint8_t role, FramingKind framing, uint8_t direction,
                      const uint8_t* bytes, uint32_t length, TrafficPeer peer) {
   if (!HostLinkLogsTraffic(link)) return;
-  Log(link, role, framing, direction, bytes, length, nullptr, peer);
+  Log(link, role, framing, direction, bytes, length, nullptr, peer, kTrafficFrameRow);
 }
 
 void LogTrafficFailure(const HostLink* link, uint8_t role, FramingKind framing, uint8_t direction,
-                       const Unit* text, const uint8_t* bytes, uint32_t length, TrafficPeer peer) {
+                       const Unit* text, const uint8_t* bytes, uint32_t length, TrafficPeer peer, uint8_t kind) {
   if (!HostLinkLogsTraffic(link)) return;
-  Log(link, role, framing, direction, bytes, length, WithoutLinePrefix(text ? text : u"Failure"), peer);
+  Log(link, role, framing, direction, bytes, length, WithoutLinePrefix(text ? text : u"Failure"), peer,
+      kind == kTrafficFrameRow ? static_cast<uint8_t>(kTrafficFailureRow) : kind);
 }

@@ -21,9 +21,10 @@ uint8_t TrafficFramingOf(FramingKind kind);
 void LogTrafficFrame(const HostLink* link, uint8_t role, FramingKind framing, uint8_t direction,
                      const uint8_t* bytes, uint32_t length, TrafficPeer peer = TrafficPeer());
 
-// A failure row. text may start with the frame lines' "RX: " or "TX: ",
+// A failure row (kind kTrafficFailureRow, or kTrafficNoticeRow for what is
+// no fault). text may start with the frame lines' "RX: " or "TX: ",
 // which the row leaves out (its direction says it); bytes, when given, are
 // the frame the failure concerns.
 void LogTrafficFailure(const HostLink* link, uint8_t role, FramingKind framing, uint8_t direction,
                        const Unit* text, const uint8_t* bytes = nullptr, uint32_t length = 0,
-                       TrafficPeer peer = TrafficPeer());
+                       TrafficPeer peer = TrafficPeer(), uint8_t kind = kTrafficFailureRow);

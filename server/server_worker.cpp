@@ -50,7 +50,11 @@ void OnReceive(void* context, const uint8_t* bytes, uint32_t length) {
 // A network client that went: the RX line stays as it was, the log says so.
 void LogClientGone(ServerWorker* worker, bool inOrder) {
   if (worker->transport->IsMessageOriented()) return;
-  LogServerFailure(worker, kTrafficRx, inOrder ? u"Connection closed by the client" : u"Connection dropped");
+  if (inOrder) {
+    LogServerFailure(worker, kTrafficRx, u"Connection closed by the client", nullptr, 0, kTrafficNoticeRow);
+  } else {
+    LogServerFailure(worker, kTrafficRx, u"Connection dropped");
+  }
 }
 
 void RefreshIfVisible(ServerWorker* worker, const WrittenRange& written) {
@@ -159,9 +163,9 @@ TrafficPeer ServerTrafficPeer(ServerWorker* worker) {
 }
 
 void LogServerFailure(ServerWorker* worker, uint8_t direction, const Unit* text, const uint8_t* bytes,
-                      uint32_t length) {
+                      uint32_t length, uint8_t kind) {
   LogTrafficFailure(CurrentLink(worker), kTrafficSlave, worker->framer->Kind(), direction, text, bytes, length,
-                    ServerTrafficPeer(worker));
+                    ServerTrafficPeer(worker), kind);
 }
 
 const Unit* ServerStatusText(int32_t status) {

@@ -127,7 +127,7 @@ ServePass ServeOnePass(ServerWorker* worker);
 TrafficPeer ServerTrafficPeer(ServerWorker* worker);
 // Logs a failure row of the worker's framing.
 void LogServerFailure(ServerWorker* worker, uint8_t direction, const Unit* text, const uint8_t* bytes = nullptr,
-                      uint32_t length = 0);
+                      uint32_t length = 0, uint8_t kind = kTrafficFailureRow);
 
 // The RX text of a receive failure of the serial and RTU-over-IP servers.
 const Unit* ServerStatusText(int32_t status);

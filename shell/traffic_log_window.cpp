@@ -12,7 +12,7 @@ constexpr UINT_PTR kRefreshTimer = 1;
 const COLORREF kErrorColour = RGB(204, 0, 0);
 
 // Widths in 96-DPI pixels, in column order.
-const int kColumnWidths96[kTrafficColumnCount] = {92, 34, 130, 52, 330, 330};
+const int kColumnWidths96[kTrafficColumnCount] = {96, 34, 130, 56, 330, 420};
 
 constexpr int kMargin96 = 8;
 constexpr int kButtonWidth96 = 80;
@@ -89,7 +89,7 @@ void TrafficLogWindow::Close() {
 void TrafficLogWindow::Create(HWND owner) {
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE));
   if (!RegisterOnce(instance, &TrafficLogWindow::Procedure)) return;
-  const int width = MulDiv(900, static_cast<int>(GetDpiForWindow(owner)), 96);
+  const int width = MulDiv(1120, static_cast<int>(GetDpiForWindow(owner)), 96);
   const int height = MulDiv(480, static_cast<int>(GetDpiForWindow(owner)), 96);
   RECT ownerRect = {};
   GetWindowRect(owner, &ownerRect);
@@ -377,7 +377,7 @@ LRESULT TrafficLogWindow::Notify(NMHDR* header) {
         uint64_t sequence = 0;
         TrafficRow& row = row_;
         if (SequenceOf(static_cast<int>(draw->nmcd.dwItemSpec), &sequence) && store_.Read(sequence, &row) &&
-            row.failure) {
+            row.failure == kTrafficFailureRow) {
           draw->clrText = kErrorColour;
         }
         return CDRF_DODEFAULT;

@@ -7,16 +7,20 @@
 // is stopped (SIGSTOP: the connection stays, the answers do not come).
 // Copy (Ctrl+A, Ctrl+C) puts the rows on the clipboard, and Save... writes
 // the same rows under the titles to the file typed into the save dialog.
-// Keeps a screenshot of the log in build/win/artifacts/traffic_log.png.
+// Keeps screenshots of the log in build/win/artifacts/traffic_log_poll.png
+// and traffic_log.png.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <stdio.h>
 #include <string.h>
 
-#include <sstream>
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/driver_request.h"
@@ -152,12 +156,10 @@ HWND FileNameEdit(HWND dialog) {
   return found;
 }
 
-TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
-  const std::wstring port = EnvText(L"VELMORA_CLIENT_PORT");
-  ASSERT_FALSE(port.empty()) << "run through client_e2e.py, which sets VELMORA_CLIENT_PORT";
-  Scratch scratch({});
+// velmora.exe with the TCP master set up for the server on port: a
+// 200 ms response time-out, four holding registers every periodMs.
+void StartMaster(Scratch& scratch, Shell& shell, const std::wstring& port, const wchar_t* periodMs) {
   ASSERT_TRUE(scratch.AddDistPlugins({L"streamhdr_client"}));
-  Shell shell;
   shell.Start(scratch);
 
   HWND dialog = OpenSetup(shell.app, shell.main);
@@ -170,9 +172,17 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
   shell.Settle();
   TypeOver(shell.Item(IDC_FIELD_2), L"4");
-  TypeOver(shell.Item(IDC_FIELD_3), L"1");
+  TypeOver(shell.Item(IDC_FIELD_3), periodMs);
   shell.Settle();
 
+}
+
+TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
+  const std::wstring port = EnvText(L"VELMORA_CLIENT_PORT");
+  ASSERT_FALSE(port.empty()) << "run through client_e2e.py, which sets VELMORA_CLIENT_PORT";
+  Scratch scratch({});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartMaster(scratch, shell, port, L"1"));
   // Ctrl+L in the main window opens the log; nothing has gone out yet.
   KeyWithControl(shell.Item(IDC_TABLE), 'L');
   HWND log = nullptr;
@@ -193,6 +203,7 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
   PostMessageW(shell.main, WM_SYSCOMMAND, kTrafficLogCommand, 0);
   ASSERT_TRUE(WaitFor([&] { return (log = LogWindow()) != nullptr && (list = GetDlgItem(log, kList)) != nullptr; }));
   shell.Settle();
+  EXPECT_TRUE(SavePng(Capture(log), ArtefactPath(L"traffic_log_poll.png")));
   const std::vector<Row> polled = Rows(CopyAll(list));
   ASSERT_EQ(static_cast<int>(polled.size()), ListRowCount(list));
   ASSERT_GE(polled.size(), 200u) << "a 1 ms poll for 2 s";
@@ -222,8 +233,6 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
     lastMs = Ms(rx.time);
   }
   printf("traffic log: %zu rows of %zu transactions in 2 s\n", polled.size(), polled.size() / 2);
-  Sleep(200);
-  EXPECT_TRUE(SavePng(Capture(log), ArtefactPath(L"traffic_log.png")));
 
   // Cleared, then paused: an exception poll is counted, not shown, until
   // Resume.
@@ -258,6 +267,8 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
   shell.Click(IDC_CONNECT_BUTTON);
   ASSERT_TRUE(AskDriver("resume"));
   shell.Settle();
+  Sleep(200);
+  EXPECT_TRUE(SavePng(Capture(log), ArtefactPath(L"traffic_log.png")));
 
   const std::wstring copied = CopyAll(list);
   const std::vector<Row> rows = Rows(copied);
@@ -282,6 +293,109 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(save); }));
   shell.Settle();
   EXPECT_EQ(ReadUtf8File(path), L"Time\tDir\tPeer\tLength\tFrame\tMeaning\r\n" + copied);
+}
+
+// The process's commit charge and working set, in KiB.
+struct Memory {
+  size_t committed;
+  size_t workingSet;
+};
+Memory MemoryOf(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  GetProcessMemoryInfo(process, &counters, sizeof counters);
+  return {counters.PagefileUsage / 1024, counters.WorkingSetSize / 1024};
+}
+
+// WM_NULL round trips to a window from a thread of this process, every
+// 5 ms from construction to Print, which prints what they took.
+class RoundTrips {
+ public:
+  explicit RoundTrips(HWND window)
+      : thread_([this, window] {
+          LARGE_INTEGER frequency, start, end;
+          QueryPerformanceFrequency(&frequency);
+          while (!stop_) {
+            DWORD_PTR ignored = 0;
+            QueryPerformanceCounter(&start);
+            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) ++unanswered_;
+            QueryPerformanceCounter(&end);
+            trips_.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                             static_cast<double>(frequency.QuadPart));
+            Sleep(5);
+          }
+        }) {}
+  ~RoundTrips() { Stop(); }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  int Unanswered() const { return unanswered_; }
+  void Print(const char* when) {
+    Stop();
+    std::vector<double> sorted = trips_;
+    std::sort(sorted.begin(), sorted.end());
+    double total = 0;
+    for (double ms : sorted) total += ms;
+    const size_t n = sorted.size();
+    printf("FIGURE velmora.exe UI thread %s: %zu WM_NULL round trips, mean %.2f ms, 99th percentile %.2f ms, "
+           "worst %.2f ms, %d unanswered in 5 s\n",
+           when, n, n ? total / static_cast<double>(n) : 0.0, n ? sorted[n * 99 / 100] : 0.0, n ? sorted[n - 1] : 0.0,
+           unanswered_);
+    fflush(stdout);
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<double> trips_;
+  int unanswered_ = 0;
+  std::thread thread_;
+};
+
+// About 1,000 frames a second (a 1 ms poll period under Wine) for
+// VELMORA_TRAFFIC_BENCH_SECONDS, first with the log's window closed (the
+// store collects, nothing is shown), then with it open: the user-interface
+// thread's WM_NULL round trips, the rate and the program's memory.
+TEST(TrafficLogInShell, Figures) {
+  const std::wstring port = EnvText(L"VELMORA_CLIENT_PORT");
+  const int seconds = _wtoi(EnvText(L"VELMORA_TRAFFIC_BENCH_SECONDS").c_str());
+  if (port.empty() || seconds <= 0) GTEST_SKIP() << "a benchmark: set VELMORA_TRAFFIC_BENCH_SECONDS";
+  Scratch scratch({});
+  Shell shell;
+  ASSERT_NO_FATAL_FAILURE(StartMaster(scratch, shell, port, L"1"));
+  const Memory before = MemoryOf(shell.app.Process());
+  {
+    RoundTrips idle(shell.main);
+    Sleep(1000);
+    idle.Print("idle");
+  }
+  for (int open = 0; open < 2; ++open) {
+    HWND list = nullptr;
+    if (open) {
+      PostMessageW(shell.main, WM_SYSCOMMAND, kTrafficLogCommand, 0);
+      HWND log = nullptr;
+      ASSERT_TRUE(WaitFor([&] { return (log = LogWindow()) != nullptr && (list = GetDlgItem(log, kList)) != nullptr; }));
+      shell.Settle();
+    }
+    const int rowsBefore = open ? ListRowCount(list) : 0;
+    RoundTrips loaded(shell.main);
+    shell.Click(IDC_CONNECT_BUTTON);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    shell.Click(IDC_CONNECT_BUTTON);
+    loaded.Print(open ? "polling, log window open" : "polling, log window closed");
+    EXPECT_EQ(loaded.Unanswered(), 0) << "the user-interface thread hung";
+    shell.Settle();
+    const Memory after = MemoryOf(shell.app.Process());
+    if (open) {
+      const int rows = ListRowCount(list) - rowsBefore;
+      printf("FIGURE traffic log: %d rows in %d s, %.0f frames/s, the window open\n", rows, seconds,
+             rows / static_cast<double>(seconds));
+      EXPECT_GT(rows, 0);
+    }
+    printf("FIGURE velmora.exe commit charge (working set) in KiB: %zu (%zu) at the start, %zu (%zu) after %d s "
+           "with the log window %s\n",
+           before.committed, before.workingSet, after.committed, after.workingSet, seconds, open ? "open" : "closed");
+    fflush(stdout);
+  }
 }
 
 }  // namespace
