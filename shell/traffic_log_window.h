@@ -20,7 +20,7 @@
 #include "shell/traffic_rows.h"
 #include "shell/traffic_store.h"
 
-constexpr uint32_t kTrafficRefreshMs = 100;
+constexpr uint32_t kTrafficRefreshMs = 250;
 // The main window's system menu item and the message of the store's wake.
 constexpr UINT kTrafficLogCommand = 0x0110;
 constexpr UINT kTrafficWakeMessage = WM_APP + 2;
