@@ -167,7 +167,7 @@ void StartMaster(Scratch& scratch, Shell& shell, const std::wstring& port, const
   HWND page = PickSettingsPage(dialog, 0, 1003, L"1500");
   ASSERT_NE(page, nullptr) << "the TCP client page did not appear";
   TypeOver(GetDlgItem(page, 1002), port);
-  TypeOver(GetDlgItem(page, 1003), L"200");  // the response time-out
+  TypeOver(GetDlgItem(page, 1004), L"200");  // the response time-out
   Click(GetDlgItem(dialog, IDOK));
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
   shell.Settle();
