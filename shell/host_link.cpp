@@ -8,6 +8,7 @@ HostLinkHost::HostLinkHost() {
   link_.host = this;
   link_.send = &HostLinkHost::Send;
   link_.post = &HostLinkHost::Post;
+  link_.logFrame = &HostLinkHost::LogFrame;
 }
 
 void HostLinkHost::Bind(HWND window, HostCommandHandler handler, void* context) {
@@ -45,6 +46,13 @@ void HostLinkHost::Post(void* host, const HostCommand* command) {
     self->ReleaseCopy(copy);
     if (offer == CoalesceOffer::kLeading) self->coalesced_.LeadingLost(command->kind);
   }
+}
+
+// The plug-ins' threads: no window message per frame, one per batch.
+void HostLinkHost::LogFrame(void* host, const TrafficFrame* frame) {
+  HostLinkHost* self = static_cast<HostLinkHost*>(host);
+  if (!self || !frame || !self->traffic_) return;
+  if (self->traffic_->Add(*frame) && self->window_) PostMessageW(self->window_, self->trafficWake_, 0, 0);
 }
 
 void HostLinkHost::ReleaseCopy(HostCommand* copy) {

@@ -74,8 +74,9 @@ class HostLinkTest : public ::testing::Test {
 
 TEST_F(HostLinkTest, PostCopiesTextsAndBytesAndKeepsTheOrder) {
   const HostLink* link = host_.Link();
-  EXPECT_EQ(link->size, 32u);
+  EXPECT_EQ(link->size, 40u);
   EXPECT_EQ(link->version, 11u);
+  EXPECT_TRUE(HostLinkLogsTraffic(link));
   std::u16string text = u"title", caption = u"caption";
   uint8_t frame[] = {1, 2, 3};
   HostCommand command = {};
@@ -205,6 +206,42 @@ TEST_F(HostLinkTest, ABurstQueuesOneCopyPerLineAndEndsOnTheLatestFrames) {
   RunLoop(host_, [] { return false; }, 300);
   EXPECT_TRUE(g_seen.empty());
   EXPECT_EQ(host_.Outstanding(), 0);
+}
+
+// Frames from a worker thread go into the traffic store with one wake
+// posted per batch: none again until the reader has read.
+TEST_F(HostLinkTest, LoggedFramesWakeTheWindowOncePerBatch) {
+  constexpr UINT kWake = WM_APP + 2;
+  TrafficStore store;
+  host_.BindTraffic(&store, kWake);
+  const HostLink* link = host_.Link();
+  const uint8_t bytes[] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+  auto logSome = [link, &bytes](int count) {
+    std::thread worker([link, &bytes, count] {
+      for (int i = 0; i < count; ++i) {
+        TrafficFrame frame = {};
+        frame.size = kTrafficFrameSize;
+        frame.bytes = bytes;
+        frame.length = sizeof bytes;
+        link->logFrame(link->host, &frame);
+      }
+    });
+    worker.join();
+  };
+  auto wakes = [this] {
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, window_, kWake, kWake, PM_REMOVE)) ++count;
+    return count;
+  };
+  logSome(500);
+  EXPECT_EQ(wakes(), 1);
+  logSome(500);
+  EXPECT_EQ(wakes(), 0) << "the window has not read yet";
+  store.Woken();
+  logSome(3);
+  EXPECT_EQ(wakes(), 1);
+  EXPECT_EQ(store.Next(), 1003u);
 }
 
 }  // namespace

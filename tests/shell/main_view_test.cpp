@@ -38,7 +38,7 @@ void StartScripted(Scratch& scratch, Shell& shell, const std::string& script) {
   scratch.Script(L"script_a", script);
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
   shell.Setup("0");
-  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=40 version=11"));
   ASSERT_TRUE(uiauto::WaitFor([&] { return uiauto::Visible(shell.Item(IDC_TX_LINE)); }));
 }
 
@@ -171,7 +171,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   scratch.Script(L"script_a", std::string(kTabsScript) +
                                   "on detach send ShowRxFrame 7 0\non detach send ShowRxFrame 8 0\n");
   shell.Setup("1");
-  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=40 version=11"));
   uiauto::WaitFor([] { return false; }, 300);
   EXPECT_EQ(uiauto::Text(rx), L"RX: -");
   EXPECT_EQ(uiauto::Text(tx), L"TX: -");

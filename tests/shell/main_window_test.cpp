@@ -333,7 +333,7 @@ TEST(MainWindow, PluginDrivesTheView) {
   ASSERT_NO_FATAL_FAILURE(shell.Start(scratch));
 
   shell.Setup("0");
-  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=40 version=11"));
   shell.Settle();
   const std::string log = scratch.Log(L"script_a");
   EXPECT_EQ(log.find("createSettingsPage\napplySettings\nattach"), 0u) << log;
@@ -443,7 +443,7 @@ TEST(MainWindow, PluginDrivesTheView) {
   HWND dialog = uiauto::OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
   uiauto::AnswerSetup(dialog, "1");
-  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=40 version=11"));
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "held post delivered"));
   shell.Settle();
   EXPECT_TRUE(scratch.LogHas(L"script_a", "detach\nheld post delivered")) << "queued after the detach";
@@ -500,18 +500,18 @@ TEST(MainWindow, SmallOperationTables) {
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   EXPECT_EQ(scratch.Log(L"script_88"),
-            "createSettingsPage\napplySettings\nattach size=32 version=11\nprotocolLine\nconnectionLine\n"
+            "createSettingsPage\napplySettings\nattach size=40 version=11\nprotocolLine\nconnectionLine\n"
             "event Connect arg=0 key=0 text=~\nindicator 1\nevent Disconnect arg=0 key=0 text=~\nindicator 0\n");
 
   shell.Setup("1");
-  ASSERT_TRUE(scratch.WaitLog(L"script_64", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_64", "attach size=40 version=11"));
   shell.Click(IDC_CONNECT_BUTTON);
   shell.Click(IDC_CONNECT_BUTTON);
   uiauto::ClickStatic(shell.Item(IDC_TIP_LINE));
   shell.Settle();
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Small");
   EXPECT_EQ(scratch.Log(L"script_64"),
-            "createSettingsPage\napplySettings\nattach size=32 version=11\n"
+            "createSettingsPage\napplySettings\nattach size=40 version=11\n"
             "event Connect arg=0 key=0 text=~\nevent Disconnect arg=0 key=0 text=~\n");
   PostMessageW(shell.main, WM_CLOSE, 0, 0);
   EXPECT_EQ(shell.app.WaitExit(), 0u);

@@ -194,7 +194,7 @@ TEST(SetupDialog, PagesOfDifferentHeights) {
   EXPECT_EQ(DefaultId(dialog), IDOK);
 
   ASSERT_TRUE(uiauto::AnswerSetup(dialog, "1"));
-  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_b", "attach size=40 version=11"));
   EXPECT_NE(scratch.Log(L"script_b").find("createSettingsPage\napplySettings\nattach"), std::string::npos);
   shell.Settle();
   EXPECT_EQ(shell.Text(IDC_VIEW_GROUP), L"View script_b");
@@ -208,7 +208,7 @@ TEST(SetupDialog, PagesOfDifferentHeights) {
   EXPECT_EQ(uiauto::ChoiceSelected(list), 1);
   EXPECT_NE(PageOf(dialog), nullptr);
   ASSERT_TRUE(uiauto::AnswerSetup(dialog, "0"));
-  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=32 version=11"));
+  ASSERT_TRUE(scratch.WaitLog(L"script_a", "attach size=40 version=11"));
   EXPECT_EQ(Count(scratch.Log(L"script_a"), "applySettings"), 1u);
   EXPECT_TRUE(scratch.WaitLog(L"script_b", "detach"));
 
