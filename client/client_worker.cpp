@@ -3,6 +3,7 @@
 #include "common/deadline.h"
 #include "common/exit_codes.h"
 #include "common/memory.h"
+#include "modbus/traffic_tap.h"
 #include "view/host_command_sender.h"
 
 namespace {
@@ -168,12 +169,20 @@ ClientPassResult ClientWorker::Pass(uint32_t* waitMs) {
     polls_->Unlock();
     if (refresh) PostHostCommand(host_, HostCommandKind::RefreshTable);
     if (active) PostRxText(host_, reopenFailureText_, true);
+    LogTrafficFailure(host_, kTrafficMaster, framer_->Kind(), kTrafficRx, reopenFailureText_);
     HoldFor(kReopenPaceMs);
   } else {
     if (IsSet(stop_)) return kPassStop;
     result = Transact(link_, request, &response, responseTimeoutMs_);
-    // A Disconnect during the exchange publishes nothing.
-    if (IsSet(stop_)) return kPassStop;
+    // A Disconnect during the exchange publishes nothing; the log still
+    // closes the request it sent.
+    if (IsSet(stop_)) {
+      if (result < 0 && !IsExceptionStatus(result)) {
+        Unit statusBuffer[kStatusTextCapacity];
+        LogTrafficFailure(host_, kTrafficMaster, framer_->Kind(), kTrafficRx, StatusText(result, statusBuffer));
+      }
+      return kPassStop;
+    }
     Publish(poll, request, result, response);
   }
   SetCurrent(nullptr);
@@ -207,6 +216,13 @@ void ClientWorker::Publish(PollDefinition* poll, const ClientRequest& request, i
   } else {
     text = StatusText(result, statusBuffer);
     isError = true;
+    // An exception answer is a frame of the log; any other failure a row
+    // of its own.
+    if (IsExceptionStatus(result)) {
+      LogTrafficFrame(host_, kTrafficMaster, framer_->Kind(), kTrafficRx, link_->receiveBuffer, link_->receiveLength);
+    } else {
+      LogTrafficFailure(host_, kTrafficMaster, framer_->Kind(), kTrafficRx, text);
+    }
     StorePollStatus(poll, text, true);
     refresh = MarkPollValuesOld(poll) && active;
   }
@@ -217,6 +233,7 @@ void ClientWorker::Publish(PollDefinition* poll, const ClientRequest& request, i
 
 void ClientWorker::TransmitMonitor(void* context, const uint8_t* bytes, uint32_t length) {
   ClientWorker* worker = static_cast<ClientWorker*>(context);
+  LogTrafficFrame(worker->host_, kTrafficMaster, worker->framer_->Kind(), kTrafficTx, bytes, length);
   worker->Lock();
   if (worker->current_) {
     worker->polls_->Lock();
@@ -229,6 +246,7 @@ void ClientWorker::TransmitMonitor(void* context, const uint8_t* bytes, uint32_t
 
 void ClientWorker::ReceiveMonitor(void* context, const uint8_t* bytes, uint32_t length) {
   ClientWorker* worker = static_cast<ClientWorker*>(context);
+  LogTrafficFrame(worker->host_, kTrafficMaster, worker->framer_->Kind(), kTrafficRx, bytes, length);
   worker->Lock();
   if (worker->current_) {
     worker->polls_->Lock();

@@ -169,11 +169,63 @@ struct FieldFormat {
   const Unit* suffix;  // unit text shown while unfocused, such as u" ms"; may be null
 };
 
+// --- the traffic log --------------------------------------------------------
+
+// Beyond the twelve plug-ins' set: every frame a plug-in sends or accepts,
+// and every failure of an exchange, for the shell's traffic log. Built by
+// the plug-in on its stack and handed to HostLink::logFrame on the thread
+// that sent or accepted the bytes; the shell copies what it keeps before
+// logFrame returns.
+enum TrafficDirection : uint8_t {
+  kTrafficTx = 0,
+  kTrafficRx = 1,
+};
+
+// How the bytes are framed, so that the shell can read them again.
+enum TrafficFraming : uint8_t {
+  kTrafficRtu = 0,    // slave ID, PDU, CRC (also RTU over TCP and UDP)
+  kTrafficAscii = 1,  // ':' ... LRC CR LF, the characters as sent
+  kTrafficMbap = 2,   // MBAP header, PDU
+};
+
+// Which side the plug-in plays: a master's TX is a request, a slave's an
+// answer.
+enum TrafficRole : uint8_t {
+  kTrafficMaster = 0,
+  kTrafficSlave = 1,
+};
+
+// What a row is: the bytes of a frame, a failure (a time-out, a CRC error,
+// a dropped connection, a fault injected; shown in the error colour), or
+// something that happened without fault (a client closing its connection).
+enum TrafficRowKind : uint8_t {
+  kTrafficFrameRow = 0,
+  kTrafficFailureRow = 1,
+  kTrafficNoticeRow = 2,
+};
+
+struct TrafficFrame {
+  uint32_t size;       // kTrafficFrameSize
+  uint32_t tick;       // plat::Tick() when the bytes went out or were accepted
+  uint8_t direction;   // TrafficDirection
+  uint8_t framing;     // TrafficFraming
+  uint8_t role;        // TrafficRole
+  uint8_t failure;     // TrafficRowKind: a frame, or a row whose text names what happened
+  uint32_t length;     // bytes at bytes; a failure row may carry the frame it concerns
+  const uint8_t* bytes;
+  const Unit* text;    // failure rows: u"Timeout"; null otherwise
+  uint32_t peerAddress;  // IPv4 address of the peer (host order), 0 when there is only one
+  uint16_t peerPort;
+  uint16_t padding;
+};
+
+constexpr uint32_t kTrafficFrameSize = 40;
+
 // --- the host link ----------------------------------------------------------
 
 // Owned by the shell, handed to attach and valid until the matching detach.
 struct HostLink {
-  uint32_t size;     // kHostLinkSize
+  uint32_t size;     // kHostLinkSize; kHostLinkMinimumSize from a shell without the traffic log
   uint32_t version;  // kPluginInterfaceVersion
   void* host;        // first argument of send and post
   // Handles the command before returning; always returns 0.
@@ -181,9 +233,21 @@ struct HostLink {
   // Copies the command with its text, caption and data bytes; the shell
   // handles the copy later on its user-interface thread, in posting order.
   void (*post)(void* host, const HostCommand* command);
+  // Optional, beyond the twelve plug-ins' set (see HostLinkLogsTraffic):
+  // takes one frame for the traffic log. Any thread; it never blocks for
+  // long and never sends a window message per frame. A plug-in that
+  // predates it never calls it: the log shows nothing of it.
+  void (*logFrame)(void* host, const TrafficFrame* frame);
 };
 
-constexpr uint32_t kHostLinkSize = 32;
+constexpr uint32_t kHostLinkMinimumSize = 32;  // through post
+constexpr uint32_t kHostLinkSize = 40;         // every entry
+
+// Whether the shell keeps a traffic log. An older shell hands a link of
+// kHostLinkMinimumSize: the plug-in then logs nothing.
+inline bool HostLinkLogsTraffic(const HostLink* link) {
+  return link && link->size >= kHostLinkSize && link->logFrame;
+}
 
 // --- the operations table ---------------------------------------------------
 
@@ -270,6 +334,18 @@ static_assert(offsetof(HostLink, host) == 8, "HostLink::host");
 static_assert(offsetof(HostLink, send) == 16, "HostLink::send");
 static_assert(offsetof(HostLink, post) == 24, "HostLink::post");
 static_assert(sizeof(HostLink::size) == 4 && sizeof(HostLink::version) == 4, "HostLink's numbers are u32");
+static_assert(offsetof(HostLink, logFrame) == kHostLinkMinimumSize, "HostLink::logFrame follows post");
+
+static_assert(sizeof(TrafficFrame) == kTrafficFrameSize, "TrafficFrame size");
+static_assert(offsetof(TrafficFrame, tick) == 4, "TrafficFrame::tick");
+static_assert(offsetof(TrafficFrame, direction) == 8 && offsetof(TrafficFrame, framing) == 9 &&
+                  offsetof(TrafficFrame, role) == 10 && offsetof(TrafficFrame, failure) == 11,
+              "TrafficFrame's kind bytes");
+static_assert(offsetof(TrafficFrame, length) == 12, "TrafficFrame::length");
+static_assert(offsetof(TrafficFrame, bytes) == 16, "TrafficFrame::bytes");
+static_assert(offsetof(TrafficFrame, text) == 24, "TrafficFrame::text");
+static_assert(offsetof(TrafficFrame, peerAddress) == 32, "TrafficFrame::peerAddress");
+static_assert(offsetof(TrafficFrame, peerPort) == 36 && offsetof(TrafficFrame, padding) == 38, "TrafficFrame::peerPort");
 
 static_assert(sizeof(HostCommandKind) == 4, "HostCommand::kind is a u32");
 static_assert(sizeof(HostCommand) == 64, "HostCommand size");

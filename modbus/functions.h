@@ -38,8 +38,14 @@ constexpr uint8_t kExceptionFlag = 0x80;
 constexpr uint8_t kIllegalFunction = 1;
 constexpr uint8_t kIllegalDataAddress = 2;
 constexpr uint8_t kIllegalDataValue = 3;
-// A gateway's own answers: no path to the line behind it, or the unit
-// addressed there did not answer.
+// The other exception codes: the fault-injecting slaves answer 4 and 6 on
+// purpose, and the traffic log names them all. A gateway answers 0x0A when
+// it has no path to the line behind it, 0x0B when the unit addressed there
+// did not answer.
+constexpr uint8_t kServerDeviceFailure = 4;
+constexpr uint8_t kAcknowledge = 5;
+constexpr uint8_t kServerDeviceBusy = 6;
+constexpr uint8_t kMemoryParityError = 8;
 constexpr uint8_t kGatewayPathUnavailable = 0x0A;
 constexpr uint8_t kGatewayTargetFailedToRespond = 0x0B;
 

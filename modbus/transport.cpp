@@ -16,6 +16,8 @@ int32_t Transport::ReadFrame(uint8_t* buffer, uint32_t capacity, uint32_t timeou
 
 int32_t Transport::IsMessageOriented() { return 0; }
 
+int32_t Transport::Peer(uint32_t*, uint16_t*) { return 0; }
+
 uint32_t Transport::WriteBudget(uint32_t) { return kDefaultWriteBudgetMs; }
 
 int32_t Transport::BeginTransmit() { return 1; }

@@ -96,6 +96,12 @@ class Transport {
   // 1 when open or connected, 0 otherwise. Does not block.
   virtual int32_t IsReady() = 0;
 
+  // A server's peer of the last exchange (the connected TCP client, the
+  // sender of the last datagram) as an IPv4 address in host order and a
+  // port: 1 when there is one, 0 otherwise (the default). For the traffic
+  // log; the worker thread only.
+  virtual int32_t Peer(uint32_t* address, uint16_t* port);
+
   // Sets the stop event, then runs the cancel hook of the
   // concrete transport, if it registered one (the serial port aborts its
   // pending driver I/O there). Any thread.

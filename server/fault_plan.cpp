@@ -7,9 +7,6 @@
 
 namespace {
 
-// Server device failure: what a device answers when it cannot carry a request out.
-constexpr uint8_t kServerDeviceFailure = 4;
-
 bool IsExceptionCodeOffered(uint8_t code) { return (code >= 1 && code <= 4) || code == 6; }
 
 uint32_t Index(FaultKind kind) { return static_cast<uint32_t>(kind) - 1; }

@@ -102,12 +102,29 @@ void CreatePage(void* context, PluginWindow transportPage) {
 
 void ApplyPage(void* context) { Self(context)->page.Apply(); }
 
+// The traffic log's row of a fault: "Fault injected: answer dropped", with
+// the request it fell on (the RX line's text names the fault after its
+// dash).
+void LogFault(ServerWorker* worker, const Unit* line) {
+  const Unit* name = line;
+  for (const Unit* at = line; *at; ++at) {
+    if (*at == u'\u2014' && at[1] == u' ') name = at + 2;
+  }
+  TextBuffer text;
+  if (!text.Assign(u"Fault injected: ") || !text.Append(name)) return;
+  const Link* served = worker->session.link;
+  LogServerFailure(worker, kTrafficTx, text.Text(), served ? served->receiveBuffer : nullptr,
+                   served ? served->receiveLength : 0);
+}
+
 // Worker thread: the fault replaces the request's frame on the RX line, and
 // the connection line's count is read again.
 void ReportFault(void* context, const Unit* text) {
   FaultSlave* self = Self(context);
-  const HostLink* link = *self->server->worker.hostLink;
+  ServerWorker* worker = &self->server->worker;
+  const HostLink* link = *worker->hostLink;
   PostRxText(link, text, true);
+  LogFault(worker, text);
   if (!self->linePending.exchange(true)) PostHostCommand(link, HostCommandKind::RefreshHeaderLines);
 }
 

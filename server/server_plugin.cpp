@@ -64,8 +64,8 @@ uint8_t RtuIpSlaveId(const void* s) { return RtuIp(s).slaveId; }
 uint8_t MbapUnitId(const void* s) { return Mbap(s).unitId; }
 uint32_t MbapAcceptAny(const void* s) { return Mbap(s).acceptAny; }
 
-// An RTU-over-TCP client that hangs up in order ends its session; that is
-// no fault to show.
+// A TCP client that hangs up in order ends its session; that is no fault to
+// show (the traffic log says it closed rather than dropped).
 bool TcpClientClosedInOrder(Transport* transport) {
   return static_cast<TcpServerTransport*>(transport)->ClientClosedInOrder();
 }
@@ -77,7 +77,7 @@ const ServerComposition kCompositions[] = {
     {ServerFamily::kSerial, kSerialOpenFailure, nullptr, AsciiLine, AsciiFrames, SerialSlaveId, nullptr, nullptr},
     // kStreamHdr
     {ServerFamily::kMbap, kTcpOpenFailure, u"RX: Invalid Modbus TCP/IP frame", MbapTcp, MbapFrames, MbapUnitId,
-     MbapAcceptAny, nullptr},
+     MbapAcceptAny, TcpClientClosedInOrder},
     // kStreamBin
     {ServerFamily::kRtuOverIp, kTcpOpenFailure, nullptr, RtuIpTcp, RtuStream, RtuIpSlaveId, nullptr,
      TcpClientClosedInOrder},

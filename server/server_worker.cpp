@@ -22,16 +22,39 @@ constexpr uint32_t kReopenPaceMs = 1000;
 
 const HostLink* CurrentLink(const ServerWorker* worker) { return *worker->hostLink; }
 
-void PostError(const ServerWorker* worker, const Unit* text) { PostRxText(CurrentLink(worker), text, true); }
+// Shown on the RX line and logged as a failure row (direction names the
+// side the failure is on).
+void PostError(ServerWorker* worker, const Unit* text, uint8_t direction = kTrafficRx) {
+  PostRxText(CurrentLink(worker), text, true);
+  LogServerFailure(worker, direction, text);
+}
+
+void LogFrame(ServerWorker* worker, uint8_t direction, const uint8_t* bytes, uint32_t length) {
+  LogTrafficFrame(CurrentLink(worker), kTrafficSlave, worker->framer->Kind(), direction, bytes, length,
+                  ServerTrafficPeer(worker));
+}
 
 void OnTransmit(void* context, const uint8_t* bytes, uint32_t length) {
-  PostFrame(CurrentLink(static_cast<ServerWorker*>(context)), HostCommandKind::ShowTxFrame, bytes, length);
+  ServerWorker* worker = static_cast<ServerWorker*>(context);
+  LogFrame(worker, kTrafficTx, bytes, length);
+  PostFrame(CurrentLink(worker), HostCommandKind::ShowTxFrame, bytes, length);
 }
 
 void OnReceive(void* context, const uint8_t* bytes, uint32_t length) {
   ServerWorker* worker = static_cast<ServerWorker*>(context);
   if (worker->composition->family != ServerFamily::kMbap) ++worker->session.diagnostics.busMessageCount;
+  LogFrame(worker, kTrafficRx, bytes, length);
   PostFrame(CurrentLink(worker), HostCommandKind::ShowRxFrame, bytes, length);
+}
+
+// A network client that went: the RX line stays as it was, the log says so.
+void LogClientGone(ServerWorker* worker, bool inOrder) {
+  if (worker->transport->IsMessageOriented()) return;
+  if (inOrder) {
+    LogServerFailure(worker, kTrafficRx, u"Connection closed by the client", nullptr, 0, kTrafficNoticeRow);
+  } else {
+    LogServerFailure(worker, kTrafficRx, u"Connection dropped");
+  }
 }
 
 void RefreshIfVisible(ServerWorker* worker, const WrittenRange& written) {
@@ -54,7 +77,12 @@ void DestroyObjects(ServerWorker* worker) {
 ServePass ServeMbap(ServerWorker* worker, int32_t status, const AduHeader& header, const ServerRequest& request) {
   // A dropped TCP client or an unreachable UDP peer is routine for a
   // network server: the transport waits for the next one.
-  if (status == StatusTimeout || status == StatusTransportError) return ServePass::kNext;
+  if (status == StatusTransportError) {
+    const bool inOrder = worker->composition->closedByPeer && worker->composition->closedByPeer(worker->transport);
+    LogClientGone(worker, inOrder);
+    return ServePass::kNext;
+  }
+  if (status == StatusTimeout) return ServePass::kNext;
   if (status == StatusCancelled) return ServePass::kEnd;
   if (!IsAnswerable(status)) {
     PostError(worker, worker->composition->invalidFrameText);
@@ -110,6 +138,7 @@ ServePass ServeSerial(ServerWorker* worker, int32_t status, const AduHeader& hea
     }
     if (status == StatusTransportError && !serialLine && worker->composition->closedByPeer &&
         worker->composition->closedByPeer(transport)) {
+      LogClientGone(worker, true);
       return ServePass::kNext;
     }
     PostError(worker, ServerStatusText(status));
@@ -119,13 +148,25 @@ ServePass ServeSerial(ServerWorker* worker, int32_t status, const AduHeader& hea
   // What the request changed is in the map whatever became of the answer.
   RefreshIfVisible(worker, written);
   if (sent < 0 && sent != StatusCancelled) {
-    PostError(worker, kTransmitFailureText);
+    PostError(worker, kTransmitFailureText, kTrafficTx);
     if (serialLine) return AwaitReopen(worker);
   }
   return ServePass::kNext;
 }
 
 }  // namespace
+
+TrafficPeer ServerTrafficPeer(ServerWorker* worker) {
+  TrafficPeer peer;
+  if (worker->transport && !worker->transport->Peer(&peer.address, &peer.port)) peer = TrafficPeer();
+  return peer;
+}
+
+void LogServerFailure(ServerWorker* worker, uint8_t direction, const Unit* text, const uint8_t* bytes,
+                      uint32_t length, uint8_t kind) {
+  LogTrafficFailure(CurrentLink(worker), kTrafficSlave, worker->framer->Kind(), direction, text, bytes, length,
+                    ServerTrafficPeer(worker), kind);
+}
 
 const Unit* ServerStatusText(int32_t status) {
   switch (status) {

@@ -24,6 +24,7 @@
 #include "common/platform.h"
 #include "common/plugin_interface.h"
 #include "modbus/link.h"
+#include "modbus/traffic_tap.h"
 #include "server/device_map.h"
 #include "server/request.h"
 #include "server/serve.h"
@@ -130,6 +131,13 @@ uint32_t WorkerMain(void* worker);
 // WorkerMain calls it until it returns kEnd or kPark, waiting worker->waitMs
 // on the stop event after kWait; tests call it directly.
 ServePass ServeOnePass(ServerWorker* worker);
+
+// The traffic log's peer of the exchange in progress (a TCP or UDP
+// client); none on a serial line.
+TrafficPeer ServerTrafficPeer(ServerWorker* worker);
+// Logs a failure row of the worker's framing.
+void LogServerFailure(ServerWorker* worker, uint8_t direction, const Unit* text, const uint8_t* bytes = nullptr,
+                      uint32_t length = 0, uint8_t kind = kTrafficFailureRow);
 
 // The RX text of a receive failure of the serial and RTU-over-IP servers.
 const Unit* ServerStatusText(int32_t status);

@@ -14,6 +14,7 @@ HostLinkHost::HostLinkHost() {
   link_.host = this;
   link_.send = &HostLinkHost::Send;
   link_.post = &HostLinkHost::Post;
+  link_.logFrame = &HostLinkHost::LogFrame;
 }
 
 void HostLinkHost::Bind(HWND window, HostCommandHandler handler, void* context) {
@@ -70,6 +71,13 @@ void HostLinkHost::Post(void* host, const HostCommand* command) {
   if (!self->window_ || !PostMessageW(self->window_, kPostedCommandMessage, 0, reinterpret_cast<LPARAM>(copy))) {
     self->ReleaseCopy(copy);
   }
+}
+
+// The plug-ins' threads: no window message per frame, one per batch.
+void HostLinkHost::LogFrame(void* host, const TrafficFrame* frame) {
+  HostLinkHost* self = static_cast<HostLinkHost*>(host);
+  if (!self || !frame || !self->traffic_) return;
+  if (self->traffic_->Add(*frame) && self->window_) PostMessageW(self->window_, self->trafficWake_, 0, 0);
 }
 
 void HostLinkHost::ReleaseCopy(HostCommand* copy) {

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include "common/plugin_interface.h"
+#include "shell/traffic_store.h"
 
 constexpr UINT kPostedCommandMessage = WM_APP + 1;
 
@@ -30,6 +31,13 @@ class HostLinkHost {
   // The window that receives posted copies and the handler of accepted
   // commands.
   void Bind(HWND window, HostCommandHandler handler, void* context);
+
+  // The traffic log's store: logFrame adds to it and, when the store asks
+  // for it, posts wakeMessage to the bound window (once per batch).
+  void BindTraffic(TrafficStore* store, UINT wakeMessage) {
+    traffic_ = store;
+    trafficWake_ = wakeMessage;
+  }
 
   const HostLink* Link() const { return &link_; }
 
@@ -53,12 +61,15 @@ class HostLinkHost {
  private:
   static int64_t Send(void* host, const HostCommand* command);
   static void Post(void* host, const HostCommand* command);
+  static void LogFrame(void* host, const TrafficFrame* frame);
   void ReleaseCopy(HostCommand* copy);
 
-  HostLink link_;
+  HostLink link_{};
   std::atomic<uintptr_t> stamp_{1};
   std::atomic<int32_t> outstanding_{0};
   HWND window_ = nullptr;
   HostCommandHandler handler_ = nullptr;
+  TrafficStore* traffic_ = nullptr;
+  UINT trafficWake_ = 0;
   void* context_ = nullptr;
 };

@@ -134,6 +134,8 @@ void MainWindow::Dispatch(ui::Message& message) {
       ui::On<MainWindow>(WM_CTLCOLORSTATIC, &MainWindow::OnStaticColour),
       ui::On<MainWindow>(WM_CONTEXTMENU, &MainWindow::OnContextMenu),
       ui::On<MainWindow>(kPostedCommandMessage, &MainWindow::OnPostedCommand),
+      ui::On<MainWindow>(kTrafficWakeMessage, &MainWindow::OnTrafficWake),
+      ui::On<MainWindow>(WM_SYSCOMMAND, &MainWindow::OnSysCommand),
       ui::OnCommand<MainWindow>(IDC_CONNECT_BUTTON, BN_CLICKED, &MainWindow::OnConnectClicked),
       ui::OnCommand<MainWindow>(IDC_SETUP_BUTTON, BN_CLICKED, &MainWindow::OnSetupClicked),
       ui::OnCommand<MainWindow>(IDC_ADD_BUTTON, BN_CLICKED, &MainWindow::OnAddClicked),
@@ -157,6 +159,16 @@ void MainWindow::Dispatch(ui::Message& message) {
 
 void MainWindow::OnInit(MainWindow& window, ui::Message& message) {
   window.host_.Bind(window.Window(), &CommandDispatch::Run, &window.commands_);
+  window.host_.BindTraffic(&window.traffic_, kTrafficWakeMessage);
+  SYSTEMTIME now = {};
+  GetLocalTime(&now);
+  window.trafficClock_.baseTick = plat::Tick();
+  window.trafficClock_.baseMsOfDay =
+      ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+  if (HMENU system = GetSystemMenu(window.Window(), FALSE)) {
+    AppendMenuW(system, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(system, MF_STRING, kTrafficLogCommand, L"Traffic log...\tCtrl+L");
+  }
   window.MoveToDefaultPosition();
   window.layout_.Init(window.Window(), kAnchors, static_cast<int32_t>(sizeof(kAnchors) / sizeof(kAnchors[0])), true,
                       true);
@@ -197,6 +209,7 @@ void MainWindow::OnDestroy(MainWindow& window, ui::Message& message) {
     PluginShowConnectionIndicator(plugin->ops, window.Control(IDC_CONNECTION_ICON), 0);
   }
   window.Detach();
+  window.trafficLog_.Close();
   if (window.tabBodyBrush_) {
     DeleteObject(window.tabBodyBrush_);
     window.tabBodyBrush_ = nullptr;
@@ -267,6 +280,22 @@ void MainWindow::OnPostedCommand(MainWindow& window, ui::Message& message) {
   message.handled = true;
 }
 
+void MainWindow::OnTrafficWake(MainWindow& window, ui::Message& message) {
+  window.trafficLog_.Wake();
+  message.handled = true;
+}
+
+void MainWindow::OnSysCommand(MainWindow& window, ui::Message& message) {
+  if ((message.wParam & 0xFFF0) != kTrafficLogCommand) return;
+  window.OpenTrafficLog();
+  message.handled = true;
+}
+
+void MainWindow::OpenTrafficLog() {
+  HFONT font = scaledDialogFont_ ? scaledDialogFont_ : reinterpret_cast<HFONT>(SendMessageW(Window(), WM_GETFONT, 0, 0));
+  trafficLog_.Open(Window(), font, monospaceFont_);
+}
+
 void MainWindow::OnConnectClicked(MainWindow& window, ui::Message& message) {
   message.handled = true;
   if (window.state_ == kStateAttached) {
@@ -332,6 +361,10 @@ LRESULT CALLBACK MainWindow::KeysFilter(int code, WPARAM wParam, LPARAM lParam) 
   MainWindow* window = root ? static_cast<MainWindow*>(GetPropW(root, kWindowObjectProperty)) : nullptr;
   if (code != MSGF_DIALOGBOX || !window || message->message != WM_KEYDOWN) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  if (message->wParam == 'L' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_SHIFT) >= 0) {
+    window->OpenTrafficLog();
+    return 1;
   }
   if (message->wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0) {
     window->view_.SelectNextTab(GetKeyState(VK_SHIFT) < 0 ? -1 : 1);

@@ -25,6 +25,8 @@
 #include "shell/information_view.h"
 #include "shell/main_view.h"
 #include "shell/plugin_registry.h"
+#include "shell/traffic_log_window.h"
+#include "shell/traffic_store.h"
 
 constexpr uint32_t kTipPeriodMs = 180000;
 // FieldEdited carries at most 63 units.
@@ -58,6 +60,8 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   static void OnStaticColour(MainWindow& window, ui::Message& message);
   static void OnContextMenu(MainWindow& window, ui::Message& message);
   static void OnPostedCommand(MainWindow& window, ui::Message& message);
+  static void OnTrafficWake(MainWindow& window, ui::Message& message);
+  static void OnSysCommand(MainWindow& window, ui::Message& message);
   static void OnConnectClicked(MainWindow& window, ui::Message& message);
   static void OnSetupClicked(MainWindow& window, ui::Message& message);
   static void OnAddClicked(MainWindow& window, ui::Message& message);
@@ -127,10 +131,16 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   void StartTips();
   void ShowNextTip();
   void SetStateTabs();
+  void OpenTrafficLog();
 
   PluginRegistry& registry_;
   int32_t activeIndex_ = -1;
   ShellState state_ = kStateInformation;
+  // The traffic log collects from the start, whether its window is open or
+  // not; declared before host_, which hands frames to it.
+  TrafficStore traffic_;
+  TrafficClock trafficClock_;
+  TrafficLogWindow trafficLog_{traffic_, trafficClock_};
   HostLinkHost host_;
   CommandDispatch commands_{*this};
   MainView view_;

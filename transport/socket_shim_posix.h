@@ -102,6 +102,17 @@ inline Handle Accept(Handle handle) {
   return ::accept4(handle, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
+// The address and port of a connected socket's peer, in host order; false
+// when the system cannot say.
+inline bool PeerOf(Handle handle, uint32_t* address, uint16_t* port) {
+  sockaddr_in peer = {};
+  socklen_t length = sizeof peer;
+  if (::getpeername(handle, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET) return false;
+  *address = ntohl(peer.sin_addr.s_addr);
+  *port = ntohs(peer.sin_port);
+  return true;
+}
+
 inline int BoundPort(Handle handle) {
   sockaddr_in address = {};
   socklen_t length = sizeof address;

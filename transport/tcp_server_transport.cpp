@@ -62,6 +62,14 @@ int32_t TcpServerTransport::BoundPort() const {
   return listener_ == sock::kInvalid ? -1 : sock::BoundPort(listener_);
 }
 
+int32_t TcpServerTransport::Peer(uint32_t* address, uint16_t* port) {
+  // The last client stays named after it went, for the row that says so.
+  if (clientAddress_ == 0) return 0;
+  *address = clientAddress_;
+  *port = clientPort_;
+  return 1;
+}
+
 int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
   for (;;) {
     int32_t ready = WaitSliced(listener_, NetWait::Readable, deadline);
@@ -85,6 +93,10 @@ int32_t TcpServerTransport::AcceptClient(uint32_t deadline) {
     sock::SetKeepAlive(handle, kKeepAliveIdleMs, kKeepAliveIntervalMs);
     client_ = handle;
     clientConnected_ = true;
+    if (!sock::PeerOf(handle, &clientAddress_, &clientPort_)) {
+      clientAddress_ = 0;
+      clientPort_ = 0;
+    }
     return 1;
   }
 }

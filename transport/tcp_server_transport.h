@@ -28,6 +28,8 @@ class TcpServerTransport final : public NetTransport {
   int32_t PrepareExchange() override { return 1; }
   void ResetAfterError() override { DropClient(); }
   int32_t IsReady() override { return listening_ ? 1 : 0; }
+  // The connected client, or the last one, as it was when it was accepted.
+  int32_t Peer(uint32_t* address, uint16_t* port) override;
 
   // The port actually bound (the one asked for, or the system's choice for
   // port 0); -1 when not listening.
@@ -46,6 +48,8 @@ class TcpServerTransport final : public NetTransport {
   uint16_t port_;
   sock::Handle listener_ = sock::kInvalid;
   sock::Handle client_ = sock::kInvalid;
+  uint32_t clientAddress_ = 0;
+  uint16_t clientPort_ = 0;
   bool listening_ = false;
   bool clientConnected_ = false;
   bool clientClosedInOrder_ = false;

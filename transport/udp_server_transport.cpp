@@ -91,3 +91,11 @@ int32_t UdpServerTransport::PrepareExchange() {
   replyPending_ = false;
   return DrainDatagrams(socket_);
 }
+
+int32_t UdpServerTransport::Peer(uint32_t* address, uint16_t* port) {
+  const uint32_t peer = ntohl(replyPeer_.in.sin_addr.s_addr);
+  if (peer == 0) return 0;
+  *address = peer;
+  *port = ntohs(replyPeer_.in.sin_port);
+  return 1;
+}

@@ -25,6 +25,8 @@ class UdpServerTransport final : public NetTransport {
   // The link calls this after a failed send: that request stays unanswered.
   void ResetAfterError() override { replyPending_ = false; }
   int32_t IsReady() override { return open_ ? 1 : 0; }
+  // The sender of the last datagram.
+  int32_t Peer(uint32_t* address, uint16_t* port) override;
 
   // The port actually bound; -1 when closed.
   int32_t BoundPort() const;

@@ -71,7 +71,7 @@ class RecordingHostLink {
   static void Post(void* host, const HostCommand* command);
   static RecordedCommand Copy(const HostCommand& command);
 
-  HostLink link_;
+  HostLink link_{};
   Handler handler_;
   uintptr_t stamp_ = 1;
   size_t sends_ = 0;

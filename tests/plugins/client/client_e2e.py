@@ -3,7 +3,8 @@
 an independent server started here: libmodbus's peer_server or Debian's
 pymodbus on loopback, or pymodbus's RTU server on a socat pseudo-terminal
 pair whose other end is a COM port of the Wine prefix. Stops and restarts
-the server when the program asks ("DRIVER stop", "DRIVER start"); on a serial
+the server when the program asks ("DRIVER stop", "DRIVER start"), halts and
+resumes it ("DRIVER pause", "DRIVER resume"); on a serial
 line socat goes with it and comes back on the same link names, as a USB
 adapter pulled out and plugged in again.
 
@@ -24,6 +25,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -186,6 +188,13 @@ def main():
                     close_serial_line(socat, None)
                     socat = None
                 run.stdin.write("ok\n")
+                run.stdin.flush()
+            elif line in ("DRIVER pause", "DRIVER resume"):
+                # The server process halted with its connections open: a
+                # request goes out and its answer does not come.
+                if server.process:
+                    server.process.send_signal(signal.SIGSTOP if line == "DRIVER pause" else signal.SIGCONT)
+                run.stdin.write("ok\n" if server.process else "no server\n")
                 run.stdin.flush()
             elif line == "DRIVER start":
                 if args.transport == "serial" and not socat:

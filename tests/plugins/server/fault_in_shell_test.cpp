@@ -5,9 +5,11 @@
 // then connected; fault_e2e.py polls it four times with mbpoll, and every
 // 2nd poll times out. All by posted input. The connection line counts the
 // two dropped answers while still connected, and the RX line names the
-// fault once the shell shows frame lines (shell/frame_lines.cpp). Keeps a
-// screenshot of the main
-// window in build/win/artifacts/fault_slave_view.png.
+// fault once the shell shows frame lines (shell/frame_lines.cpp), and the
+// traffic log shows every request and answer with the client's address and
+// each dropped answer as a fault. Keeps screenshots of the main window and
+// the log in build/win/artifacts/fault_slave_view.png and
+// traffic_log_fault_slave.png.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -16,6 +18,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "find_control.h"
 #include "server/fault_page_ids.h"
@@ -78,6 +81,43 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\fault_slave_view.png"));
+
+  // The traffic log (the system menu's command): each of mbpoll's four
+  // connections by its address, every request and answer, and each dropped
+  // answer as the fault that it is.
+  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
+  HWND log = nullptr, rows = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
+           (rows = GetDlgItem(log, 1006)) != nullptr;
+  }));
+  shell.Settle();
+  std::vector<std::wstring> peers;
+  int answers = 0, faults = 0;
+  for (int row = 0; row < ListRowCount(rows); ++row) {
+    const std::wstring direction = CellText(rows, row, 1), peer = CellText(rows, row, 2);
+    const std::wstring meaning = CellText(rows, row, 5);
+    EXPECT_EQ(peer.rfind(L"127.0.0.1:", 0), 0u) << "row " << row << " has no client address";
+    if (meaning == L"Read Holding Registers, unit 1, address 0, 2 registers" && direction == L"RX") {
+      peers.push_back(peer);
+    } else if (meaning == L"answer: 2 registers" && direction == L"TX") {
+      ++answers;
+      EXPECT_TRUE(!peers.empty() && peer == peers.back()) << "an answer to another client, row " << row;
+    } else if (meaning == L"Fault injected: answer dropped" && direction == L"TX") {
+      ++faults;
+      EXPECT_TRUE(!peers.empty() && peer == peers.back()) << "a fault on another client's request, row " << row;
+    } else {
+      EXPECT_EQ(meaning.rfind(L"Connection ", 0), 0u) << "row " << row;
+    }
+  }
+  EXPECT_EQ(peers.size(), 4u);
+  if (peers.size() == 4) {
+    EXPECT_NE(peers[0], peers[1]) << "mbpoll connects anew for every poll";
+  }
+  EXPECT_EQ(answers, 2);
+  EXPECT_EQ(faults, 2);
+  EXPECT_TRUE(SavePng(Capture(log), ExeFolder() + L"..\\artifacts\\traffic_log_fault_slave.png"));
+  PostMessageW(log, WM_CLOSE, 0, 0);
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
 
