@@ -106,10 +106,10 @@ class MultiServerTest : public ::testing::Test {
     MultiServerHooks hooks;
     hooks.context = this;
     hooks.mastersChanged = [](void* context) { static_cast<MultiServerTest*>(context)->changes.fetch_add(1); };
-    hooks.happened = [](void* context, MultiServerEvent event, uint32_t address, uint16_t port) {
+    hooks.happened = [](void* context, MultiServerEvent event, uint32_t address, uint16_t peerPort) {
       MultiServerTest* self = static_cast<MultiServerTest*>(context);
       self->events[static_cast<int>(event)].fetch_add(1);
-      if (address != 0x7F000001 || port == 0) self->unnamed.fetch_add(1);
+      if (address != 0x7F000001 || peerPort == 0) self->unnamed.fetch_add(1);
     };
     ASSERT_EQ(MultiServerStart(&server, &map, settings, hooks), 1);
     port = static_cast<uint16_t>(MultiServerPort(&server));

@@ -7,7 +7,7 @@
 // server, and the table counts them per unit. The traffic log (the system
 // menu's command) follows each request through: from its master (by
 // address and port) onto the line as it stood, the line's answer or
-// "Timeout", and back, exception 0B for the absent unit. All by posted
+// "Timeout", and back, exception 0x0B (11) for the absent unit. All by posted
 // input. Keeps screenshots of the setup page, the main window and the log
 // in build/win/artifacts.
 #include <gtest/gtest.h>
@@ -107,7 +107,7 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
     return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
            (rows = GetDlgItem(log, 1006)) != nullptr;
   }));
-  const std::wstring noAnswer = L"Exception 0B - Gateway target failed";
+  const std::wstring noAnswer = L"Exception 11 - Gateway target failed";  // 0x0B, in decimal as the RX line shows it
   std::vector<std::wstring> asked, carried;  // the masters' requests, the line's
   int lineAnswers = 0, timeouts = 0, answers = 0, exceptions0B = 0;
   const auto readLog = [&] {
