@@ -136,9 +136,11 @@ void Refuse(MultiServer* server, sock::Handle handle) {
   uint32_t address = 0;
   uint16_t port = 0;
   if (sock::PeerAddress(handle, &address, &port) != 0) address = port = 0;
+  // Counted and told before the reset, so that whoever sees the reset
+  // finds it counted.
+  server->refused.fetch_add(1);
   Happened(server, MultiServerEvent::kRefused, address, port);
   CloseSocket(&handle, SocketClose::kAbortive);
-  server->refused.fetch_add(1);
 }
 
 void Serve(MultiServer* server, sock::Handle handle) {
