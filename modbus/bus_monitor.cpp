@@ -166,10 +166,7 @@ void BusMonitor::Emit(uint32_t length, bool answer) {
     }
     Report(exception ? BusFrameKind::kException : BusFrameKind::kAnswer, unit, paired, responseMs, length);
   } else {
-    if (pending_) {
-      ++counts_[pendingUnit_].timeouts;
-      pending_ = false;
-    }
+    if (pending_) TimeOut(ticks_[0]);
     ++counts.requests;
     counts.lastFunction = function;
     if (unit != kBroadcastUnitId) {
@@ -209,10 +206,16 @@ void BusMonitor::Drop(uint32_t length) {
 
 void BusMonitor::CheckAnswerTimeout(uint32_t tick) {
   if (!pending_ || count_ > 0) return;
-  if (TickDiff(tick, pendingTick_) > static_cast<int32_t>(timing_.answerTimeoutMs)) {
-    ++counts_[pendingUnit_].timeouts;
-    pending_ = false;
-  }
+  if (TickDiff(tick, pendingTick_) > static_cast<int32_t>(timing_.answerTimeoutMs)) TimeOut(tick);
+}
+
+// The pending request is given up: counted, and reported without bytes.
+void BusMonitor::TimeOut(uint32_t tick) {
+  ++counts_[pendingUnit_].timeouts;
+  pending_ = false;
+  if (!sink_) return;
+  BusFrame frame{BusFrameKind::kTimeout, pendingUnit_, pendingFunction_, false, 0, tick, nullptr, 0};
+  sink_(context_, frame);
 }
 
 void BusMonitor::MarkSeen(uint8_t unit) {

@@ -28,6 +28,7 @@ enum class BusFrameKind : uint8_t {
   kException,  // an exception answer
   kDamaged,    // a frame of a unit whose CRC failed
   kNoise,      // bytes no frame explains
+  kTimeout,    // the request pending for unit had no answer: no bytes
 };
 
 // One frame as it is reported, valid during the call.
@@ -108,6 +109,7 @@ class BusMonitor {
   void CheckAnswerTimeout(uint32_t tick);
   void MarkSeen(uint8_t unit);
   void Report(BusFrameKind kind, uint8_t unit, bool paired, uint32_t responseMs, uint32_t length);
+  void TimeOut(uint32_t tick);
 
   BusTiming timing_;
   BusFrameSink sink_;

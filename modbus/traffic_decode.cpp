@@ -138,7 +138,7 @@ const Unit* TrafficExceptionName(uint8_t code) {
     case kServerDeviceBusy: return u"Server device busy";
     case kMemoryParityError: return u"Memory parity error";
     case kGatewayPathUnavailable: return u"Gateway path unavailable";
-    case kGatewayTargetFailed: return u"Gateway target failed";
+    case kGatewayTargetFailedToRespond: return u"Gateway target failed";
     default: return u"Unknown";
   }
 }

@@ -20,6 +20,7 @@
 #include "modbus/bus_monitor.h"
 #include "modbus/functions.h"
 #include "modbus/status.h"
+#include "modbus/traffic_tap.h"
 #include "settings/serial_page.h"
 #include "settings/settings_records.h"
 #include "transport/serial/line_timing.h"
@@ -280,10 +281,47 @@ struct MonitorPlugin : PluginInstance {
 
   // --- the worker ---------------------------------------------------------------
 
+  // The traffic log sees the bus as its master did: requests go out (TX),
+  // answers come in (RX); damaged frames, noise and time-outs are failures.
+  static void LogFrame(const HostLink* link, const BusFrame& frame) {
+    switch (frame.kind) {
+      case BusFrameKind::kRequest:
+        LogTrafficFrame(link, kTrafficMaster, FramingKind::kRtu, kTrafficTx, frame.bytes, frame.length);
+        return;
+      case BusFrameKind::kAnswer:
+      case BusFrameKind::kException:
+        LogTrafficFrame(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, frame.bytes, frame.length);
+        return;
+      case BusFrameKind::kDamaged:
+        LogTrafficFailure(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, u"CRC error", frame.bytes,
+                          frame.length);
+        return;
+      case BusFrameKind::kNoise:
+        LogTrafficFailure(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, u"Noise", frame.bytes, frame.length);
+        return;
+      case BusFrameKind::kTimeout: {
+        // Several units share the bus: the row names whose request it was.
+        Unit text[32];
+        uint32_t at = 0;
+        text[0] = 0;
+        AppendText(text, 32, &at, u"Timeout, unit ");
+        AppendNumber(text, 32, &at, frame.unit);
+        LogTrafficFailure(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, text);
+        return;
+      }
+    }
+  }
+
   // Every frame the monitor makes out of the line comes here, on the worker
   // thread with the lock held: the one place that reports frames.
   static void ReportFrame(void* context, const BusFrame& frame) {
     MonitorPlugin* self = static_cast<MonitorPlugin*>(context);
+    LogFrame(self->hostLink, frame);
+    // A time-out changes a count, neither frame line.
+    if (frame.kind == BusFrameKind::kTimeout) {
+      self->countsChanged = true;
+      return;
+    }
     LastFrame& last = frame.kind == BusFrameKind::kRequest ? self->tx : self->rx;
     const uint32_t length = frame.length < kMaxRtuAdu ? frame.length : kMaxRtuAdu;
     for (uint32_t i = 0; i < length; ++i) last.bytes[i] = frame.bytes[i];

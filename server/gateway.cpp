@@ -93,6 +93,10 @@ void Carry(Gateway* gateway, GatewayJob* job) {
       Count(gateway, unit, &GatewayUnitCounts::noPath, function);
       return;
     }
+    if (gateway->hooks.lineHeard) {
+      gateway->hooks.lineHeard(gateway->hooks.context, received, gateway->lineLink->receiveBuffer,
+                               received > 0 ? static_cast<uint32_t>(received) : 0);
+    }
     // Noise, a damaged answer or another unit's traffic: the answer may
     // still come before the time-out.
     if (received < 0 || from.unitId != unit || (pdu.function & ~kExceptionFlag) != function) continue;
@@ -181,6 +185,23 @@ void MastersChanged(void* context) {
   if (gateway->hooks.mastersChanged) gateway->hooks.mastersChanged(gateway->hooks.context);
 }
 
+void NetworkReceived(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) {
+  Gateway* gateway = Self(context);
+  if (gateway->hooks.networkReceived) gateway->hooks.networkReceived(gateway->hooks.context, connection, bytes, length);
+}
+
+void NetworkSent(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) {
+  Gateway* gateway = Self(context);
+  if (gateway->hooks.networkSent) gateway->hooks.networkSent(gateway->hooks.context, connection, bytes, length);
+}
+
+void NetworkHappened(void* context, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) {
+  Gateway* gateway = Self(context);
+  if (gateway->hooks.networkHappened) {
+    gateway->hooks.networkHappened(gateway->hooks.context, event, peerAddress, peerPort);
+  }
+}
+
 }  // namespace
 
 void GatewayInit(Gateway* gateway) {
@@ -229,6 +250,9 @@ int32_t GatewayStart(Gateway* gateway, Transport* line, uint32_t responseTimeout
   serving.context = gateway;
   serving.serve = &Serve;
   serving.mastersChanged = &MastersChanged;
+  serving.received = &NetworkReceived;
+  serving.sent = &NetworkSent;
+  serving.happened = &NetworkHappened;
   if (!gateway->lineThread || MultiServerStart(&gateway->network, nullptr, network, serving) != 1) {
     GatewayStop(gateway);
     return kGatewayListenFailed;

@@ -51,6 +51,14 @@ struct GatewayHooks {
   // A request answered by the gateway itself: kGatewayTargetFailedToRespond
   // or kGatewayPathUnavailable (line thread).
   void (*failed)(void* context, uint8_t code) = nullptr;
+  // Everything the line brought while an answer was awaited (line thread):
+  // status is the ADU's length (the answer, or another unit's frame), or
+  // the failure of a frame that did not check; bytes what was received.
+  void (*lineHeard)(void* context, int32_t status, const uint8_t* bytes, uint32_t length) = nullptr;
+  // The network side, as the several-masters server's hooks of those names.
+  void (*networkReceived)(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) = nullptr;
+  void (*networkSent)(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) = nullptr;
+  void (*networkHappened)(void* context, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) = nullptr;
 };
 
 struct GatewayJob;

@@ -13,6 +13,7 @@
 #include "modbus/functions.h"
 #include "server/gateway.h"
 #include "server/gateway_page_ids.h"
+#include "server/server_worker.h"
 #include "settings/serial_page.h"
 #include "settings/settings_page.h"
 #include "settings/settings_records.h"
@@ -183,6 +184,10 @@ struct GatewayPlugin : PluginInstance {
     hooks.countsChanged = &CountsChanged;
     hooks.mastersChanged = &MastersChanged;
     hooks.failed = &Failed;
+    hooks.lineHeard = &LineHeard;
+    hooks.networkReceived = &NetworkReceived;
+    hooks.networkSent = &NetworkSent;
+    hooks.networkHappened = &NetworkHappened;
     tablePending.store(false);
     linePending.store(false);
     postedRows.store(0);
@@ -257,15 +262,36 @@ struct GatewayPlugin : PluginInstance {
   }
 
   static GatewayPlugin* Self(void* context) { return static_cast<GatewayPlugin*>(context); }
+  // The traffic log shows both sides, so that a request can be followed
+  // through: the network side as a slave's rows with each master's address,
+  // the line as a master's.
   static void LineSent(void* context, const uint8_t* bytes, uint32_t length) {
-    PostFrame(Self(context)->hostLink.load(), HostCommandKind::ShowTxFrame, bytes, length);
+    const HostLink* link = Self(context)->hostLink.load();
+    LogTrafficFrame(link, kTrafficMaster, FramingKind::kRtu, kTrafficTx, bytes, length);
+    PostFrame(link, HostCommandKind::ShowTxFrame, bytes, length);
   }
   static void LineReceived(void* context, const uint8_t* bytes, uint32_t length) {
     PostFrame(Self(context)->hostLink.load(), HostCommandKind::ShowRxFrame, bytes, length);
   }
+  static void LineHeard(void* context, int32_t status, const uint8_t* bytes, uint32_t length) {
+    const HostLink* link = Self(context)->hostLink.load();
+    if (status >= 0) LogTrafficFrame(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, bytes, length);
+    else LogTrafficFailure(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, ServerStatusText(status));
+  }
   static void Failed(void* context, uint8_t code) {
-    PostRxText(Self(context)->hostLink.load(),
-               code == kGatewayTargetFailedToRespond ? u"RX: Timeout" : u"RX: Line unavailable", true);
+    const HostLink* link = Self(context)->hostLink.load();
+    const Unit* text = code == kGatewayTargetFailedToRespond ? u"RX: Timeout" : u"RX: Line unavailable";
+    LogTrafficFailure(link, kTrafficMaster, FramingKind::kRtu, kTrafficRx, text);
+    PostRxText(link, text, true);
+  }
+  static void NetworkReceived(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) {
+    LogMultiServerFrame(Self(context)->hostLink.load(), connection, kTrafficRx, bytes, length);
+  }
+  static void NetworkSent(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) {
+    LogMultiServerFrame(Self(context)->hostLink.load(), connection, kTrafficTx, bytes, length);
+  }
+  static void NetworkHappened(void* context, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) {
+    LogMultiServerEvent(Self(context)->hostLink.load(), event, peerAddress, peerPort);
   }
   // A new shape only when a unit is seen for the first time; one refresh
   // queued at a time, the shell's reading of the cells clearing the flag,

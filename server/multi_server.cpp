@@ -28,6 +28,14 @@ void OnSent(void* context, const uint8_t* bytes, uint32_t length) {
   if (hooks.sent) hooks.sent(hooks.context, connection, bytes, length);
 }
 
+void Happened(MultiServer* server, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) {
+  if (server->hooks.happened) server->hooks.happened(server->hooks.context, event, peerAddress, peerPort);
+}
+
+void Happened(MultiConnection* connection, MultiServerEvent event) {
+  Happened(connection->server, event, connection->transport->PeerAddress(), connection->transport->PeerPort());
+}
+
 void MastersChanged(MultiServer* server) {
   if (server->hooks.mastersChanged) server->hooks.mastersChanged(server->hooks.context);
 }
@@ -66,6 +74,7 @@ uint32_t ConnectionMain(void* argument) {
     if (left <= 0) {
       // Silent too long: a master that went away without a word.
       server->idleClosed.fetch_add(1);
+      Happened(connection, MultiServerEvent::kIdleClosed);
       transport->Hangup();
       break;
     }
@@ -75,8 +84,16 @@ uint32_t ConnectionMain(void* argument) {
     ServerRequest request;
     const int32_t status = ReceiveRequest(&connection->session, &header, &request, wait);
     if (status == StatusTimeout) continue;
-    if (status == StatusCancelled || status == StatusTransportError || status == StatusNotConnected) break;
+    if (status == StatusCancelled) break;
+    if (status == StatusTransportError || status == StatusNotConnected) {
+      if (!server->stopping.load()) {
+        Happened(connection,
+                 transport->ClosedInOrder() ? MultiServerEvent::kClosedByMaster : MultiServerEvent::kDropped);
+      }
+      break;
+    }
     lastHeard = plat::Tick();
+    if (!IsAnswerable(status)) Happened(connection, MultiServerEvent::kInvalidFrame);
     if (server->hooks.serve) {
       server->hooks.serve(server->hooks.context, connection, status, header, request);
     } else {
@@ -84,7 +101,10 @@ uint32_t ConnectionMain(void* argument) {
       ServeRequestMbap(&connection->session, status, header, request, &written);
     }
     // A stream out of step is dropped by the framing: the master connects again.
-    if (!transport->IsReady()) break;
+    if (!transport->IsReady()) {
+      if (!server->stopping.load()) Happened(connection, MultiServerEvent::kDropped);
+      break;
+    }
   }
   server->masters.fetch_sub(1);
   connection->done.store(true);
@@ -113,8 +133,14 @@ void Reap(MultiServer* server) {
 }
 
 void Refuse(MultiServer* server, sock::Handle handle) {
-  CloseSocket(&handle, SocketClose::kAbortive);
+  uint32_t address = 0;
+  uint16_t port = 0;
+  if (sock::PeerAddress(handle, &address, &port) != 0) address = port = 0;
+  // Counted and told before the reset, so that whoever sees the reset
+  // finds it counted.
   server->refused.fetch_add(1);
+  Happened(server, MultiServerEvent::kRefused, address, port);
+  CloseSocket(&handle, SocketClose::kAbortive);
 }
 
 void Serve(MultiServer* server, sock::Handle handle) {
@@ -209,3 +235,30 @@ void MultiServerStop(MultiServer* server) {
 }
 
 int32_t MultiServerPort(const MultiServer* server) { return server->listener ? server->listener->BoundPort() : -1; }
+
+void LogMultiServerFrame(const HostLink* link, const MultiConnection* connection, uint8_t direction,
+                         const uint8_t* bytes, uint32_t length) {
+  TrafficPeer peer;
+  peer.address = connection->transport->PeerAddress();
+  peer.port = connection->transport->PeerPort();
+  LogTrafficFrame(link, kTrafficSlave, FramingKind::kMbap, direction, bytes, length, peer);
+}
+
+void LogMultiServerEvent(const HostLink* link, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) {
+  TrafficPeer peer;
+  peer.address = peerAddress;
+  peer.port = peerPort;
+  const Unit* text = u"Connection dropped";
+  uint8_t kind = kTrafficFailureRow;
+  switch (event) {
+    case MultiServerEvent::kInvalidFrame: text = u"Invalid Modbus TCP/IP frame"; break;
+    case MultiServerEvent::kClosedByMaster:
+      text = u"Connection closed by the client";
+      kind = kTrafficNoticeRow;
+      break;
+    case MultiServerEvent::kDropped: break;
+    case MultiServerEvent::kIdleClosed: text = u"Connection closed: idle too long"; break;
+    case MultiServerEvent::kRefused: text = u"Connection refused: 16 masters connected"; break;
+  }
+  LogTrafficFailure(link, kTrafficSlave, FramingKind::kMbap, kTrafficRx, text, nullptr, 0, peer, kind);
+}

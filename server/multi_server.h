@@ -23,6 +23,7 @@
 
 #include "common/platform.h"
 #include "modbus/link.h"
+#include "modbus/traffic_tap.h"
 #include "server/serve.h"
 
 class TcpListener;
@@ -45,6 +46,15 @@ struct MultiConnection {
   bool inUse = false;  // acceptor thread only
 };
 
+// What became of a connection, for the owner's traffic log.
+enum class MultiServerEvent : uint8_t {
+  kInvalidFrame,     // a request that could not be read (before serve is called with it)
+  kClosedByMaster,   // the master closed the connection in order
+  kDropped,          // reset, failed, or hung up after its stream went out of step
+  kIdleClosed,       // closed for silence
+  kRefused,          // a connection beyond kMaxMasters, reset at once (acceptor thread)
+};
+
 // What the owner does with the traffic; called on the connection threads
 // unless said otherwise. Every pointer may be null.
 struct MultiServerHooks {
@@ -59,6 +69,9 @@ struct MultiServerHooks {
   void (*sent)(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) = nullptr;
   // A master came or went (on the acceptor's or the leaving connection's thread).
   void (*mastersChanged)(void* context) = nullptr;
+  // Something the log shows beside the frames, with the master's address
+  // and port (host order). Not called for the server's own Stop.
+  void (*happened)(void* context, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) = nullptr;
 };
 
 struct MultiServerSettings {
@@ -94,3 +107,11 @@ int32_t MultiServerStart(MultiServer* server, DeviceMap* map, const MultiServerS
 void MultiServerStop(MultiServer* server);
 // The port listened on; -1 when not serving.
 int32_t MultiServerPort(const MultiServer* server);
+
+// The traffic log's rows of a several-masters server (a slave's rows, MBAP,
+// the master's address and port as the peer): a frame received on or sent
+// to connection, and an event, a failure row but for a master closing in
+// order.
+void LogMultiServerFrame(const HostLink* link, const MultiConnection* connection, uint8_t direction,
+                         const uint8_t* bytes, uint32_t length);
+void LogMultiServerEvent(const HostLink* link, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort);

@@ -104,11 +104,19 @@ void Received(void* context, MultiConnection* connection, const uint8_t* bytes, 
     line[at++] = static_cast<Unit>(kHex[bytes[i] & 0xF]);
   }
   line[at] = 0;
+  LogMultiServerFrame(Link(Self(context)), connection, kTrafficRx, bytes, length);
   PostRxText(Link(Self(context)), line, false);
 }
 
-void Sent(void* context, MultiConnection*, const uint8_t* bytes, uint32_t length) {
+void Sent(void* context, MultiConnection* connection, const uint8_t* bytes, uint32_t length) {
+  LogMultiServerFrame(Link(Self(context)), connection, kTrafficTx, bytes, length);
   PostFrame(Link(Self(context)), HostCommandKind::ShowTxFrame, bytes, length);
+}
+
+// Invalid frames, masters leaving or dropped, idle and refused connections
+// (the RX line keeps to the frames, as the one-master slave's does).
+void Happened(void* context, MultiServerEvent event, uint32_t peerAddress, uint16_t peerPort) {
+  LogMultiServerEvent(Link(Self(context)), event, peerAddress, peerPort);
 }
 
 void Serve(void* context, MultiConnection* connection, int32_t status, const AduHeader& header,
@@ -157,6 +165,7 @@ int32_t StartServing(void* context, const void* settings) {
   hooks.received = &Received;
   hooks.sent = &Sent;
   hooks.mastersChanged = &MastersChanged;
+  hooks.happened = &Happened;
   self->linePending.store(false);
   // The receive slices and the idle time are timed in milliseconds.
   plat::TimerResolutionBegin();

@@ -16,6 +16,10 @@
 namespace {
 
 void CheckFrame(void*, const BusFrame& frame) {
+  if (frame.kind == BusFrameKind::kTimeout) {
+    FUZZ_CHECK(frame.length == 0 && frame.bytes == nullptr);
+    return;
+  }
   FUZZ_CHECK(frame.length >= 1 && frame.length <= BusMonitor::kBufferCapacity);
   if (frame.kind == BusFrameKind::kNoise) return;
   FUZZ_CHECK(frame.length >= 4);

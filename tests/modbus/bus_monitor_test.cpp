@@ -48,7 +48,7 @@ struct Case {
   std::vector<Piece> pieces;
   std::vector<Expected> units;  // exactly the units seen
   bool noise;                   // some bytes were noise
-  std::string kinds;            // q request, a answer, x exception, d damaged, n noise, u unpaired answer
+  std::string kinds;            // q request, a answer, x exception, d damaged, n noise, u unpaired answer, t time-out
 };
 
 const Bytes kRead1 = Rtu(1, kReadHoldingRegisters, {0x00, 0x00, 0x00, 0x02});
@@ -94,17 +94,17 @@ std::vector<Case> Cases() {
        {{2, 1, 1, 1, 0, 0, kReadInputRegisters, 4}}, false, "qx"},
       {"a unit that never answers, then the next request",
        {{10, kRead5}, {600, kRead1}, {620, kAnswer1}, {700, {}}},
-       {{1, 1, 1, 0, 0, 0, kReadHoldingRegisters, 20}, {5, 1, 0, 0, 0, 1, kReadCoils, -1}}, false, "qqa"},
+       {{1, 1, 1, 0, 0, 0, kReadHoldingRegisters, 20}, {5, 1, 0, 0, 0, 1, kReadCoils, -1}}, false, "qtqa"},
       {"the last request unanswered past the answer time-out; a late answer pairs with nothing",
        {{10, kRead1}, {1200, {}}, {1300, kAnswer1}, {1400, {}}},
-       {{1, 1, 0, 0, 0, 1, kReadHoldingRegisters, -1}}, false, "qu"},
+       {{1, 1, 0, 0, 0, 1, kReadHoldingRegisters, -1}}, false, "qtu"},
       {"an answer in an adapter's bursts 16 ms apart",
        {{10, kRead1}, {20, Bytes(kAnswer1.begin(), kAnswer1.begin() + 4)},
         {36, Bytes(kAnswer1.begin() + 4, kAnswer1.end())}, {200, {}}},
        {{1, 1, 1, 0, 0, 0, kReadHoldingRegisters, 10}}, false, "qa"},
       {"a frame cut short by a silence longer than the burst gap",
        {{10, kRead1}, {20, Bytes(kAnswer1.begin(), kAnswer1.begin() + 4)}, {100, {}}, {300, kRead1}},
-       {{1, 2, 0, 0, 0, 1, kReadHoldingRegisters, -1}}, true, "qnq"},
+       {{1, 2, 0, 0, 0, 1, kReadHoldingRegisters, -1}}, true, "qntq"},
       {"an answer as long as a request goes to the request pending",
        {{10, Join({kRead1, kShortAnswer1})}, {200, {}}},
        {{1, 1, 1, 0, 0, 0, kReadHoldingRegisters, 0}}, false, "qa"},
@@ -134,6 +134,7 @@ void Record(void* context, const BusFrame& frame) {
     case BusFrameKind::kException: recorder->kinds += 'x'; break;
     case BusFrameKind::kDamaged: recorder->kinds += 'd'; break;
     case BusFrameKind::kNoise: recorder->kinds += 'n'; break;
+    case BusFrameKind::kTimeout: recorder->kinds += 't'; break;
   }
 }
 

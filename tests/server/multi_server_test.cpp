@@ -3,8 +3,10 @@
 // a block they all write never read half written; the 17th connection
 // reset at once and its place free again when a master leaves; a silent
 // master closed after its idle time while a talking one stays; Stop with
-// masters connected ends every thread and frees the port at once. Runs
-// natively (also under ThreadSanitizer) and under Wine.
+// masters connected ends every thread and frees the port at once. What the
+// log is told beside the frames comes with the master's address: each
+// master closing in order, the refusal, the idle closing, nothing for Stop.
+// Runs natively (also under ThreadSanitizer) and under Wine.
 
 #include <gtest/gtest.h>
 
@@ -104,6 +106,11 @@ class MultiServerTest : public ::testing::Test {
     MultiServerHooks hooks;
     hooks.context = this;
     hooks.mastersChanged = [](void* context) { static_cast<MultiServerTest*>(context)->changes.fetch_add(1); };
+    hooks.happened = [](void* context, MultiServerEvent event, uint32_t address, uint16_t peerPort) {
+      MultiServerTest* self = static_cast<MultiServerTest*>(context);
+      self->events[static_cast<int>(event)].fetch_add(1);
+      if (address != 0x7F000001 || peerPort == 0) self->unnamed.fetch_add(1);
+    };
     ASSERT_EQ(MultiServerStart(&server, &map, settings, hooks), 1);
     port = static_cast<uint16_t>(MultiServerPort(&server));
   }
@@ -113,6 +120,9 @@ class MultiServerTest : public ::testing::Test {
   MultiServer server;
   uint16_t port = 0;
   std::atomic<uint32_t> changes{0};
+  std::atomic<uint32_t> events[5] = {};  // by MultiServerEvent
+  std::atomic<uint32_t> unnamed{0};     // events without the master's address and port
+  uint32_t Events(MultiServerEvent event) const { return events[static_cast<int>(event)].load(); }
 };
 
 TEST_F(MultiServerTest, EightMastersAtOnceEachAnsweredOnItsOwnConnectionTheMapNeverTorn) {
@@ -152,6 +162,9 @@ TEST_F(MultiServerTest, EightMastersAtOnceEachAnsweredOnItsOwnConnectionTheMapNe
       EXPECT_EQ(map.ReadCellLocked(kAreaHoldingRegisters, static_cast<uint16_t>(m * 10 + i)), m * 1000 + kRounds - 1);
   EXPECT_TRUE(WaitFor([&] { return server.masters.load() == 0; }));
   EXPECT_GE(changes.load(), 2u * kMasters);
+  EXPECT_EQ(Events(MultiServerEvent::kClosedByMaster), static_cast<uint32_t>(kMasters));
+  EXPECT_EQ(Events(MultiServerEvent::kDropped) + Events(MultiServerEvent::kInvalidFrame), 0u);
+  EXPECT_EQ(unnamed.load(), 0u);
 }
 
 TEST_F(MultiServerTest, TheSeventeenthIsRefusedAtOnceAndAPlaceFreedIsTakenAgain) {
@@ -176,6 +189,9 @@ TEST_F(MultiServerTest, TheSeventeenthIsRefusedAtOnceAndAPlaceFreedIsTakenAgain)
   ASSERT_EQ(answer.size(), 11u);
   EXPECT_EQ(TransactionOf(answer), 78);
   EXPECT_EQ(server.refused.load(), 1u);
+  EXPECT_EQ(Events(MultiServerEvent::kRefused), 1u);
+  EXPECT_EQ(Events(MultiServerEvent::kClosedByMaster), 1u);
+  EXPECT_EQ(unnamed.load(), 0u);
 }
 
 TEST_F(MultiServerTest, ASilentMasterIsClosedAfterItsIdleTimeATalkingOneStays) {
@@ -191,6 +207,7 @@ TEST_F(MultiServerTest, ASilentMasterIsClosedAfterItsIdleTimeATalkingOneStays) {
   }
   EXPECT_TRUE(ClosedByServer(silent));
   EXPECT_EQ(server.idleClosed.load(), 1u);
+  EXPECT_EQ(Events(MultiServerEvent::kIdleClosed), 1u);
   EXPECT_EQ(Exchange(talking, ReadRegisters(999, 0, 1)).size(), 11u);
 }
 
@@ -204,6 +221,7 @@ TEST_F(MultiServerTest, StopWithMastersConnectedEndsEveryConnectionAndFreesThePo
   held[0].Send({0, 1, 0, 0});  // half a header: that connection waits inside a frame
   MultiServerStop(&server);
   for (RawSocket& s : held) EXPECT_TRUE(ClosedByServer(s));
+  for (const std::atomic<uint32_t>& count : events) EXPECT_EQ(count.load(), 0u) << "the server's own Stop";
   MultiServerSettings settings;
   settings.bindAddress = "127.0.0.1";
   settings.port = port;

@@ -4,9 +4,12 @@
 // simulated bus bus_e2e.py runs) picked on the serial page as a user
 // would, and connected; the driver's master then talks to the two slaves.
 // The table read back from the list view holds one row per unit with what
-// the master saw, the frame lines the last request and answer. All by
-// posted input. Keeps a screenshot of the main window in
-// build/win/artifacts/monitor_view.png (docs/monitor-view.png).
+// the master saw, the frame lines the last request and answer; the traffic
+// log (the system menu's command) a row for each of them: the requests as
+// TX, the answers as RX, each CRC error and each unit's time-outs. All by
+// posted input. Keeps screenshots of the main window in
+// build/win/artifacts/monitor_view.png (docs/monitor-view.png) and of the
+// log in traffic_log_monitor.png.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -111,6 +114,51 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\monitor_view.png"));
+
+  // The log against the table: as many requests, answers, exceptions and
+  // CRC errors, and each unit's time-outs by its number.
+  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
+  HWND log = nullptr, rows = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
+           (rows = GetDlgItem(log, 1006)) != nullptr;
+  }));
+  int want[4] = {};  // requests, answers, exceptions, CRC errors as the table counts them
+  std::wstring wantTimeouts;
+  for (int row = 0; row < ListRowCount(table); ++row) {
+    for (int column = 1; column <= 4; ++column) want[column - 1] += std::stoi(CellText(table, row, column));
+    wantTimeouts += CellText(table, row, 0) + L":" + CellText(table, row, 5) + L" ";
+  }
+  int got[4] = {};
+  std::wstring gotTimeouts;
+  const auto readLog = [&] {
+    int counted[4] = {};
+    int timeouts[256] = {};
+    for (int row = 0; row < ListRowCount(rows); ++row) {
+      const bool tx = CellText(rows, row, 1) == L"TX";
+      const std::wstring meaning = CellText(rows, row, 5);
+      if (tx) ++counted[0];
+      if (!tx && (meaning.rfind(L"answer", 0) == 0 || meaning.rfind(L"Exception", 0) == 0)) ++counted[1];
+      if (!tx && meaning.rfind(L"Exception", 0) == 0) ++counted[2];
+      if (!tx && meaning == L"CRC error") ++counted[3];
+      if (!tx && meaning.rfind(L"Timeout, unit ", 0) == 0) ++timeouts[std::stoi(meaning.substr(14)) & 0xFF];
+    }
+    gotTimeouts.clear();
+    for (int row = 0; row < ListRowCount(table); ++row) {
+      const std::wstring unit = CellText(table, row, 0);
+      gotTimeouts += unit + L":" + std::to_wstring(timeouts[std::stoi(unit) & 0xFF]) + L" ";
+    }
+    for (int k = 0; k < 4; ++k) got[k] = counted[k];
+    return got[0] == want[0] && got[1] == want[1] && gotTimeouts == wantTimeouts;
+  };
+  EXPECT_TRUE(WaitFor(readLog)) << "requests " << got[0] << " of " << want[0] << ", answers " << got[1] << " of "
+                                << want[1] << ", time-outs " << Narrow(gotTimeouts) << " of " << Narrow(wantTimeouts);
+  EXPECT_EQ(got[2], want[2]) << "exceptions";
+  EXPECT_EQ(got[3], want[3]) << "CRC errors";
+  EXPECT_GT(want[2], 0);
+  EXPECT_GT(want[3], 0);
+  EXPECT_TRUE(SavePng(Capture(log), ExeFolder() + L"..\\artifacts\\traffic_log_monitor.png"));
+  PostMessageW(log, WM_CLOSE, 0, 0);
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
 }

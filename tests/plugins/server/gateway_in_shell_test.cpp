@@ -4,8 +4,12 @@
 // (VELMORA_GATEWAY_COM) with a 500 ms response time-out and its network
 // group to 127.0.0.1 and VELMORA_GATEWAY_PORT, then connected;
 // gateway_e2e.py sends pymodbus's requests through it to pymodbus's RTU
-// server, and the table counts them per unit. All by posted input. Keeps
-// screenshots of the setup page and the main window in build/win/artifacts.
+// server, and the table counts them per unit. The traffic log (the system
+// menu's command) follows each request through: from its master (by
+// address and port) onto the line as it stood, the line's answer or
+// "Timeout", and back, exception 0x0B (11) for the absent unit. All by posted
+// input. Keeps screenshots of the setup page, the main window and the log
+// in build/win/artifacts.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -14,6 +18,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "find_control.h"
 #include "server/gateway_page_ids.h"
@@ -95,6 +100,46 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE) == L"RX: Timeout"; })) << shell.Text(IDC_RX_LINE);
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\gateway_view.png"));
+
+  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
+  HWND log = nullptr, rows = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
+           (rows = GetDlgItem(log, 1006)) != nullptr;
+  }));
+  const std::wstring noAnswer = L"Exception 11 - Gateway target failed";  // 0x0B, in decimal as the RX line shows it
+  std::vector<std::wstring> asked, carried;  // the masters' requests, the line's
+  int lineAnswers = 0, timeouts = 0, answers = 0, exceptions0B = 0;
+  const auto readLog = [&] {
+    asked.clear();
+    carried.clear();
+    lineAnswers = timeouts = answers = exceptions0B = 0;
+    for (int row = 0; row < ListRowCount(rows); ++row) {
+      const bool rx = CellText(rows, row, 1) == L"RX";
+      const bool network = CellText(rows, row, 2).rfind(L"127.0.0.1:", 0) == 0;
+      const std::wstring meaning = CellText(rows, row, 5);
+      if (network && rx) {
+        if (meaning.rfind(L"Connection ", 0) != 0) asked.push_back(meaning);
+      } else if (network) {
+        ++(meaning == noAnswer ? exceptions0B : answers);
+      } else if (!rx) {
+        carried.push_back(meaning);
+      } else {
+        ++(meaning == L"Timeout" ? timeouts : lineAnswers);
+      }
+    }
+    return exceptions0B == 1;
+  };
+  EXPECT_TRUE(WaitFor(readLog)) << "the absent unit's exception 0B in the log";
+  EXPECT_GT(asked.size(), 10u);
+  EXPECT_TRUE(asked == carried) << "every request went onto the line as it came, in order";
+  EXPECT_EQ(timeouts, 1);
+  EXPECT_EQ(answers, lineAnswers) << "every answer of the line went back";
+  EXPECT_EQ(static_cast<size_t>(answers + exceptions0B), asked.size());
+  EXPECT_FALSE(asked.empty() || asked.back() != L"Read Holding Registers, unit 7, address 0, 1 register")
+      << "the last request: " << (asked.empty() ? "none" : std::string(asked.back().begin(), asked.back().end()));
+  EXPECT_TRUE(SavePng(Capture(log), ExeFolder() + L"..\\artifacts\\traffic_log_gateway.png"));
+  PostMessageW(log, WM_CLOSE, 0, 0);
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"&Connect");
 }
