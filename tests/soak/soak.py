@@ -40,6 +40,9 @@ PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
 # heap may round up a few pages and Winsock keep a handle or two.
 COMMIT_MARGIN_KIB = 512
 HANDLE_MARGIN = 4
+# Answers that may come after the master's time-out (1.5 s), as a share of
+# the transactions: a loaded machine under Wine delays a few.
+LATE_SHARE = 0.02
 
 
 class Driver:
@@ -282,19 +285,32 @@ class Tally:
         self.pending = None   # (function, values) of the request in flight
         self.writes_changed = 0
         self.errors = []
+        self.abandoned = 0  # requests the master gave up on, whose answers may still come
+        self.late = 0       # answers that came after the master had given up
+        self.slowest = 0.0  # the longest request-to-answer time, s
+        self.sent = 0.0
 
     def request(self, function, values):
         with self.lock:
             if self.pending is not None:
                 self.unanswered += 1
+                self.abandoned += 1
             self.requests[function] = self.requests.get(function, 0) + 1
             self.pending = (function, values)
+            self.sent = time.monotonic()
 
     def answer(self, function, values):
         with self.lock:
             if self.pending is None or self.pending[0] != function:
-                self.doubled += 1
+                # The answer to a request the master gave up on arrives
+                # late; any other is an answer without a request.
+                if self.abandoned:
+                    self.abandoned -= 1
+                    self.late += 1
+                else:
+                    self.doubled += 1
                 return
+            self.slowest = max(self.slowest, time.monotonic() - self.sent)
             self.answers += 1
             if function == FN_WRITE_MULTIPLE:
                 if self.written is not None and self.written != self.pending[1]:
@@ -499,11 +515,11 @@ def run_soak(args, driver, work):
                     "rtu slave": pairs["rtu"][0], "rtu master": pairs["rtu"][1]}
         tallies = {"tcp": tcp_tally, "rtu": rtu_tally}
         print(f"soak: {args.minutes} minutes, figures every {args.interval} s; growth limit after the first "
-              f"{args.warmup} readings: commit +{COMMIT_MARGIN_KIB} KiB, handles +{HANDLE_MARGIN}, "
-              "GDI, USER and windows equal", flush=True)
+              f"{args.warmup} readings: commit +{COMMIT_MARGIN_KIB} KiB (RTU pair +{args.serial_commit_limit} KiB), "
+              f"handles +{HANDLE_MARGIN}, GDI, USER and windows equal; late answers at most {LATE_SHARE:.0%}", flush=True)
         print(f"{'min':>5} {'program':11} {'commit KiB':>10} {'handles':>7} {'gdi':>4} {'user':>4} {'windows':>7} "
               f"{'null ms':>7} | {'link':4} {'fn16':>7} {'fn3':>7} {'answers':>7} {'lost':>4} {'doubled':>7} "
-              f"{'reads ok':>8} {'wrong':>5}", flush=True)
+              f"{'reads ok':>8} {'wrong':>5} {'late':>4} {'max ms':>6}", flush=True)
         history = {name: [] for name in programs}
         value = switches = 0
         end = time.monotonic() + args.minutes * 60
@@ -518,11 +534,12 @@ def run_soak(args, driver, work):
                     link = tallies[name.split()[0]]
                     with link.lock:
                         counts = (link.requests[FN_WRITE_MULTIPLE], link.requests[FN_READ_HOLDING], link.answers,
-                                  link.unanswered, link.doubled, link.reads_right, len(link.reads_wrong))
+                                  link.unanswered, link.doubled, link.reads_right, len(link.reads_wrong), link.late,
+                                  link.slowest * 1000)
                     print(f"{reading * args.interval / 60:5.1f} {name:11} {f['commit']:10.0f} {f['handles']:7.0f} "
                           f"{f['gdi']:4.0f} {f['user']:4.0f} {f['windows']:7.0f} {f['null_ms']:7.2f} | "
                           f"{name.split()[0]:4} {counts[0]:7d} {counts[1]:7d} {counts[2]:7d} {counts[3]:4d} "
-                          f"{counts[4]:7d} {counts[5]:8d} {counts[6]:5d}", flush=True)
+                          f"{counts[4]:7d} {counts[5]:8d} {counts[6]:5d} {counts[7]:4d} {counts[8]:6.0f}", flush=True)
                     if f["null_ms"] < 0:
                         failures.append(f"{name}: WM_NULL unanswered at reading {reading}")
                 reading += 1
@@ -565,11 +582,17 @@ def run_soak(args, driver, work):
                     failures.append(f"{link}: {tally.doubled} answers without a request")
                 # A lost transaction is one the master gave up on (its
                 # time-out); the relay never drops one, so none may occur.
-                # A tab switch may cancel the transaction in flight: the
-                # driver's switches bound what may go unanswered.
-                if tally.unanswered > switches:
-                    failures.append(f"{link}: {tally.unanswered} requests unanswered, more than the "
+                # A request the master gave up on whose answer came late is
+                # the slave's slowness, judged below; one never answered at
+                # all may only be one a tab switch cut off.
+                never = tally.unanswered - tally.late
+                if never > switches:
+                    failures.append(f"{link}: {never} requests never answered, more than the "
                                     f"{switches} tab switches")
+                transactions = sum(tally.requests.values())
+                if tally.late > LATE_SHARE * transactions:
+                    failures.append(f"{link}: {tally.late} answers after the master's time-out, more than "
+                                    f"{LATE_SHARE:.0%} of {transactions}")
                 if tally.errors:
                     failures.append(f"{link}: {len(tally.errors)} bad frames, first {tally.errors[:2]}")
                 if tally.reads_right == 0 or tally.writes_changed == 0:
@@ -636,6 +659,364 @@ def run_monkey(args, driver, work):
     return failures, ", ".join(done)
 
 
+# --- hostile peers ---------------------------------------------------------------------
+
+READ_PDU = bytes([FN_READ_HOLDING, 0, 0, 0, 2])
+
+
+def lrc(data):
+    return (-sum(data)) & 0xFF
+
+
+def frame(framing, unit, pdu, tid=1):
+    if framing == "mbap":
+        return struct.pack(">HHHB", tid, 0, len(pdu) + 1, unit) + pdu
+    if framing == "rtu":
+        body = bytes([unit]) + pdu
+        return body + struct.pack("<H", crc16(body))
+    body = bytes([unit]) + pdu
+    return b":" + (body + bytes([lrc(body)])).hex().upper().encode() + b"\r\n"
+
+
+def answer_pdu(framing, data):
+    """The PDU of a whole answer of ours, or None."""
+    if framing == "mbap":
+        if len(data) < 8:
+            return None
+        length = struct.unpack(">H", data[4:6])[0]
+        return data[7:6 + length] if len(data) >= 6 + length else None
+    if framing == "rtu":
+        if len(data) < 5 or crc16(data[:-2]) != struct.unpack("<H", data[-2:])[0]:
+            return None
+        return data[1:-2]
+    text = data.strip()
+    if not text.startswith(b":"):
+        return None
+    body = bytes.fromhex(text[1:].decode())
+    return body[1:-1] if lrc(body[:-1]) == body[-1] else None
+
+
+def good_read(framing, answer):
+    pdu = answer_pdu(framing, answer) if answer else None
+    return pdu is not None and len(pdu) == 6 and pdu[0] == FN_READ_HOLDING and pdu[1] == 4
+
+
+def mutations(framing, rng):
+    """Hostile requests: (name, list of byte pieces sent 5 ms apart)."""
+    good = frame(framing, 1, READ_PDU, 7)
+    garbage = bytes(rng.randrange(256) for _ in range(rng.randrange(1, 300)))
+    cases = [("random bytes", [garbage]),
+             ("fragments of a good request", [good[i:i + 1] for i in range(len(good))]),
+             ("a cut request", [good[:len(good) // 2]]),
+             ("a damaged byte", [bytes(b ^ (0x5A if i == len(good) - 3 else 0) for i, b in enumerate(good))]),
+             ("an unknown function", [frame(framing, 1, bytes([0x5B, 1, 2, 3]), 8)]),
+             ("a count that lies", [frame(framing, 1, bytes([FN_WRITE_MULTIPLE, 0, 0, 0, 2, 200, 1, 2, 3, 4]), 9)]),
+             ("a huge quantity", [frame(framing, 1, bytes([FN_READ_HOLDING, 0, 0, 0xFF, 0xFF]), 10)])]
+    if framing == "mbap":
+        cases += [("an MBAP length of 0", [struct.pack(">HHHB", 1, 0, 0, 1) + garbage[:8]]),
+                  ("an MBAP length past the data", [struct.pack(">HHHB", 1, 0, 250, 1) + READ_PDU]),
+                  ("an MBAP length of 65535", [struct.pack(">HHHB", 1, 0, 65535, 1) + garbage]),
+                  ("a foreign protocol id", [struct.pack(">HHHB", 1, 0x1234, 6, 1) + READ_PDU]),
+                  ("a valid header and garbage", [struct.pack(">HHHB", 2, 0, len(garbage) + 1, 1) + garbage]),
+                  ("two requests in one piece", [good + frame(framing, 1, READ_PDU, 8)])]
+    else:
+        cases += [("an oversized frame", [garbage * 3])]
+    rng.shuffle(cases)
+    return cases
+
+
+def exchange(transport, port, pieces, wait=1.5):
+    """Sends the pieces to a loopback slave (a fresh connection or socket)
+    and returns what came back within wait seconds."""
+    kind = socket.SOCK_STREAM if transport == "tcp" else socket.SOCK_DGRAM
+    with socket.socket(socket.AF_INET, kind) as sock:
+        sock.settimeout(wait)
+        try:
+            sock.connect(("127.0.0.1", port))
+            for piece in pieces:
+                sock.send(piece)
+                time.sleep(0.005)
+            return sock.recv(4096)
+        except OSError:
+            return b""
+
+
+def serial_exchange(fd, pieces, wait=1.5):
+    import select
+    os.read(fd, 4096) if select.select([fd], [], [], 0)[0] else None
+    for piece in pieces:
+        os.write(fd, piece)
+        time.sleep(0.005)
+    data, end = b"", time.monotonic() + wait
+    while time.monotonic() < end:
+        if select.select([fd], [], [], 0.05)[0]:
+            data += os.read(fd, 4096)
+        elif data:
+            break
+    return data
+
+
+def open_raw(path):
+    import termios
+    import tty
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    tty.setraw(fd)
+    attributes = termios.tcgetattr(fd)
+    attributes[3] &= ~termios.ECHO
+    termios.tcsetattr(fd, termios.TCSANOW, attributes)
+    return fd
+
+
+def hostile_slave(driver, pid, transport, framing, port, fd, rng, report):
+    """Against a slave of ours: every mutation, then a good request that
+    must be answered right; a flood of connections on TCP."""
+    faults = []
+    good = frame(framing, 1, READ_PDU, 3)
+    for name, pieces in mutations(framing, rng):
+        answer = serial_exchange(fd, pieces, 0.3) if fd is not None else exchange(transport, port, pieces, 0.3)
+        # A stream must put the fragments back together; on a serial line
+        # gaps past the character time-out may end the frame (our RTU
+        # framing waits up to 40 ms for a USB adapter's next burst, which
+        # a loaded machine can outlast), and a datagram is one piece.
+        if name == "fragments of a good request" and transport == "tcp" and not good_read(framing, answer):
+            faults.append(f"{name}: not answered ({answer.hex()})")
+        check = None
+        for _ in range(3):  # a serial slave may still be skipping the noise
+            check = serial_exchange(fd, [good]) if fd is not None else exchange(transport, port, [good])
+            if good_read(framing, check):
+                break
+        if not good_read(framing, check):
+            faults.append(f"after {name}: the good request got {check.hex() or 'nothing'}")
+        f = figures(driver.ask(f"figures {pid}"))
+        if f["null_ms"] < 0:
+            faults.append(f"after {name}: WM_NULL not answered")
+    if transport == "tcp":
+        # 64 connections at once (the slave serves one client at a time:
+        # the others wait in the backlog or are refused), garbage on every
+        # third, then all closed.
+        flood = []
+        for _ in range(64):
+            sock = socket.socket()
+            sock.setblocking(False)
+            sock.connect_ex(("127.0.0.1", port))
+            flood.append(sock)
+        time.sleep(0.3)
+        for sock in flood[::3]:
+            try:
+                sock.send(bytes(rng.randrange(256) for _ in range(40)))
+            except OSError:
+                pass
+        f = figures(driver.ask(f"figures {pid}"))
+        if f["null_ms"] < 0:
+            faults.append("during a flood of connections: WM_NULL not answered")
+        for sock in flood:
+            sock.close()
+        time.sleep(0.5)
+        if not any(good_read(framing, exchange(transport, port, [good])) for _ in range(5)):
+            faults.append(f"after a flood of {len(flood)} connections: the good request is not answered")
+        report.append(f"flood of {len(flood)} connections")
+    return faults
+
+
+class HostileServer(threading.Thread):
+    """A server for a master of ours that answers a read right, mutated,
+    late, twice or never, chosen by the seed; 'good' answers right only."""
+
+    def __init__(self, transport, framing, port, fd, rng, timeout_s):
+        super().__init__(daemon=True)
+        self.transport, self.framing, self.port, self.fd, self.rng = transport, framing, port, fd, rng
+        self.timeout_s = timeout_s
+        self.mode = "hostile"
+        self.stop = threading.Event()
+        self.requests = 0
+        self.behaviours = {}
+
+    def answers(self, request):
+        """The byte pieces to send for one request, with delays."""
+        if self.framing == "mbap":
+            tid, unit = struct.unpack(">H", request[:2])[0], request[6]
+        elif self.framing == "ascii":
+            tid, unit = 0, int(request[1:3], 16)
+        else:
+            tid, unit = 0, request[0]
+        right = frame(self.framing, unit, bytes([FN_READ_HOLDING, 4, 0x12, 0x34, 0x56, 0x78]), tid)
+        if self.mode == "good":
+            return [(0, right)]
+        choice = self.rng.choice(["right", "garbage", "wrong id", "twice", "late", "never", "fragments",
+                                  "bad check", "exception", "short", "close"])
+        self.behaviours[choice] = self.behaviours.get(choice, 0) + 1
+        if choice == "right":
+            return [(0, right)]
+        if choice == "garbage":
+            return [(0, bytes(self.rng.randrange(256) for _ in range(self.rng.randrange(1, 80))))]
+        if choice == "wrong id":
+            return [(0, frame(self.framing, unit ^ 0x55, bytes([FN_READ_HOLDING, 4, 0x12, 0x34, 0x56, 0x78]),
+                              tid ^ 0x5555))]
+        if choice == "twice":
+            return [(0, right), (0.002, right)]
+        if choice == "late":
+            return [(self.timeout_s + 0.3, right)]
+        if choice == "never":
+            return []
+        if choice == "fragments":
+            return [(0.004, right[i:i + 2]) for i in range(0, len(right), 2)]
+        if choice == "bad check":
+            return [(0, right[:-1] + bytes([right[-1] ^ 0xFF]))]
+        if choice == "exception":
+            return [(0, frame(self.framing, unit, bytes([FN_READ_HOLDING | 0x80, 4]), tid))]
+        if choice == "short":
+            return [(0, right[:len(right) - 3])]
+        return None  # close
+
+    def run(self):
+        if self.fd is not None:
+            self.serve_serial()
+        elif self.transport == "udp":
+            self.serve_udp()
+        else:
+            self.serve_tcp()
+
+    def serve_serial(self):
+        import select
+        buffer = b""
+        while not self.stop.is_set():
+            if not select.select([self.fd], [], [], 0.1)[0]:
+                continue
+            buffer += os.read(self.fd, 4096)
+            length = 8 if self.framing == "rtu" else (buffer.find(b"\n") + 1 or 10 ** 6)
+            if len(buffer) < length:
+                continue
+            request, buffer = buffer[:length], buffer[length:]
+            self.requests += 1
+            for delay, piece in self.answers(request) or []:
+                time.sleep(delay)
+                os.write(self.fd, piece)
+
+    def serve_udp(self):
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
+            sock.bind(("127.0.0.1", self.port))
+            sock.settimeout(0.2)
+            while not self.stop.is_set():
+                try:
+                    request, peer = sock.recvfrom(4096)
+                except socket.timeout:
+                    continue
+                self.requests += 1
+                for delay, piece in self.answers(request) or []:
+                    time.sleep(delay)
+                    sock.sendto(piece, peer)
+
+    def serve_tcp(self):
+        with socket.socket() as server:
+            server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            server.bind(("127.0.0.1", self.port))
+            server.listen(4)
+            server.settimeout(0.2)
+            while not self.stop.is_set():
+                try:
+                    conn, _ = server.accept()
+                except socket.timeout:
+                    continue
+                conn.settimeout(0.2)
+                with conn:
+                    while not self.stop.is_set():
+                        try:
+                            request = conn.recv(4096)
+                        except socket.timeout:
+                            continue
+                        except OSError:
+                            break
+                        if not request:
+                            break
+                        self.requests += 1
+                        pieces = self.answers(request)
+                        if pieces is None:
+                            break
+                        try:
+                            for delay, piece in pieces:
+                                time.sleep(delay)
+                                conn.sendall(piece)
+                        except OSError:
+                            break
+
+
+def run_hostile(args, driver, work):
+    import random
+    rng = random.Random(args.seed)
+    failures, report = [], []
+    com = claim_com()
+    socat, wine_end, peer_end = serial_pair(work, "hostile")
+    link_com(com, wine_end)
+    fd = open_raw(peer_end)
+    try:
+        assert driver.ask(f"ports {com}") == "ok"
+        started = driver.ask("start")
+        pid = started.split()[1]
+        for name, transport, framing, role in PLUGINS:
+            if args.only and args.only not in name:
+                continue
+            port = free_port()
+            serial = transport == "serial"
+            target = com if serial else str(port)
+            if role == "slave":
+                extra = " field=1" if framing != "mbap" else ""
+            else:
+                # A short response time-out, so that late and missing
+                # answers come round quickly.
+                extra = " field=300" if transport in ("udp", "serial") else " extra=300"
+            setup = driver.ask(f"setup {pid} {name.replace(' ', '_')} port={target}{extra}")
+            if not setup.startswith("ok"):
+                failures.append(f"{name}: {setup}")
+                continue
+            before = figures(driver.ask(f"figures {pid}"))
+            if role == "slave":
+                connected = driver.ask(f"connect {pid}")
+                if connected != "ok Dis&connect":
+                    failures.append(f"{name}: {connected}")
+                    continue
+                faults = hostile_slave(driver, pid, transport, framing, port, fd if serial else None, rng, report)
+            else:
+                driver.ask(f"poll {pid} 0 2 1 0 2 50")
+                server = HostileServer(transport, framing, port, fd if serial else None, rng, 0.3)
+                server.start()
+                connected = driver.ask(f"connect {pid}")
+                faults = []
+                time.sleep(args.seconds)
+                hostile_requests = server.requests
+                f = figures(driver.ask(f"figures {pid}"))
+                if f["null_ms"] < 0:
+                    faults.append("WM_NULL not answered among hostile answers")
+                server.mode = "good"
+                rx = ""
+                for _ in range(50):
+                    time.sleep(0.2)
+                    rx = driver.ask(f"cell {pid} 1 1")
+                    if rx == "ok 22136":  # 0x5678, the second register of the right answer
+                        break
+                if rx != "ok 22136":
+                    faults.append(f"no right value read after the hostile answers ({rx})")
+                if hostile_requests < 5:
+                    faults.append(f"the master sent only {hostile_requests} requests in {args.seconds} s")
+                report.append(f"{name}: {hostile_requests} hostile answers " +
+                              ",".join(f"{k} {v}" for k, v in sorted(server.behaviours.items())))
+                server.stop.set()
+                server.join(5)
+            driver.ask(f"disconnect {pid}")
+            after = figures(driver.ask(f"figures {pid}"))
+            print(f"{name:40s} {'ok' if not faults else 'FAULTS'} handles {before['handles']:.0f}->"
+                  f"{after['handles']:.0f} null {after['null_ms']:.2f} ms", flush=True)
+            failures += [f"{name}: {fault}" for fault in faults]
+        quit = driver.ask(f"quit {pid}")
+        if quit != "ok exit=0":
+            failures.append(f"quit: {quit}")
+    finally:
+        os.close(fd)
+        close_serial_line(socat, com_link(com))
+    for line in report:
+        print(line)
+    return failures, f"seed {args.seed}"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--driver", required=True)
@@ -653,6 +1034,10 @@ def main():
     monkey = sub.add_parser("monkey")
     monkey.add_argument("--steps", type=int, default=1000)
     monkey.add_argument("--seed", type=int, default=1)
+    hostile = sub.add_parser("hostile")
+    hostile.add_argument("--seed", type=int, default=1)
+    hostile.add_argument("--seconds", type=float, default=4)
+    hostile.add_argument("--only")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="velmora-soak.")
@@ -663,6 +1048,8 @@ def main():
             summary = f"{len(rows)} plug-ins x {args.count} Connect/Disconnect"
         elif args.mode == "soak":
             failures, summary = run_soak(args, driver, work)
+        elif args.mode == "hostile":
+            failures, summary = run_hostile(args, driver, work)
         else:
             failures, summary = run_monkey(args, driver, work)
     finally:
