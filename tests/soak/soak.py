@@ -59,7 +59,7 @@ class Driver:
             steps = []
             while True:
                 more = self.process.stdout.readline()
-                if not more.startswith("  step"):
+                if not more or more.startswith("  end of steps"):
                     break
                 steps.append(more.rstrip())
             answer += "\n" + "\n".join(steps)

@@ -553,7 +553,8 @@ std::string Monkey(Program& p, int steps, uint64_t seed, const std::string& port
     if (!failure.empty()) {
       std::string list;
       for (size_t k = 0; k < done.size(); ++k) list += "\n  step " + std::to_string(k) + ": " + done[k];
-      return "fail seed " + std::to_string(seed) + " step " + std::to_string(i) + " " + failure + "; steps:" + list;
+      return "fail seed " + std::to_string(seed) + " step " + std::to_string(i) + " " + failure + "; steps:" + list +
+             "\n  end of steps";
     }
   }
   // The window at the end agrees with itself: the button names a state,
