@@ -622,6 +622,8 @@ def run_monkey(args, driver, work):
         assert driver.ask(f"ports {com}") == "ok"
         for name, transport, framing in (("Modbus TCP/IP Slave", "tcp", "mbap"),
                                          ("Modbus TCP/IP Master", "tcp", "mbap")):
+            if args.only and args.only not in name:
+                continue
             port = free_port()
             started = driver.ask("start")
             if not started.startswith("ok"):
@@ -692,8 +694,11 @@ def answer_pdu(framing, data):
     text = data.strip()
     if not text.startswith(b":"):
         return None
-    body = bytes.fromhex(text[1:].decode())
-    return body[1:-1] if lrc(body[:-1]) == body[-1] else None
+    try:
+        body = bytes.fromhex(text[1:].decode())
+    except ValueError:  # not hex: a damaged answer
+        return None
+    return body[1:-1] if body and lrc(body[:-1]) == body[-1] else None
 
 
 def good_read(framing, answer):
@@ -883,12 +888,18 @@ class HostileServer(threading.Thread):
             if not select.select([self.fd], [], [], 0.1)[0]:
                 continue
             buffer += os.read(self.fd, 4096)
+            if self.framing == "ascii" and b":" in buffer:
+                buffer = buffer[buffer.index(b":"):]  # what an earlier test left on the line
             length = 8 if self.framing == "rtu" else (buffer.find(b"\n") + 1 or 10 ** 6)
             if len(buffer) < length:
                 continue
             request, buffer = buffer[:length], buffer[length:]
             self.requests += 1
-            for delay, piece in self.answers(request) or []:
+            try:
+                pieces = self.answers(request)
+            except ValueError:  # not a request of ours: left unanswered
+                continue
+            for delay, piece in pieces or []:
                 time.sleep(delay)
                 os.write(self.fd, piece)
 
@@ -1034,6 +1045,7 @@ def main():
     monkey = sub.add_parser("monkey")
     monkey.add_argument("--steps", type=int, default=1000)
     monkey.add_argument("--seed", type=int, default=1)
+    monkey.add_argument("--only")
     hostile = sub.add_parser("hostile")
     hostile.add_argument("--seed", type=int, default=1)
     hostile.add_argument("--seconds", type=float, default=4)
