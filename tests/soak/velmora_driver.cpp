@@ -60,7 +60,7 @@ struct Program {
   App app;
   HWND main = nullptr;
   std::wstring folder;
-  int boxes = 0;  // message boxes of the specified kinds, dismissed
+  int boxes = 0;  // message boxes of the expected kinds (connection error, diagnostics), dismissed
   HWND Item(int id) const { return GetDlgItem(main, id); }
   bool Settle() const { return uiauto::Settle(Item(IDC_DOCUMENT), 10000); }
 };
