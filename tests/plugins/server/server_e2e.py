@@ -541,7 +541,7 @@ def run(args, device, scenario):
         return {"masters": masters, "hold": hold, "seventeenth": seventeenth, "release": release,
                 "idle": idle}[words[0]](args, words)
     if words[0] == "bench":  # bench SECONDS WHO...
-        return bench(args, args.port, int(words[1]), " ".join(words[2:]))
+        return bench(args, args.port, int(words[1]), " ".join(words[2:]))[0]
     if words[0] == "last-request":
         return last_request(args, words)
     if words[0] in ("load", "load-plugin", "load-engine-host", "load-turns"):
