@@ -98,13 +98,15 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
   return lines;
 }
 
-// The display names of the twelve deliverables' descriptors.
+// The display names of the deliverables' descriptors: the twelve and the
+// plug-ins after them.
 const wchar_t* const kDisplayNames[] = {
     L"Modbus RTU Master",           L"Modbus RTU Slave",           L"Modbus ASCII Master",
     L"Modbus ASCII Slave",          L"Modbus TCP/IP Master",       L"Modbus TCP/IP Slave",
     L"Modbus RTU over TCP/IP Master", L"Modbus RTU over TCP/IP Slave", L"Modbus UDP/IP Master",
     L"Modbus UDP/IP Slave",         L"Modbus RTU over UDP/IP Master", L"Modbus RTU over UDP/IP Slave",
     L"Modbus TCP/IP Slave (fault injection)", L"Modbus RTU Slave (fault injection)",
+    L"Modbus RTU Bus Monitor",
     L"Modbus TCP/IP to RTU Gateway",          L"Modbus TCP/IP Slave (several masters)",
 };
 

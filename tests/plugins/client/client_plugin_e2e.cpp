@@ -262,6 +262,7 @@ struct CountingLink {
     link.host = this;
     link.send = &Send;
     link.post = &Post;
+    link.logFrame = &LogFrame;
   }
   static int64_t Send(void* host, const HostCommand* command) {
     const HostLink* view = static_cast<CountingLink*>(host)->view;
@@ -272,6 +273,10 @@ struct CountingLink {
     if (command->kind == HostCommandKind::ShowRxFrame) self->rxFrames.fetch_add(1, std::memory_order_relaxed);
     if (command->kind == HostCommandKind::ShowRxText) self->rxTexts.fetch_add(1, std::memory_order_relaxed);
     self->shell->post(self->shell->host, command);
+  }
+  static void LogFrame(void* host, const TrafficFrame* frame) {
+    const HostLink* shell = static_cast<CountingLink*>(host)->shell;
+    shell->logFrame(shell->host, frame);
   }
 };
 
