@@ -58,23 +58,6 @@ void KeyWithControl(HWND window, UINT key) {
   AttachThreadInput(self, target, FALSE);
 }
 
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (!OpenClipboard(nullptr)) return text;
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) text = chars;
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  return text;
-}
-
-void ClearClipboard() {
-  if (!OpenClipboard(nullptr)) return;
-  EmptyClipboard();
-  CloseClipboard();
-}
-
 // The selected rows as Copy puts them on the clipboard: every row after
 // Ctrl+A.
 std::wstring CopyAll(HWND list) {
