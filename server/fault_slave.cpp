@@ -92,12 +92,7 @@ void CreatePage(void* context, PluginWindow transportPage) {
   HWND parent = reinterpret_cast<HWND>(transportPage);
   HWND group = self->page.Create(mem::New<FaultsPageState>(&self->settings, self->tcp), parent, IDD_FAULTS_PAGE);
   if (!group) return;
-  RECT above = {}, own = {};
-  GetClientRect(parent, &above);
-  GetClientRect(group, &own);
-  SetWindowPos(group, nullptr, 0, above.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  const LONG width = above.right > own.right ? above.right : own.right;
-  SetWindowPos(parent, nullptr, 0, 0, width, above.bottom + own.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceGroupUnder(parent, group);
 }
 
 void ApplyPage(void* context) { Self(context)->page.Apply(); }

@@ -145,14 +145,7 @@ struct GatewayPlugin : PluginInstance {
     HWND page = serialPage.Create(reinterpret_cast<HWND>(parent));
     if (!page) return nullptr;
     HWND group = networkGroup.Create(mem::New<NetworkGroupState>(&network), page, IDD_GATEWAY_NETWORK);
-    if (group) {
-      RECT above = {}, own = {};
-      GetClientRect(page, &above);
-      GetClientRect(group, &own);
-      SetWindowPos(group, nullptr, 0, above.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-      const LONG width = above.right > own.right ? above.right : own.right;
-      SetWindowPos(page, nullptr, 0, 0, width, above.bottom + own.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    if (group) PlaceGroupUnder(page, group);
     return reinterpret_cast<PluginWindow>(page);
   }
 

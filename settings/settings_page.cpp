@@ -44,3 +44,12 @@ void PageSlot::Apply() {
 void EnablePageControls(HWND page, int first, int last, bool enable) {
   for (int id = first; id <= last; ++id) EnableWindow(GetDlgItem(page, id), enable ? TRUE : FALSE);
 }
+
+void PlaceGroupUnder(HWND page, HWND group) {
+  RECT above = {}, own = {};
+  GetClientRect(page, &above);
+  GetClientRect(group, &own);
+  SetWindowPos(group, nullptr, 0, above.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const LONG width = above.right > own.right ? above.right : own.right;
+  SetWindowPos(page, nullptr, 0, 0, width, above.bottom + own.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}

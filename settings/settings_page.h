@@ -60,3 +60,8 @@ class PageSlot {
 
 // Enables or disables the controls first..last of a page.
 void EnablePageControls(HWND page, int first, int last, bool enable);
+
+// Places group (a page's own group, a child of page) under what page shows
+// so far, and grows page to hold both: as tall as the two together, as wide
+// as the wider.
+void PlaceGroupUnder(HWND page, HWND group);

@@ -59,24 +59,6 @@ std::wstring HexPairs(int count) {
   return text;
 }
 
-std::wstring ClipboardText() {
-  std::wstring text = L"<closed>";
-  if (!OpenClipboard(nullptr)) return text;
-  text = L"<none>";
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    text = static_cast<const wchar_t*>(GlobalLock(data));
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  return text;
-}
-
-void ClearClipboard() {
-  if (!OpenClipboard(nullptr)) return;
-  EmptyClipboard();
-  CloseClipboard();
-}
-
 RECT RectIn(HWND window, HWND parent) {
   RECT rect = {};
   GetWindowRect(window, &rect);
@@ -138,12 +120,12 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
 
   // A right click copies the RX line after applying what is pending: the
   // second frame is still held back by the throttle when the click arrives.
-  ClearClipboard();
+  uiauto::ClearClipboard();
   RunOnAdd(scratch, shell, "on AddRequested send ShowRxFrame 5 0\non AddRequested send ShowRxFrame 6 0\n");
   PostMessageW(rx, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
   PostMessageW(rx, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
   shell.Settle();
-  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: 00 01 02 03 04 05"; }, uiauto::kDefaultTimeoutMs)) << ClipboardText().c_str();
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::ClipboardText() == L"RX: 00 01 02 03 04 05"; }, uiauto::kDefaultTimeoutMs)) << uiauto::ClipboardText().c_str();
 
   // The menu key over the TX line copies that line.
   RECT txRect = {};
@@ -151,7 +133,7 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   SetCursorPos(txRect.left + 4, (txRect.top + txRect.bottom) / 2);
   PostMessageW(shell.main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(shell.main), -1);
   shell.Settle();
-  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"TX: -"; }, uiauto::kDefaultTimeoutMs));
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::ClipboardText() == L"TX: -"; }, uiauto::kDefaultTimeoutMs));
 
   // A TCP frame of 260 bytes (a read of 125 registers) is cut on the line
   // but copied whole.
@@ -159,8 +141,8 @@ TEST(MainView, FrameLinesShowColourAndCopy) {
   ASSERT_TRUE(shows(rx, L"RX: " + HexPairs(256) + L" \u2026"));
   PostMessageW(rx, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
   PostMessageW(rx, WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
-  EXPECT_TRUE(uiauto::WaitFor([&] { return ClipboardText() == L"RX: " + HexPairs(260); }, uiauto::kDefaultTimeoutMs))
-      << ClipboardText().size();
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::ClipboardText() == L"RX: " + HexPairs(260); }, uiauto::kDefaultTimeoutMs))
+      << uiauto::ClipboardText().size();
 
   // Another plug-in's activation drops the update still held back and
   // starts from the template texts without the error colour. The old

@@ -521,4 +521,22 @@ inline bool SavePng(const Picture& picture, const std::wstring& path) {
   return ok;
 }
 
+// The clipboard's text, empty when the clipboard holds none or is taken.
+inline std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) text = chars;
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+inline void ClearClipboard() {
+  if (!OpenClipboard(nullptr)) return;
+  EmptyClipboard();
+  CloseClipboard();
+}
+
 }  // namespace uiauto

@@ -128,6 +128,35 @@ struct Shell {
     ASSERT_TRUE(uiauto::AnswerSetup(dialog, answer));
     Settle();
   }
+  // Starts the program in scratch with the distribution's library alone,
+  // opens the connection setup, checks that it lists the library's one
+  // entry, name, and picks it; *dialog is then the setup dialog.
+  void StartAndPick(const Scratch& scratch, const std::wstring& library, const std::wstring& name, HWND* dialog) {
+    ASSERT_TRUE(scratch.AddDistPlugins({library}));
+    ASSERT_NO_FATAL_FAILURE(Start(scratch));
+    *dialog = uiauto::OpenSetup(app, main);
+    ASSERT_NE(*dialog, nullptr);
+    HWND list = GetDlgItem(*dialog, IDC_PLUGIN_LIST);
+    ASSERT_EQ(ChoiceCount(list), 1);
+    EXPECT_EQ(ChoiceText(list, 0), name);
+    PickChoice(list, 0);
+  }
+  // Confirms the connection setup with OK and waits until it is gone.
+  void ConfirmSetup(HWND dialog) {
+    uiauto::Click(GetDlgItem(dialog, IDOK));
+    ASSERT_TRUE(uiauto::WaitFor([&] { return !IsWindow(dialog); }));
+    Settle();
+  }
+  // Opens the traffic log by the system menu's command (the numbers of
+  // shell/traffic_log_window.h); *log is its window, *rows its list of
+  // frames.
+  void OpenTrafficLog(HWND* log, HWND* rows) {
+    PostMessageW(main, WM_SYSCOMMAND, 0x0110, 0);
+    ASSERT_TRUE(uiauto::WaitFor([&] {
+      return (*log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
+             (*rows = GetDlgItem(*log, 1006)) != nullptr;
+    }));
+  }
   void Click(int id) {
     uiauto::Click(Item(id));
     Settle();

@@ -12,18 +12,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
-#include <psapi.h>
 
 #include <stdio.h>
 #include <string.h>
 
-#include <algorithm>
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/driver_request.h"
+#include "support/ui_figures.h"
 #include "support/velmora_session.h"
 
 namespace {
@@ -59,23 +56,6 @@ void KeyWithControl(HWND window, UINT key) {
   Sleep(200);  // the posted key is handled after the sent WM_NULL
   SetKeyboardState(state);
   AttachThreadInput(self, target, FALSE);
-}
-
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (!OpenClipboard(nullptr)) return text;
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) text = chars;
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  return text;
-}
-
-void ClearClipboard() {
-  if (!OpenClipboard(nullptr)) return;
-  EmptyClipboard();
-  CloseClipboard();
 }
 
 // The selected rows as Copy puts them on the clipboard: every row after
@@ -295,62 +275,6 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
   EXPECT_EQ(ReadUtf8File(path), L"Time\tDir\tPeer\tLength\tFrame\tMeaning\r\n" + copied);
 }
 
-// The process's commit charge and working set, in KiB.
-struct Memory {
-  size_t committed;
-  size_t workingSet;
-};
-Memory MemoryOf(HANDLE process) {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  GetProcessMemoryInfo(process, &counters, sizeof counters);
-  return {counters.PagefileUsage / 1024, counters.WorkingSetSize / 1024};
-}
-
-// WM_NULL round trips to a window from a thread of this process, every
-// 5 ms from construction to Print, which prints what they took.
-class RoundTrips {
- public:
-  explicit RoundTrips(HWND window)
-      : thread_([this, window] {
-          LARGE_INTEGER frequency, start, end;
-          QueryPerformanceFrequency(&frequency);
-          while (!stop_) {
-            DWORD_PTR ignored = 0;
-            QueryPerformanceCounter(&start);
-            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) ++unanswered_;
-            QueryPerformanceCounter(&end);
-            trips_.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                             static_cast<double>(frequency.QuadPart));
-            Sleep(5);
-          }
-        }) {}
-  ~RoundTrips() { Stop(); }
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  int Unanswered() const { return unanswered_; }
-  void Print(const char* when) {
-    Stop();
-    std::vector<double> sorted = trips_;
-    std::sort(sorted.begin(), sorted.end());
-    double total = 0;
-    for (double ms : sorted) total += ms;
-    const size_t n = sorted.size();
-    printf("FIGURE velmora.exe UI thread %s: %zu WM_NULL round trips, mean %.2f ms, 99th percentile %.2f ms, "
-           "worst %.2f ms, %d unanswered in 5 s\n",
-           when, n, n ? total / static_cast<double>(n) : 0.0, n ? sorted[n * 99 / 100] : 0.0, n ? sorted[n - 1] : 0.0,
-           unanswered_);
-    fflush(stdout);
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<double> trips_;
-  int unanswered_ = 0;
-  std::thread thread_;
-};
-
 // About 1,000 frames a second (a 1 ms poll period under Wine) for
 // VELMORA_TRAFFIC_BENCH_SECONDS, first with the log's window closed (the
 // store collects, nothing is shown), then with it open: the user-interface
@@ -364,7 +288,7 @@ TEST(TrafficLogInShell, Figures) {
   ASSERT_NO_FATAL_FAILURE(StartMaster(scratch, shell, port, L"1"));
   const Memory before = MemoryOf(shell.app.Process());
   {
-    RoundTrips idle(shell.main);
+    RoundTrips idle(shell.main, 5);
     Sleep(1000);
     idle.Print("idle");
   }
@@ -377,7 +301,7 @@ TEST(TrafficLogInShell, Figures) {
       shell.Settle();
     }
     const int rowsBefore = open ? ListRowCount(list) : 0;
-    RoundTrips loaded(shell.main);
+    RoundTrips loaded(shell.main, 5);
     shell.Click(IDC_CONNECT_BUTTON);
     Sleep(static_cast<DWORD>(seconds) * 1000);
     shell.Click(IDC_CONNECT_BUTTON);

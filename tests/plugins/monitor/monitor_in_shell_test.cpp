@@ -13,27 +13,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <stdio.h>
-#include <string.h>
-
 #include <sstream>
 #include <string>
 
 #include "plugins/server/find_control.h"
+#include "support/driver_request.h"
 #include "support/velmora_session.h"
 
 namespace {
 
 using namespace uiauto;
-
-std::string AskDriver(const char* request) {
-  printf("DRIVER %s\n", request);
-  fflush(stdout);
-  char line[512] = "";
-  if (!fgets(line, sizeof line, stdin)) return "no driver";
-  line[strcspn(line, "\r\n")] = '\0';
-  return line;
-}
 
 // The serial page lists the ports of SERIALCOMM, which Wine fills only when
 // the prefix starts.
@@ -66,16 +55,9 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   ASSERT_FALSE(com.empty()) << "run through bus_e2e.py, which sets VELMORA_MONITOR_COM";
   ListPort(com);
   Scratch scratch({});
-  ASSERT_TRUE(scratch.AddDistPlugins({L"linebin_monitor"}));
   Shell shell;
-  shell.Start(scratch);
-
-  HWND dialog = OpenSetup(shell.app, shell.main);
-  ASSERT_NE(dialog, nullptr);
-  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
-  ASSERT_EQ(ChoiceCount(list), 1);
-  EXPECT_EQ(ChoiceText(list, 0), L"Modbus RTU Bus Monitor");
-  PickChoice(list, 0);
+  HWND dialog = nullptr;
+  ASSERT_NO_FATAL_FAILURE(shell.StartAndPick(scratch, L"linebin_monitor", L"Modbus RTU Bus Monitor", &dialog));
   HWND ports = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (ports = FindControl(dialog, 1001)) != nullptr && ChoiceCount(ports) > 0; }))
       << "the serial page did not appear";
@@ -84,15 +66,14 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
     if (ChoiceText(ports, i) == com) index = i;
   ASSERT_GE(index, 0) << "the page does not list " << Narrow(com);
   PickChoice(ports, index);
-  Click(GetDlgItem(dialog, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
-  shell.Settle();
+  ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus RTU (bus monitor)");
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), com + L": 19200-8-E-1-None");
 
   shell.Click(IDC_CONNECT_BUTTON);
   ASSERT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
-  const std::string verdict = AskDriver("traffic");
+  std::string verdict;
+  AskDriver("traffic", &verdict);
   ASSERT_EQ(verdict.rfind("ok ", 0), 0u) << verdict;
   const std::wstring expected(verdict.begin() + 3, verdict.end());
   std::wstring wanted;
@@ -117,12 +98,8 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
 
   // The log against the table: as many requests, answers, exceptions and
   // CRC errors, and each unit's time-outs by its number.
-  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
   HWND log = nullptr, rows = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
-           (rows = GetDlgItem(log, 1006)) != nullptr;
-  }));
+  ASSERT_NO_FATAL_FAILURE(shell.OpenTrafficLog(&log, &rows));
   int want[4] = {};  // requests, answers, exceptions, CRC errors as the table counts them
   std::wstring wantTimeouts;
   for (int row = 0; row < ListRowCount(table); ++row) {

@@ -14,45 +14,26 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <stdio.h>
-#include <string.h>
-
 #include <string>
 #include <vector>
 
 #include "find_control.h"
 #include "server/fault_page_ids.h"
+#include "support/driver_request.h"
 #include "support/velmora_session.h"
 
 namespace {
 
 using namespace uiauto;
 
-// The driver's verdict on a client scenario.
-std::string AskDriver(const char* scenario) {
-  printf("DRIVER %s\n", scenario);
-  fflush(stdout);
-  char line[512] = "";
-  if (!fgets(line, sizeof line, stdin)) return "no driver";
-  line[strcspn(line, "\r\n")] = '\0';
-  return line;
-}
-
-
 TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   const std::wstring port = EnvText(L"VELMORA_FAULT_PORT");
   ASSERT_FALSE(port.empty()) << "run through fault_e2e.py, which sets VELMORA_FAULT_PORT";
   Scratch scratch({});
-  ASSERT_TRUE(scratch.AddDistPlugins({L"streamhdr_fault_server"}));
   Shell shell;
-  shell.Start(scratch);
-
-  HWND dialog = OpenSetup(shell.app, shell.main);
-  ASSERT_NE(dialog, nullptr);
-  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
-  ASSERT_EQ(ChoiceCount(list), 1);
-  EXPECT_EQ(ChoiceText(list, 0), L"Modbus TCP/IP Slave (fault injection)");
-  PickChoice(list, 0);
+  HWND dialog = nullptr;
+  ASSERT_NO_FATAL_FAILURE(
+      shell.StartAndPick(scratch, L"streamhdr_fault_server", L"Modbus TCP/IP Slave (fault injection)", &dialog));
   HWND drop = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (drop = FindControl(dialog, IDC_FAULT_DROP)) != nullptr; }))
       << "the Faults group did not appear";
@@ -60,16 +41,14 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   SendMessageW(FindControl(page, 1001), IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 1));
   TypeOver(FindControl(page, 1002), port);
   TypeOver(drop, L"2");
-  Click(GetDlgItem(dialog, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
-  shell.Settle();
+  ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP (slave, fault injection)");
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L", any Unit ID, faults injected: 0");
 
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
-  const std::string verdict = AskDriver("mbpoll");
-  EXPECT_EQ(verdict.rfind("ok", 0), 0u) << verdict;
+  std::string verdict;
+  EXPECT_TRUE(AskDriver("mbpoll", &verdict)) << verdict;
   const std::wstring counted = L"127.0.0.1:" + port + L", any Unit ID, faults injected: 2";
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECTION_LINE) == counted; }))
       << "while connected: " << shell.Text(IDC_CONNECTION_LINE);
@@ -85,12 +64,8 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   // The traffic log (the system menu's command): each of mbpoll's four
   // connections by its address, every request and answer, and each dropped
   // answer as the fault that it is.
-  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
   HWND log = nullptr, rows = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
-           (rows = GetDlgItem(log, 1006)) != nullptr;
-  }));
+  ASSERT_NO_FATAL_FAILURE(shell.OpenTrafficLog(&log, &rows));
   shell.Settle();
   std::vector<std::wstring> peers;
   int answers = 0, faults = 0;
@@ -124,9 +99,7 @@ TEST(FaultSlaveInShell, EverySecondPollOfMbpollTimesOut) {
   // Read again when the setup closes, the count stays.
   dialog = OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
-  Click(GetDlgItem(dialog, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
-  shell.Settle();
+  ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L", any Unit ID, faults injected: 2");
 }
 

@@ -14,29 +14,18 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <stdio.h>
-#include <string.h>
-
 #include <string>
 #include <vector>
 
 #include "find_control.h"
 #include "server/gateway_page_ids.h"
+#include "support/driver_request.h"
 #include "support/plugin_library.h"
 #include "support/velmora_session.h"
 
 namespace {
 
 using namespace uiauto;
-
-std::string AskDriver(const char* scenario) {
-  printf("DRIVER %s\n", scenario);
-  fflush(stdout);
-  char line[512] = "";
-  if (!fgets(line, sizeof line, stdin)) return "no driver";
-  line[strcspn(line, "\r\n")] = '\0';
-  return line;
-}
 
 // The table's row whose first cell is unit, or -1.
 int RowOf(HWND table, const std::wstring& unit) {
@@ -53,17 +42,11 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   const char* listed = narrowCom.c_str();
   ListSerialPorts(&listed, 1);
   Scratch scratch({});
-  ASSERT_TRUE(scratch.AddDistPlugins({L"streamhdr_linebin_gateway"}));
   Shell shell;
-  shell.Start(scratch);
+  HWND dialog = nullptr;
+  ASSERT_NO_FATAL_FAILURE(
+      shell.StartAndPick(scratch, L"streamhdr_linebin_gateway", L"Modbus TCP/IP to RTU Gateway", &dialog));
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-
-  HWND dialog = OpenSetup(shell.app, shell.main);
-  ASSERT_NE(dialog, nullptr);
-  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
-  ASSERT_EQ(ChoiceCount(list), 1);
-  EXPECT_EQ(ChoiceText(list, 0), L"Modbus TCP/IP to RTU Gateway");
-  PickChoice(list, 0);
   HWND portField = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (portField = FindControl(dialog, IDC_GATEWAY_PORT)) != nullptr; }))
       << "the network group did not appear";
@@ -79,17 +62,15 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   TypeOver(portField, port);
   Sleep(200);  // the typed texts painted
   EXPECT_TRUE(SavePng(Capture(dialog), ExeFolder() + L"..\\artifacts\\gateway_page.png"));
-  Click(GetDlgItem(dialog, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
-  shell.Settle();
+  ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP to RTU (gateway)");
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L" to " + com + L" 19200-8-E-1, masters: 0");
 
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
   for (const char* scenario : {"gateway functions", "gateway absent"}) {
-    const std::string verdict = AskDriver(scenario);
-    EXPECT_EQ(verdict.rfind("ok", 0), 0u) << scenario << ": " << verdict;
+    std::string verdict;
+    EXPECT_TRUE(AskDriver(scenario, &verdict)) << scenario << ": " << verdict;
   }
   HWND table = shell.Item(IDC_TABLE);
   EXPECT_TRUE(WaitFor([&] { return RowOf(table, L"7") >= 0 && CellText(table, RowOf(table, L"7"), 4) == L"1"; }))
@@ -101,12 +82,8 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\gateway_view.png"));
 
-  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
   HWND log = nullptr, rows = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
-           (rows = GetDlgItem(log, 1006)) != nullptr;
-  }));
+  ASSERT_NO_FATAL_FAILURE(shell.OpenTrafficLog(&log, &rows));
   const std::wstring noAnswer = L"Exception 11 - Gateway target failed";  // 0x0B, in decimal as the RX line shows it
   std::vector<std::wstring> asked, carried;  // the masters' requests, the line's
   int lineAnswers = 0, timeouts = 0, answers = 0, exceptions0B = 0;

@@ -14,14 +14,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <stdio.h>
-#include <string.h>
-
 #include <map>
 #include <string>
 
 #include "find_control.h"
 #include "server/multi_page_ids.h"
+#include "support/driver_request.h"
 #include "support/velmora_session.h"
 
 namespace {
@@ -30,30 +28,15 @@ using namespace uiauto;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::string AskDriver(const char* scenario) {
-  printf("DRIVER %s\n", scenario);
-  fflush(stdout);
-  char line[512] = "";
-  if (!fgets(line, sizeof line, stdin)) return "no driver";
-  line[strcspn(line, "\r\n")] = '\0';
-  return line;
-}
-
 TEST(MultiSlaveInShell, TheConnectionLineCountsTheMastersAndTheRxLineNamesTheClient) {
   const std::wstring port = EnvText(L"VELMORA_SERVER_PORT");
   ASSERT_FALSE(port.empty()) << "run through server_e2e.py, which sets VELMORA_SERVER_PORT";
   Scratch scratch({});
-  ASSERT_TRUE(scratch.AddDistPlugins({L"streamhdr_multi_server"}));
   Shell shell;
-  shell.Start(scratch);
+  HWND dialog = nullptr;
+  ASSERT_NO_FATAL_FAILURE(
+      shell.StartAndPick(scratch, L"streamhdr_multi_server", L"Modbus TCP/IP Slave (several masters)", &dialog));
   CreateDirectoryW((ExeFolder() + L"..\\artifacts").c_str(), nullptr);
-
-  HWND dialog = OpenSetup(shell.app, shell.main);
-  ASSERT_NE(dialog, nullptr);
-  HWND list = GetDlgItem(dialog, IDC_PLUGIN_LIST);
-  ASSERT_EQ(ChoiceCount(list), 1);
-  EXPECT_EQ(ChoiceText(list, 0), L"Modbus TCP/IP Slave (several masters)");
-  PickChoice(list, 0);
   HWND idle = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (idle = FindControl(dialog, IDC_MASTERS_IDLE)) != nullptr; }))
       << "the Masters group did not appear";
@@ -64,17 +47,15 @@ TEST(MultiSlaveInShell, TheConnectionLineCountsTheMastersAndTheRxLineNamesTheCli
   TypeOver(idle, L"30");
   Sleep(200);  // the typed texts painted
   EXPECT_TRUE(SavePng(Capture(dialog), ExeFolder() + L"..\\artifacts\\multi_slave_page.png"));
-  Click(GetDlgItem(dialog, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
-  shell.Settle();
+  ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP (slave, several masters)");
   const std::wstring line = L"127.0.0.1:" + port + L", any Unit ID, masters: ";
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), line + L"0");
 
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
-  std::string verdict = AskDriver("hold 3");
-  EXPECT_EQ(verdict.rfind("ok", 0), 0u) << verdict;
+  std::string verdict;
+  EXPECT_TRUE(AskDriver("hold 3", &verdict)) << verdict;
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECTION_LINE) == line + L"3"; }))
       << "while connected: " << shell.Text(IDC_CONNECTION_LINE);
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).rfind(L"RX: 127.0.0.1:", 0) == 0; }))
@@ -82,20 +63,15 @@ TEST(MultiSlaveInShell, TheConnectionLineCountsTheMastersAndTheRxLineNamesTheCli
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\multi_slave_view.png"));
   for (const char* scenario : {"hold 13", "seventeenth", "release"}) {
-    verdict = AskDriver(scenario);
-    EXPECT_EQ(verdict.rfind("ok", 0), 0u) << scenario << ": " << verdict;
+    EXPECT_TRUE(AskDriver(scenario, &verdict)) << scenario << ": " << verdict;
   }
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_CONNECTION_LINE) == line + L"0"; }))
       << "after they closed: " << shell.Text(IDC_CONNECTION_LINE);
 
   // The log: per master (by address and port) two requests, each followed
   // by its answer, then its closing; the 17th master's refusal.
-  PostMessageW(shell.main, WM_SYSCOMMAND, 0x0110, 0);
   HWND log = nullptr, rows = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    return (log = FindWindowW(L"VelmoraTrafficLog", L"Traffic Log")) != nullptr &&
-           (rows = GetDlgItem(log, 1006)) != nullptr;
-  }));
+  ASSERT_NO_FATAL_FAILURE(shell.OpenTrafficLog(&log, &rows));
   struct Master {
     int requests = 0, answers = 0, closed = 0;
   };

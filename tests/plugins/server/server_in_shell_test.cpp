@@ -24,18 +24,16 @@
 //   server in turns. Never asserts a figure.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <psapi.h>
 
 #include <stdio.h>
 #include <string.h>
 #include <wctype.h>
 
 #include <algorithm>
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/ui_figures.h"
 #include "support/velmora_session.h"
 
 namespace {
@@ -462,62 +460,6 @@ TEST(ServerInShell, ValueTypeMenuByKeyboardAndMouse) {
   EXPECT_EQ(ColumnTitle(table, 1), L"Value (float32 DCBA)") << "the choice survives Connect and Disconnect";
 }
 
-// The process's commit charge (Wine leaves PrivateUsage at 0) and its
-// working set, in KiB.
-struct Memory {
-  size_t committed;
-  size_t workingSet;
-};
-Memory MemoryOf(HANDLE process) {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  GetProcessMemoryInfo(process, &counters, sizeof counters);
-  return {counters.PagefileUsage / 1024, counters.WorkingSetSize / 1024};
-}
-
-// WM_NULL round trips to a window from a thread of this process, every
-// 20 ms from construction to Stop; prints what they took.
-class RoundTrips {
- public:
-  explicit RoundTrips(HWND window)
-      : thread_([this, window] {
-          LARGE_INTEGER frequency, start, end;
-          QueryPerformanceFrequency(&frequency);
-          while (!stop_) {
-            DWORD_PTR ignored = 0;
-            QueryPerformanceCounter(&start);
-            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) ++unanswered_;
-            QueryPerformanceCounter(&end);
-            trips_.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                             static_cast<double>(frequency.QuadPart));
-            Sleep(20);
-          }
-        }) {}
-  ~RoundTrips() { Stop(); }
-
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  void Print(const char* when) {
-    Stop();
-    std::vector<double> sorted = trips_;
-    std::sort(sorted.begin(), sorted.end());
-    double total = 0;
-    for (double ms : sorted) total += ms;
-    const size_t n = sorted.size();
-    printf("FIGURE velmora.exe UI thread %s: %zu WM_NULL round trips, mean %.2f ms, 99th percentile %.2f ms, "
-           "worst %.2f ms, %d unanswered in 5 s\n",
-           when, n, n ? total / static_cast<double>(n) : 0.0, n ? sorted[n * 99 / 100] : 0.0, n ? sorted[n - 1] : 0.0,
-           unanswered_);
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<double> trips_;
-  int unanswered_ = 0;
-  std::thread thread_;
-};
-
 TEST(ServerInShell, LoadFigures) {
   const std::wstring seconds = EnvText(L"VELMORA_SERVER_LOAD_SECONDS");
   if (seconds.empty()) GTEST_SKIP() << "a benchmark: run with --mode load";
@@ -527,10 +469,10 @@ TEST(ServerInShell, LoadFigures) {
   ASSERT_NO_FATAL_FAILURE(Connect(shell));
   const Memory before = MemoryOf(shell.app.Process());
 
-  RoundTrips idle(shell.main);
+  RoundTrips idle(shell.main, 20);
   Sleep(2000);
   idle.Print("idle");
-  RoundTrips loaded(shell.main);
+  RoundTrips loaded(shell.main, 20);
   std::string answer;
   const bool ok = AskDriver("load-plugin " + std::string(seconds.begin(), seconds.end()), &answer);
   loaded.Print("under load");

@@ -15,24 +15,12 @@
 #include "modbus/status.h"
 #include "transport/serial/line_timing.h"
 #include "transport/serial/listen_serial.h"
+#include "transport/serial/rtu_adu.h"
 #include "transport/serial/simulated_line.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Adu(uint8_t unit, uint8_t function, Bytes data) {
-  AduHeader header;
-  header.unitId = unit;
-  Pdu pdu;
-  pdu.function = function;
-  pdu.length = static_cast<uint32_t>(data.size());
-  for (size_t i = 0; i < data.size(); ++i) pdu.data[i] = data[i];
-  uint8_t adu[kAduBufferSize];
-  RtuFramer framer;
-  const int32_t length = framer.BuildAdu(header, pdu, adu, sizeof adu);
-  return Bytes(adu, adu + (length > 0 ? length : 0));
-}
 
 Bytes Registers(uint8_t count) {
   Bytes data{static_cast<uint8_t>(2 * count)};
@@ -63,10 +51,13 @@ TEST(ListenSerial, OpensForReadingOnlyNeverWritesAndFramesTheBus) {
     // answers with an exception), asks the absent unit 5, then unit 1 again.
     const uint64_t gap = 5 * line.CharacterUs();
     const std::vector<Bytes> frames = {
-        Adu(1, kReadHoldingRegisters, {0, 0, 0, 125}),  Adu(1, kReadHoldingRegisters, Registers(125)),
-        Adu(2, kWriteSingleRegister, {0, 9, 0, 1}),      Adu(2, kWriteSingleRegister | kExceptionFlag, {kIllegalDataAddress}),
-        Adu(5, kReadCoils, {0, 0, 0, 8}),                Adu(1, kReadHoldingRegisters, {0, 0, 0, 2}),
-        Adu(1, kReadHoldingRegisters, Registers(2)),
+        RtuAdu(1, kReadHoldingRegisters, {0, 0, 0, 125}),
+        RtuAdu(1, kReadHoldingRegisters, Registers(125)),
+        RtuAdu(2, kWriteSingleRegister, {0, 9, 0, 1}),
+        RtuAdu(2, kWriteSingleRegister | kExceptionFlag, {kIllegalDataAddress}),
+        RtuAdu(5, kReadCoils, {0, 0, 0, 8}),
+        RtuAdu(1, kReadHoldingRegisters, {0, 0, 0, 2}),
+        RtuAdu(1, kReadHoldingRegisters, Registers(2)),
     };
     uint64_t at = line.NowUs() + 1000;
     for (size_t i = 0; i < frames.size(); ++i) {

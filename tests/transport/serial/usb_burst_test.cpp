@@ -18,24 +18,12 @@
 #include "transport/serial/ascii_serial.h"
 #include "transport/serial/line_timing.h"
 #include "transport/serial/rtu_serial.h"
+#include "transport/serial/rtu_adu.h"
 #include "transport/serial/simulated_line.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Adu(uint8_t unit, uint8_t function, Bytes data) {
-  AduHeader header;
-  header.unitId = unit;
-  Pdu pdu;
-  pdu.function = function;
-  pdu.length = static_cast<uint32_t>(data.size());
-  for (size_t i = 0; i < data.size(); ++i) pdu.data[i] = data[i];
-  uint8_t adu[kAduBufferSize];
-  RtuFramer framer;
-  const int32_t length = framer.BuildAdu(header, pdu, adu, sizeof adu);
-  return Bytes(adu, adu + (length > 0 ? length : 0));
-}
 
 Bytes Filled(size_t count, uint8_t first, Bytes head = {}) {
   for (size_t i = 0; head.size() < count; ++i) head.push_back(static_cast<uint8_t>(first + i * 7));
@@ -50,14 +38,14 @@ struct Exchange {
 
 std::vector<Exchange> Exchanges() {
   return {
-      {"read of 125 registers", Adu(1, kReadHoldingRegisters, {0, 0, 0, 125}),
-       Adu(1, kReadHoldingRegisters, Filled(251, 0x11, {250}))},
-      {"write of 123 registers", Adu(1, kWriteMultipleRegisters, Filled(251, 0x22, {0, 9, 0, 123, 246})),
-       Adu(1, kWriteMultipleRegisters, {0, 9, 0, 123})},
-      {"function 8 with 200 data bytes", Adu(1, kDiagnostics, Filled(202, 0x33, {0, 0})),
-       Adu(1, kDiagnostics, Filled(202, 0x33, {0, 0}))},
-      {"exception", Adu(1, kReadHoldingRegisters, {0xFF, 0, 0, 125}),
-       Adu(1, kReadHoldingRegisters | kExceptionFlag, {kIllegalDataAddress})},
+      {"read of 125 registers", RtuAdu(1, kReadHoldingRegisters, {0, 0, 0, 125}),
+       RtuAdu(1, kReadHoldingRegisters, Filled(251, 0x11, {250}))},
+      {"write of 123 registers", RtuAdu(1, kWriteMultipleRegisters, Filled(251, 0x22, {0, 9, 0, 123, 246})),
+       RtuAdu(1, kWriteMultipleRegisters, {0, 9, 0, 123})},
+      {"function 8 with 200 data bytes", RtuAdu(1, kDiagnostics, Filled(202, 0x33, {0, 0})),
+       RtuAdu(1, kDiagnostics, Filled(202, 0x33, {0, 0}))},
+      {"exception", RtuAdu(1, kReadHoldingRegisters, {0xFF, 0, 0, 125}),
+       RtuAdu(1, kReadHoldingRegisters | kExceptionFlag, {kIllegalDataAddress})},
   };
 }
 
@@ -139,13 +127,13 @@ TEST(UsbAdapterBursts, AFrameCutShortIsAnErrorAfterTheLimit) {
 // after it is read whole.
 TEST(UsbAdapterBursts, ASlaveOnASharedBusReadsOtherDevicesFramesWhole) {
   const Bytes others[] = {
-      Adu(2, kWriteMultipleRegisters, Filled(251, 0x55, {0, 0, 0, 123, 246})),
-      Adu(2, kWriteMultipleRegisters, {0, 0, 0, 123}),
-      Adu(2, kReadHoldingRegisters, {0, 0, 0, 125}),
-      Adu(2, kReadHoldingRegisters, Filled(251, 0x66, {250})),
+      RtuAdu(2, kWriteMultipleRegisters, Filled(251, 0x55, {0, 0, 0, 123, 246})),
+      RtuAdu(2, kWriteMultipleRegisters, {0, 0, 0, 123}),
+      RtuAdu(2, kReadHoldingRegisters, {0, 0, 0, 125}),
+      RtuAdu(2, kReadHoldingRegisters, Filled(251, 0x66, {250})),
   };
-  const Bytes unknown = Adu(2, 0x41, Filled(60, 0x44));
-  const Bytes own = Adu(1, kReadHoldingRegisters, {0, 0, 0, 125});
+  const Bytes unknown = RtuAdu(2, 0x41, Filled(60, 0x44));
+  const Bytes own = RtuAdu(1, kReadHoldingRegisters, {0, 0, 0, 125});
   for (uint32_t baud : {9600u, 19200u}) {
     SCOPED_TRACE(baud);
     RtuEnd slave(baud, kParityNone, kLinkRoleServer, true);
