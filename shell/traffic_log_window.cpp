@@ -254,15 +254,22 @@ void TrafficLogWindow::Refresh() {
   // The newest row was in view (or there was nothing to scroll): keep
   // following it.
   const bool follow = before == 0 || top + perPage >= before;
-  const uint64_t oldFirst = first_;
-  const uint64_t oldDropped = dropped_;
   first_ = store_.First();
   next_ = store_.Next();
   dropped_ = store_.Dropped();
   const int rows = RowCount();
+  // The list view redraws its scroll bar at once, twice when its count
+  // changes and again when it scrolls, and under Wine each of those takes
+  // several milliseconds (more than the rows themselves): the list is kept
+  // from drawing while its count and position change (DefWindowProc's
+  // WM_SETREDRAW only clears and sets WS_VISIBLE; the list view's own
+  // redraws everything, its header too, at once), then its rows and frame
+  // are repainted once with the next WM_PAINT. The header does not change.
+  DefWindowProcW(list_, WM_SETREDRAW, FALSE, 0);
   ListView_SetItemCountEx(list_, rows, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-  if (first_ != oldFirst || dropped_ != oldDropped) InvalidateRect(list_, nullptr, FALSE);
   if (follow && rows > 0) ListView_EnsureVisible(list_, rows - 1, FALSE);
+  DefWindowProcW(list_, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(list_, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_NOCHILDREN);
   ShowStatus();
 }
 
