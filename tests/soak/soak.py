@@ -1016,7 +1016,12 @@ def run_hostile(args, driver, work):
                         break
                 if rx != "ok 22136":
                     faults.append(f"no right value read after the hostile answers ({rx})")
-                if hostile_requests < 5:
+                # A cut answer or a closed connection costs the response
+                # time-out and the master's one-second pace before it opens
+                # the connection again: a few of them fill the seconds. The
+                # master must still have asked again after each of them.
+                reopened = sum(server.behaviours.get(k, 0) for k in ("short", "close", "garbage"))
+                if hostile_requests < 5 and hostile_requests <= reopened:
                     faults.append(f"the master sent only {hostile_requests} requests in {args.seconds} s")
                 report.append(f"{name}: {hostile_requests} hostile answers " +
                               ",".join(f"{k} {v}" for k, v in sorted(server.behaviours.items())))
