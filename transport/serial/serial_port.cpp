@@ -14,6 +14,9 @@ constexpr DWORD kLineErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME
 constexpr DWORD kOverrunBits = CE_RXOVER | CE_OVERRUN;
 constexpr uint32_t kOpenReadConstantMs = 50;
 constexpr uint32_t kDrainPollMs = 2;
+// The step of the queued-count poll that replaces the comm-event wait on a
+// driver that ends that wait without an event.
+constexpr uint32_t kCharacterPollMs = 1;
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
 
@@ -96,6 +99,7 @@ int32_t SerialPortTransport::Open() {
   HANDLE port = api_->CreateFileW(reinterpret_cast<LPCWSTR>(path_), access, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return 0;
+  pollForCharacters_ = false;
   plat::MutexLock(portGuard_);
   port_ = port;
   plat::MutexUnlock(portGuard_);
@@ -500,22 +504,29 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
   }
 
   for (;;) {
-    OVERLAPPED overlapped;
-    mem::FillBytes(&overlapped, 0, sizeof(overlapped));
-    overlapped.hEvent = AsHandle(ioEvent_);
-    ::ResetEvent(overlapped.hEvent);
     DWORD events = 0;
     DriverOutcome wait;
     bool endedAtOnce = false;
-    if (api_->WaitCommEvent(port, &events, &overlapped)) {
-      wait.result = DriverResult::Ok;
+    if (pollForCharacters_) {
+      // The queued count, asked every millisecond, stands in for the event.
+      uint32_t left = RemainingMs(deadline);
+      WaitOnStopEvent(left < kCharacterPollMs ? left : kCharacterPollMs);
+      wait.result = DriverResult::Cancelled;
     } else {
-      DWORD error = api_->GetLastError();
-      if (error == ERROR_IO_PENDING) {
-        wait = AwaitOverlapped(&overlapped, deadline);
+      OVERLAPPED overlapped;
+      mem::FillBytes(&overlapped, 0, sizeof(overlapped));
+      overlapped.hEvent = AsHandle(ioEvent_);
+      ::ResetEvent(overlapped.hEvent);
+      if (api_->WaitCommEvent(port, &events, &overlapped)) {
+        wait.result = DriverResult::Ok;
       } else {
-        wait.result = ResultOfError(error, DriverResult::Cancelled);
-        endedAtOnce = true;
+        DWORD error = api_->GetLastError();
+        if (error == ERROR_IO_PENDING) {
+          wait = AwaitOverlapped(&overlapped, deadline);
+        } else {
+          wait.result = ResultOfError(error, DriverResult::Cancelled);
+          endedAtOnce = true;
+        }
       }
     }
 
@@ -539,13 +550,19 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     // The wait ended without a character, an error or a cancel: on Windows
     // only a change of the event mask does that, and Cancel sets the stop
     // event first. Wine on a pseudo-terminal ends the wait as aborted with
-    // an empty mask some milliseconds after it began; that is not the end
-    // of the wait the caller asked for, so wait again for the time left.
+    // an empty mask some milliseconds after it began, and each such wait
+    // leaves memory behind inside Wine (about 360 bytes), which an idle
+    // line would repeat a hundred times a second for as long as the port
+    // is open. A driver that does this once is not given the wait again:
+    // until the port is reopened the queued count is polled instead.
     bool ended = wait.result == DriverResult::Cancelled ||
                  (wait.result == DriverResult::Ok && !(events & (EV_RXCHAR | EV_ERR)));
-    // A wait refused at once would be asked again at once: let at least a
-    // millisecond pass first rather than spin.
-    if (ended && endedAtOnce && !DeadlinePassed(deadline)) WaitOnStopEvent(1);
+    if (ended && !pollForCharacters_) {
+      pollForCharacters_ = true;
+      // A wait refused at once is not followed by a query at once: let at
+      // least a millisecond pass first rather than spin.
+      if (endedAtOnce && !DeadlinePassed(deadline)) WaitOnStopEvent(1);
+    }
     if (ended && !DeadlinePassed(deadline)) continue;
     outcome.result = ended ? DriverResult::TimedOut : wait.result;
     break;

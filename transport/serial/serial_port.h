@@ -170,4 +170,8 @@ class SerialPortTransport : public Transport {
   // write does not fail for what was received, the next receive reports
   // them.
   uint32_t deferredLineErrors_ = 0;
+  // Set once the driver ended a comm-event wait without an event (Wine on
+  // a pseudo-terminal): WaitForCharacter polls the queued count instead,
+  // until the port is opened again.
+  bool pollForCharacters_ = false;
 };
