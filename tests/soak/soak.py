@@ -521,7 +521,7 @@ def run_soak(args, driver, work):
                     "rtu slave": pairs["rtu"][0], "rtu master": pairs["rtu"][1]}
         tallies = {"tcp": tcp_tally, "rtu": rtu_tally}
         print(f"soak: {args.minutes} minutes, figures every {args.interval} s; growth limit after the first "
-              f"{args.warmup} readings: commit +{COMMIT_MARGIN_KIB} KiB (RTU pair +{args.serial_commit_limit} KiB) "
+              f"{args.warmup} readings: commit +{COMMIT_MARGIN_KIB} KiB "
               f"and the traffic log's {LOG_BYTES_PER_FRAME} bytes a frame up to {LOG_CAP_KIB} KiB, "
               f"handles +{HANDLE_MARGIN}, GDI, USER and windows equal; late answers at most {LATE_SHARE:.0%}", flush=True)
         print(f"{'min':>5} {'program':11} {'commit KiB':>10} {'handles':>7} {'gdi':>4} {'user':>4} {'windows':>7} "
@@ -574,7 +574,7 @@ def run_soak(args, driver, work):
             rows = history[name]
             base = rows[min(args.warmup, len(rows) - 1)]
             last = rows[-1]
-            limit = args.serial_commit_limit if name.startswith("rtu") else COMMIT_MARGIN_KIB
+            limit = COMMIT_MARGIN_KIB
             frames = 2 * (last["transactions"] - base["transactions"])
             limit += min(LOG_CAP_KIB, frames * LOG_BYTES_PER_FRAME // 1024)
             if last["commit"] - base["commit"] > limit:
@@ -1055,8 +1055,6 @@ def main():
     soak.add_argument("--minutes", type=float, default=60)
     soak.add_argument("--interval", type=float, default=60)
     soak.add_argument("--warmup", type=int, default=1)
-    soak.add_argument("--serial-commit-limit", type=int, default=COMMIT_MARGIN_KIB,
-                      help="KiB the RTU pair's commit charge may grow after the warm-up")
     monkey = sub.add_parser("monkey")
     monkey.add_argument("--steps", type=int, default=1000)
     monkey.add_argument("--seed", type=int, default=1)
