@@ -5,6 +5,8 @@
 // consecutive transaction ids, time never going backwards), an exception
 // counted while paused and shown at Resume, and a time-out while the server
 // is stopped (SIGSTOP: the connection stays, the answers do not come).
+// Minimised or hidden, the window leaves its list as it stands and shows
+// every new row once it is restored or shown.
 // Copy (Ctrl+A, Ctrl+C) puts the rows on the clipboard, and Save... writes
 // the same rows under the titles to the file typed into the save dialog.
 // Keeps screenshots of the log in build/win/artifacts/traffic_log_poll.png
@@ -225,6 +227,45 @@ TEST(TrafficLogInShell, EveryFrameOfAMasterTimedDecodedAndExported) {
     lastMs = Ms(rx.time);
   }
   printf("traffic log: %zu rows of %zu transactions in 2 s\n", polled.size(), polled.size() / 2);
+
+  // Minimised (as the caption's button does), and hidden (as when the main
+  // window is minimised): the list stands still while frames come, and on
+  // restoring or showing it has every row at once, as a refresh forced by
+  // Pause and Resume has them, the newest in view.
+  const struct {
+    const char* name;
+    void (*hide)(HWND);
+    void (*show)(HWND);
+  } hidings[] = {
+      {"minimised", [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_MINIMIZE, 0); },
+       [](HWND w) { PostMessageW(w, WM_SYSCOMMAND, SC_RESTORE, 0); }},
+      {"hidden", [](HWND w) { ShowWindowAsync(w, SW_HIDE); }, [](HWND w) { ShowWindowAsync(w, SW_SHOWNA); }},
+  };
+  for (const auto& hiding : hidings) {
+    hiding.hide(log);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(log) || !IsWindowVisible(log); })) << hiding.name;
+    shell.Settle();
+    const int shown = ListRowCount(list);
+    const std::wstring status = Text(GetDlgItem(log, kStatusLine));
+    shell.Click(IDC_CONNECT_BUTTON);
+    for (int i = 0; i < 10; ++i) {
+      Sleep(100);
+      EXPECT_EQ(ListRowCount(list), shown) << hiding.name << ": refreshed after " << (i + 1) * 100 << " ms";
+    }
+    shell.Click(IDC_CONNECT_BUTTON);
+    EXPECT_EQ(Text(GetDlgItem(log, kStatusLine)), status) << hiding.name;
+    hiding.show(log);
+    ASSERT_TRUE(WaitFor([&] { return !IsIconic(log) && IsWindowVisible(log); })) << hiding.name;
+    shell.Settle();
+    const int restored = ListRowCount(list);
+    EXPECT_GE(restored, shown + 20) << hiding.name << ": a 1 ms poll for 1 s";
+    const int top = SendInt(list, LVM_GETTOPINDEX);
+    EXPECT_GE(top + SendInt(list, LVM_GETCOUNTPERPAGE), restored) << hiding.name << ": the newest row out of view";
+    Click(GetDlgItem(log, kPauseButton));
+    Click(GetDlgItem(log, kPauseButton));
+    shell.Settle();
+    EXPECT_EQ(ListRowCount(list), restored) << hiding.name;
+  }
 
   // Cleared, then paused: an exception poll is counted, not shown, until
   // Resume.
