@@ -111,6 +111,7 @@ LRESULT CALLBACK TrafficLogWindow::Procedure(HWND window, UINT message, WPARAM w
     self->window_ = nullptr;
     self->list_ = nullptr;
     self->throttling_ = false;
+    self->behind_ = false;
     self->paused_ = false;
   }
   return result;
@@ -157,8 +158,18 @@ LRESULT TrafficLogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_SIZE:
+      // Minimised, the client area is empty: the controls keep their places
+      // for the restore, and the list its scroll position (laid out at no
+      // height, the list scrolled to its top and stopped following).
+      if (wParam == SIZE_MINIMIZED) return 0;
       Layout();
+      if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) CatchUp();
       return 0;
+    case WM_SHOWWINDOW:
+      // Sent before the window becomes visible: the list is filled before
+      // it is first drawn.
+      if (wParam) CatchUp();
+      break;
     case WM_GETMINMAXINFO: {
       MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
       info->ptMinTrackSize.x = Scale(window_, 4 * (kButtonWidth96 + kMargin96) + 3 * kMargin96);
@@ -221,6 +232,25 @@ void TrafficLogWindow::Layout() {
 void TrafficLogWindow::Wake() {
   if (!window_) return;  // the store keeps its rows, unread, until the window opens
   if (throttling_) return;
+  // Nobody sees the list: it is not refreshed, and the store is left
+  // unread, so that it posts no more wakes until CatchUp reads it.
+  if (IsIconic(window_) || !IsWindowVisible(window_)) {
+    behind_ = true;
+    return;
+  }
+  Update();
+}
+
+void TrafficLogWindow::CatchUp() {
+  if (!behind_ || IsIconic(window_)) return;
+  behind_ = false;
+  // At once, even within the pause after the last refresh.
+  KillTimer(window_, kRefreshTimer);
+  throttling_ = false;
+  Update();
+}
+
+void TrafficLogWindow::Update() {
   throttling_ = true;
   SetTimer(window_, kRefreshTimer, kTrafficRefreshMs, nullptr);
   if (paused_) {

@@ -10,7 +10,9 @@
 // store goes from read to unread; the main window hands it to Wake. While
 // the window is open it shows new rows at once and then at most every
 // kTrafficRefreshMs; while it is closed the store keeps collecting without
-// waking anybody.
+// waking anybody. While it is minimised or hidden (its owner minimised) the
+// list is not refreshed; it is brought up to date as soon as it is restored
+// or shown again.
 
 #include <windows.h>
 
@@ -55,6 +57,12 @@ class TrafficLogWindow {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Create(HWND owner);
   void Layout();
+  // Wake's work once it is due: the status while paused, the list
+  // otherwise, and the pause before the next one.
+  void Update();
+  // Restored or shown again: shows at once what came while the window was
+  // minimised or hidden.
+  void CatchUp();
   // Reads the store's state and shows it; the view follows the newest row
   // unless the user scrolled up.
   void Refresh();
@@ -80,6 +88,8 @@ class TrafficLogWindow {
   HFONT listFont_ = nullptr;
   bool paused_ = false;
   bool throttling_ = false;
+  // A wake came while minimised or hidden and is not shown yet.
+  bool behind_ = false;
   // What the list shows: rows [first_, next_) after the dropped row.
   uint64_t first_ = 0;
   uint64_t next_ = 0;
