@@ -27,6 +27,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
 from bus_hub import BusHub  # noqa: E402
+from driven_program import drive  # noqa: E402
 from wine_serial import claim_com, com_link, link_com  # noqa: E402
 
 logging.disable(logging.CRITICAL)
@@ -119,22 +120,10 @@ def traffic(hub, device):
     return tally, failures
 
 
-def run_program(command, on_request, environment=None):
-    program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
-                               env=environment)
-    for line in program.stdout:
-        line = line.rstrip("\n")
-        print(line, flush=True)
-        if line.startswith("DRIVER "):
-            program.stdin.write(on_request(line[len("DRIVER "):]) + "\n")
-            program.stdin.flush()
-    return program.wait()
-
-
 def run_abi(args):
     absent = claim_com()  # a link to nowhere: listed, but it does not open
     try:
-        return run_program([args.wine_run, args.exe, "abi", absent], lambda request: "fail unexpected")
+        return drive([args.wine_run, args.exe, "abi", absent], None, lambda request: "fail unexpected")
     finally:
         if os.path.lexists(com_link(absent)):
             os.remove(com_link(absent))
@@ -171,8 +160,8 @@ def run_bus(args):
 
         if args.whole_program:
             environment = dict(os.environ, VELMORA_MONITOR_COM=monitor_com)
-            return run_program([args.wine_run, args.exe], on_request, environment)
-        return run_program([args.wine_run, args.exe, "bus", monitor_com], on_request)
+            return drive([args.wine_run, args.exe], environment, on_request)
+        return drive([args.wine_run, args.exe, "bus", monitor_com], None, on_request)
     finally:
         if slave:
             slave.stdin.close()

@@ -26,6 +26,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from driven_program import attempt, drive, verdict  # noqa: E402
 from free_port import free_port  # noqa: E402
 from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
@@ -78,13 +79,6 @@ def tcp_client(port):
     client = ModbusTcpClient("127.0.0.1", port=port, timeout=TIMEOUT, retries=0)
     client.connect()
     return client
-
-
-def attempt(call, what):
-    try:
-        return what(call())
-    except Exception as error:  # a failed call is a failed check
-        return repr(error)
 
 
 def functions(args, line):
@@ -206,15 +200,10 @@ def main():
     try:
         environment = dict(os.environ, VELMORA_GATEWAY_COM=com, VELMORA_GATEWAY_PORT=str(args.port))
         command = [args.wine_run, args.exe] + ([] if args.whole_program else ["gateway", com, str(args.port)])
-        program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
-                                   env=environment)
-        for text in program.stdout:
-            text = text.rstrip("\n")
-            print(text, flush=True)
-            if not text.startswith("DRIVER "):
-                continue
-            words = text[len("DRIVER "):].split()
-            failures = []
+
+        def answer(text):
+            nonlocal socat, link, device, line
+            words = text.split()
             if words[0] == "unplug":
                 close_serial_line(socat, link)
                 socat = None
@@ -222,10 +211,10 @@ def main():
                 socat, link, device = serial_line(com, work)
                 line = RtuServer(device)
             else:
-                failures = SCENARIOS[words[1]](args, line)
-            program.stdin.write("ok\n" if not failures else "fail " + "; ".join(failures)[:400] + "\n")
-            program.stdin.flush()
-        return program.wait()
+                return verdict(SCENARIOS[words[1]](args, line))
+            return "ok"
+
+        return drive(command, environment, answer)
     finally:
         close_serial_line(socat, link)
         shutil.rmtree(work, ignore_errors=True)

@@ -28,6 +28,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from driven_program import attempt, drive, verdict  # noqa: E402
 from free_port import free_port  # noqa: E402
 from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
@@ -115,13 +116,6 @@ def pymodbus_client(args, device):
         client = kind("127.0.0.1", port=args.port, framer=framer, timeout=TIMEOUT, retries=0)
     client.connect()
     return client
-
-
-def attempt(call, what):
-    try:
-        return what(call())
-    except Exception as error:  # a failed call is a failed check
-        return repr(error)
 
 
 def functions(args, device):
@@ -592,26 +586,21 @@ def main():
             command = [args.wine_run, args.exe, "load", args.library, str(args.port), str(args.seconds)]
         else:
             command = [args.wine_run, args.exe, "net", args.library, str(args.port)]
-        program = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, errors="replace",
-                                   env=environment)
-        for line in program.stdout:
-            line = line.rstrip("\n")
-            print(line, flush=True)
-            if line.strip() in ("DRIVER unplug", "DRIVER replug"):
+
+        def answer(text):
+            nonlocal socat, link, device
+            if text.strip() in ("unplug", "replug"):
                 # The line goes and comes back on the same link names, as a
                 # USB adapter pulled out and plugged in again.
                 if socat:
                     close_serial_line(socat, None)
                     socat = None
-                if line.strip() == "DRIVER replug":
+                if text.strip() == "replug":
                     socat, link, device = serial_line(args.com, work)
-                program.stdin.write("ok\n")
-                program.stdin.flush()
-            elif line.startswith("DRIVER "):
-                failures = run(args, device, line[len("DRIVER "):])
-                program.stdin.write("ok\n" if not failures else "fail " + "; ".join(failures)[:400] + "\n")
-                program.stdin.flush()
-        return program.wait()
+                return "ok"
+            return verdict(run(args, device, text))
+
+        return drive(command, environment, answer)
     finally:
         close_serial_line(socat, link)
         shutil.rmtree(work, ignore_errors=True)

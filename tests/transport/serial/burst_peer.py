@@ -15,8 +15,7 @@ first byte alone, as an adapter whose latency timer had just run out).
 Plain pyserial and its own CRC: nothing of our code. Prints "PASS name" or
 "FAIL name: why" per check; the exit status is the number of failures.
 """
-import argparse
-import shlex
+import os
 import subprocess
 import sys
 import threading
@@ -24,19 +23,12 @@ import time
 
 import serial
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from engine_peer import check, end_server, run_role, words  # noqa: E402
+
 UNIT = 1
 PIECE = 30
 GAP = 0.016
-failures = 0
-
-
-def check(name, ok, detail=""):
-    global failures
-    if ok:
-        print(f"PASS {name}", flush=True)
-    else:
-        failures += 1
-        print(f"FAIL {name}: {detail}", flush=True)
 
 
 def crc16(data):
@@ -81,10 +73,6 @@ def read_frame(port, length, timeout=3.0):
     while len(data) < length and time.monotonic() < end:
         data += port.read(length - len(data))
     return data
-
-
-def words(values):
-    return b"".join(v.to_bytes(2, "big") for v in values)
 
 
 REGISTERS = [3000 + 7 * i for i in range(125)]
@@ -193,32 +181,10 @@ def our_server(args, engine, engine_options):
         check("our slave stored the values", answer == adu([UNIT, 3, 246] + list(words(values))), answer.hex())
         port.close()
     finally:
-        try:
-            out, _ = server.communicate(input="", timeout=30)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            out, _ = server.communicate()
+        out = end_server(server)
     dump = "dump hr:0 " + " ".join(str(40000 + 3 * i) for i in range(123))
     check("our slave's map after the write", dump in out, out.strip()[-300:])
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("role", choices=["our-client", "our-server"])
-    parser.add_argument("--device", required=True)
-    parser.add_argument("--framer", choices=["rtu"], required=True)
-    parser.add_argument("--engine", required=True, help="command that runs engine_host")
-    argv = sys.argv[1:]
-    split = argv.index("--") if "--" in argv else len(argv)
-    args = parser.parse_args(argv[:split])
-    engine = shlex.split(args.engine)
-    engine_options = argv[split + 1:]
-    if args.role == "our-client":
-        our_client(args, engine, engine_options)
-    else:
-        our_server(args, engine, engine_options)
-    return min(failures, 100)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_role(our_client, our_server, ["rtu"]))

@@ -13,10 +13,8 @@
 Prints one "PASS name" or "FAIL name: why" line per check; the exit status
 is the number of failed checks (0 when all passed).
 """
-import argparse
 import asyncio
 import os
-import shlex
 import subprocess
 import sys
 import threading
@@ -33,6 +31,9 @@ from pymodbus.diag_message import (
 from pymodbus.server import StartAsyncSerialServer
 from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
+from engine_peer import check, end_server, run_role, words  # noqa: E402
+
 UNIT = 1
 SIZE = 100
 # The same preset on both sides: holding 1000+i, input 2000+i, coil i%3==0,
@@ -42,22 +43,11 @@ IR = [2000 + i for i in range(SIZE)]
 CO = [i % 3 == 0 for i in range(SIZE)]
 DI = [i % 2 == 0 for i in range(SIZE)]
 
-failures = 0
-
 
 def read_back(response, field):
     """The bits or registers of a read-back, or [] when it failed (a lost
     answer is then one failed check, not the end of the run)."""
     return [] if response.isError() else getattr(response, field, [])
-
-
-def check(name, ok, detail=""):
-    global failures
-    if ok:
-        print(f"PASS {name}", flush=True)
-    else:
-        failures += 1
-        print(f"FAIL {name}: {detail}", flush=True)
 
 
 def framer_class(name):
@@ -70,10 +60,6 @@ def pack_bits(bits):
         if bit:
             out[i // 8] |= 1 << (i % 8)
     return bytes(out)
-
-
-def words(values):
-    return b"".join(v.to_bytes(2, "big") for v in values)
 
 
 def decode_adu(hex_text, framing):
@@ -306,32 +292,10 @@ def our_server(args, engine, engine_options):
         diagnostics(client, f)
         client.close()
     finally:
-        try:
-            out, _ = server.communicate(input="", timeout=30)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            out, _ = server.communicate()
+        out = end_server(server)
     check(f"{args.framer} our server: dump after the writes", "dump hr:60 7 8 9" in out, out.strip())
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("role", choices=["our-client", "our-server"])
-    parser.add_argument("--device", required=True)
-    parser.add_argument("--framer", choices=["rtu", "ascii"], required=True)
-    parser.add_argument("--engine", required=True, help="command that runs engine_host")
-    parser.add_argument("--peer", help="our-client: the libmodbus RTU server program instead of pymodbus")
-    argv = sys.argv[1:]
-    split = argv.index("--") if "--" in argv else len(argv)
-    args = parser.parse_args(argv[:split])
-    engine = shlex.split(args.engine)
-    engine_options = argv[split + 1:]
-    if args.role == "our-client":
-        our_client(args, engine, engine_options)
-    else:
-        our_server(args, engine, engine_options)
-    return min(failures, 100)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_role(our_client, our_server, ["rtu", "ascii"],
+                      [("--peer", "our-client: the libmodbus RTU server program instead of pymodbus")]))
