@@ -173,6 +173,7 @@ struct MonitorPlugin : PluginInstance {
       title.text = kColumnTitles[column];
       SendHostCommand(hostLink, HostCommandKind::SetColumnTitle, title);
     }
+    SendHostCommand(hostLink, HostCommandKind::FitColumns);
     SendHostCommand(hostLink, HostCommandKind::RefreshTable);
   }
 
