@@ -94,7 +94,10 @@ void CommandDispatch::AddChoice(const HostCommand& command) {
   ui::ComboBox choices(Control(IDC_CHOICES));
   if (choices.Add(command.text, static_cast<uintptr_t>(command.index)) < 0) return;
   WidenChoiceList(choices, W(command.text));
+  if (target_.ViewShown()) ShowWindow(choices.Window(), SW_SHOWNA);
 }
+
+bool CommandDispatch::HasChoices() const { return ui::ComboBox(Control(IDC_CHOICES)).Count() > 0; }
 
 void CommandDispatch::ClearChoices() { ui::ComboBox(Control(IDC_CHOICES)).Clear(); }
 

@@ -66,6 +66,10 @@ class CommandDispatch {
   void FollowTableWidth();
 
   bool FieldVisible(int32_t index) const { return index >= 0 && index < kFieldCount && fieldVisible_[index]; }
+  // Whether the choice box holds any choice: a plug-in without choices (the
+  // gateway, the bus monitor) has its box hidden rather than shown empty.
+  // The box is shown again by the first AddChoice while the view is shown.
+  bool HasChoices() const;
   bool AddAllowed() const { return addAllowed_; }
   bool RemoveAllowed() const { return removeAllowed_; }
 

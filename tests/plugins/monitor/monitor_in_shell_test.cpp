@@ -91,12 +91,13 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   EXPECT_EQ(CellText(table, 0, 6), L"4");
   // At the window's default size the eight columns end within the table's
   // width, using it beyond a vertical scroll bar's room and the rounding of
-  // the shares.
+  // the shares; nothing to choose: no empty choice box beside the table.
   RECT client = {};
   GetClientRect(table, &client);
   EXPECT_EQ(ListColumnCount(table), 8);
   EXPECT_LE(ListColumnsWidth(table), client.right) << "columns beyond the right edge";
   EXPECT_GE(ListColumnsWidth(table), client.right - GetSystemMetrics(SM_CXVSCROLL) - 8) << "width unused";
+  EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES)));
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"monitor_view_default.png")));
   // Wide enough for every column title in the picture (the fitted columns

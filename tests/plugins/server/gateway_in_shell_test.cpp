@@ -76,10 +76,13 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP to RTU (gateway)");
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L" to " + com + L" 19200-8-E-1, masters: 0");
+  // Nothing to choose: no empty choice box beside the table.
+  EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES))) << "attached";
   ExpectColumnsFit(shell.Item(IDC_TABLE), "attached");
 
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
+  EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES))) << "connected";
   for (const char* scenario : {"gateway functions", "gateway absent"}) {
     std::string verdict;
     EXPECT_TRUE(AskDriver(scenario, &verdict)) << scenario << ": " << verdict;
