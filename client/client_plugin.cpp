@@ -4,6 +4,7 @@
 
 #include "common/memory.h"
 #include "modbus/framing.h"
+#include "view/connection_texts.h"
 #include "view/host_command_sender.h"
 #include "view/view_rules.h"
 
@@ -32,7 +33,7 @@ void ClientContext::Attach(const HostLink* link) {
 
 void ClientContext::Detach() {
   worker.Stop();
-  SendRxText(host, u"RX: -", false);
+  SendRxText(host, kIdleRxText, false);
   const ClientSettingsOps* ops = composition.settings;
   if (ops->destroyPage) ops->destroyPage(settings);
   polls.Lock();

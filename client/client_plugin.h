@@ -16,6 +16,7 @@
 #include "common/plugin_interface.h"
 #include "modbus/framer.h"
 #include "modbus/transport.h"
+#include "view/connection_texts.h"
 #include "view/plugin_instance.h"
 
 // How a deliverable keeps and uses its connection settings. The record
@@ -37,7 +38,7 @@ struct ClientComposition {
   FramingKind framerKind;
   const Unit* protocolLine;          // "Modbus RTU (master)"
   const Unit* openFailureRxText;     // "RX: Failed to open serial port"
-  const Unit* openFailureMessage;    // the message box text
+  const Unit* openFailureMessage;    // the message box text (kSerialOpenFailureText on a COM port)
   const Unit* reopenFailureRxText;   // "RX: Failed to reopen serial port"
   const ClientSettingsOps* settings;
   const ViewExtrasOps* extras;       // tips and indicator on Windows; null natively

@@ -6,6 +6,7 @@
 #include "client/client_plugin.h"
 #include "common/memory.h"
 #include "common/text.h"
+#include "view/connection_texts.h"
 #include "view/host_command_sender.h"
 #include "view/value_format.h"
 #include "view/value_type.h"
@@ -24,11 +25,8 @@ const Unit* const kFunctionChoices[] = {
 };
 const uint8_t kFunctionCodes[] = {1, 2, 3, 4, 5, 6, 15, 16};
 
-const Unit kNoRx[] = u"RX: -";
 const Unit kNoSuffix[] = u"";
 const Unit kMsSuffix[] = u" ms";
-const Unit kConnectionErrorCaption[] = u"Connection Error";
-const Unit kThreadFailureMessage[] = u"Failed to start the Modbus worker thread.";
 
 // What the view shows of one poll, copied under the poll-list mutex.
 struct PollSnapshot {
@@ -160,7 +158,7 @@ void SendLastRx(ClientContext* context, PollDefinition* poll) {
   } else if (length) {
     SendFrame(context->host, HostCommandKind::ShowRxFrame, bytes, length);
   } else {
-    SendRxText(context->host, kNoRx, false);
+    SendRxText(context->host, kIdleRxText, false);
   }
 }
 
@@ -419,7 +417,7 @@ int64_t Connect(ClientContext* context) {
   error.caption = kConnectionErrorCaption;
   switch (result) {
     case kClientStarted:
-      SendRxText(context->host, kNoRx, false);
+      SendRxText(context->host, kIdleRxText, false);
       return 1;
     case kClientOpenFailed:
       MarkAllValuesOld(context);
@@ -427,7 +425,7 @@ int64_t Connect(ClientContext* context) {
       error.text = c.openFailureMessage;
       break;
     case kClientThreadFailed:
-      error.text = kThreadFailureMessage;
+      error.text = kThreadFailureText;
       break;
   }
   SendHostCommand(context->host, HostCommandKind::ShowError, error);
@@ -436,14 +434,14 @@ int64_t Connect(ClientContext* context) {
 
 void Disconnect(ClientContext* context) {
   context->worker.Stop();
-  SendRxText(context->host, kNoRx, false);
+  SendRxText(context->host, kIdleRxText, false);
 }
 
 }  // namespace
 
 void PollViewAttach(ClientContext* context) {
   const HostLink* host = context->host;
-  SendRxText(host, kNoRx, false);
+  SendRxText(host, kIdleRxText, false);
   SendHostCommand(host, HostCommandKind::ClearChoices);
   for (uint32_t i = 0; i < sizeof(kFunctionCodes); ++i) {
     HostCommandArgs args;

@@ -25,6 +25,7 @@
 #include "settings/settings_records.h"
 #include "transport/serial/line_timing.h"
 #include "transport/serial/listen_serial.h"
+#include "view/connection_texts.h"
 #include "view/host_command_sender.h"
 #include "view/view_helpers.h"
 #include "view/view_rules.h"
@@ -32,10 +33,6 @@
 namespace {
 
 constexpr Unit kProtocolTitle[] = u"Modbus RTU (bus monitor)";
-constexpr Unit kOpenFailure[] = u"Failed to open COM port. Please check if it's available.";
-constexpr Unit kThreadFailure[] = u"Failed to start the Modbus worker thread.";
-constexpr Unit kConnectionErrorCaption[] = u"Connection Error";
-constexpr Unit kIdleRxText[] = u"RX: -";
 constexpr Unit kLineErrorText[] = u"RX: Line error (framing, parity or overrun)";
 constexpr Unit kPortLostText[] = u"RX: The port failed; opening it again";
 constexpr Unit kTabTitle[] = u"Bus";
@@ -176,6 +173,7 @@ struct MonitorPlugin : PluginInstance {
       title.text = kColumnTitles[column];
       SendHostCommand(hostLink, HostCommandKind::SetColumnTitle, title);
     }
+    SendHostCommand(hostLink, HostCommandKind::FitColumns);
     SendHostCommand(hostLink, HostCommandKind::RefreshTable);
   }
 
@@ -237,7 +235,7 @@ struct MonitorPlugin : PluginInstance {
     if (!transport->Open()) {
       mem::Delete(transport);
       transport = nullptr;
-      ShowError(kOpenFailure);
+      ShowError(kSerialOpenFailureText);
       return 0;
     }
     BusTiming timing;
@@ -259,7 +257,7 @@ struct MonitorPlugin : PluginInstance {
       transport->Close();
       mem::Delete(transport);
       transport = nullptr;
-      ShowError(kThreadFailure);
+      ShowError(kThreadFailureText);
       return 0;
     }
     return 1;

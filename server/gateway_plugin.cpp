@@ -19,6 +19,7 @@
 #include "settings/settings_records.h"
 #include "transport/net_transport.h"
 #include "transport/serial/rtu_serial.h"
+#include "view/connection_texts.h"
 #include "view/host_command_sender.h"
 #include "view/plugin_instance.h"
 #include "view/view_helpers.h"
@@ -27,10 +28,7 @@
 namespace {
 
 constexpr Unit kTitle[] = u"Modbus TCP/IP to RTU (gateway)";
-constexpr Unit kSerialOpenFailure[] = u"Failed to open COM port. Please check if it's available.";
 constexpr Unit kTcpOpenFailure[] = u"Failed to listen on the selected TCP address and port.";
-constexpr Unit kConnectionErrorCaption[] = u"Connection Error";
-constexpr Unit kIdleRxText[] = u"RX: -";
 constexpr uintptr_t kUnitsTab = 1;
 
 const Unit* const kColumns[] = {u"Unit", u"Requests", u"Answers", u"Exceptions", u"No answer (0x0B)",
@@ -189,7 +187,7 @@ struct GatewayPlugin : PluginInstance {
                                          serial.responseTimeoutMs, side, hooks);
     if (started != kGatewayStarted) {
       plat::TimerResolutionEnd();
-      ShowError(started == kGatewayLineFailed ? kSerialOpenFailure : kTcpOpenFailure);
+      ShowError(started == kGatewayLineFailed ? kSerialOpenFailureText : kTcpOpenFailure);
       return 0;
     }
     timerResolutionHeld = true;

@@ -2,14 +2,10 @@
 
 #include "common/memory.h"
 #include "server/map_view.h"
+#include "view/connection_texts.h"
 #include "view/host_command_sender.h"
 
-const Unit kConnectionErrorCaption[] = u"Connection Error";
-const Unit kThreadFailureText[] = u"Failed to start the Modbus worker thread.";
-
 namespace {
-
-constexpr Unit kIdleRxText[] = u"RX: -";
 
 const Unit* const kAreaNames[kAreaCount] = {
     u"Coils (0x)",

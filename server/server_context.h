@@ -37,7 +37,3 @@ void ServerAttach(ServerContext* context, const HostLink* link);
 void ServerDetach(ServerContext* context);
 // Every view event of the I/O map view, Connect and Disconnect included.
 int64_t ServerHandleEvent(ServerContext* context, const ViewEvent* event);
-
-// The texts of Connect's outcome.
-extern const Unit kConnectionErrorCaption[];
-extern const Unit kThreadFailureText[];

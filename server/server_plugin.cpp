@@ -17,12 +17,12 @@
 #include "transport/serial/rtu_serial.h"
 #include "transport/tcp_server_transport.h"
 #include "transport/udp_server_transport.h"
+#include "view/connection_texts.h"
 #include "view/view_helpers.h"
 #include "view/view_rules.h"
 
 namespace {
 
-constexpr Unit kSerialOpenFailure[] = u"Failed to open COM port. Please check if it's available.";
 constexpr Unit kTcpOpenFailure[] = u"Failed to listen on the selected TCP address and port.";
 constexpr Unit kUdpOpenFailure[] = u"Failed to bind the selected UDP address and port.";
 
@@ -72,9 +72,9 @@ bool TcpClientClosedInOrder(Transport* transport) {
 
 const ServerComposition kCompositions[] = {
     // kLineBin
-    {ServerFamily::kSerial, kSerialOpenFailure, nullptr, RtuLine, RtuFrames, SerialSlaveId, nullptr, nullptr},
+    {ServerFamily::kSerial, kSerialOpenFailureText, nullptr, RtuLine, RtuFrames, SerialSlaveId, nullptr, nullptr},
     // kLineText
-    {ServerFamily::kSerial, kSerialOpenFailure, nullptr, AsciiLine, AsciiFrames, SerialSlaveId, nullptr, nullptr},
+    {ServerFamily::kSerial, kSerialOpenFailureText, nullptr, AsciiLine, AsciiFrames, SerialSlaveId, nullptr, nullptr},
     // kStreamHdr
     {ServerFamily::kMbap, kTcpOpenFailure, u"RX: Invalid Modbus TCP/IP frame", MbapTcp, MbapFrames, MbapUnitId,
      MbapAcceptAny, TcpClientClosedInOrder},

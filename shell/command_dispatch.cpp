@@ -94,7 +94,10 @@ void CommandDispatch::AddChoice(const HostCommand& command) {
   ui::ComboBox choices(Control(IDC_CHOICES));
   if (choices.Add(command.text, static_cast<uintptr_t>(command.index)) < 0) return;
   WidenChoiceList(choices, W(command.text));
+  if (target_.ViewShown()) ShowWindow(choices.Window(), SW_SHOWNA);
 }
+
+bool CommandDispatch::HasChoices() const { return ui::ComboBox(Control(IDC_CHOICES)).Count() > 0; }
 
 void CommandDispatch::ClearChoices() { ui::ComboBox(Control(IDC_CHOICES)).Clear(); }
 
@@ -163,26 +166,31 @@ int CommandDispatch::ColumnRoom() const {
   return available > 0 ? available : 0;
 }
 
-void CommandDispatch::FitHalves() {
+// Two halves for the masters' and slaves' two columns; a wider table (the
+// gateway's and the bus monitor's counts) shares the room out the same way,
+// so that no column starts beyond the right edge.
+void CommandDispatch::FitShares() {
   ui::ListView table(Control(IDC_TABLE));
-  const int half = ColumnRoom() / 2;
-  table.SetColumnWidth(0, half);
-  table.SetColumnWidth(1, half);
+  const int32_t columns = table.ColumnCount() > 2 ? table.ColumnCount() : 2;
+  const int share = ColumnRoom() / columns;
+  for (int32_t i = 0; i < columns; ++i) table.SetColumnWidth(i, share);
   fittedFirstWidth_ = table.ColumnWidth(0);
 }
 
 void CommandDispatch::FitColumns() {
   if (columnsFitted_) return;
   columnsFitted_ = true;
-  FitHalves();
+  FitShares();
 }
 
 void CommandDispatch::FollowTableWidth() {
   ui::ListView table(Control(IDC_TABLE));
   const int32_t columns = table.ColumnCount();
   if (!columnsFitted_ || columns < 2) return;
-  if (columns == 2 && table.ColumnWidth(0) == fittedFirstWidth_) {
-    FitHalves();
+  bool asFitted = true;
+  for (int32_t i = 0; i < columns - 1 && asFitted; ++i) asFitted = table.ColumnWidth(i) == fittedFirstWidth_;
+  if (asFitted) {
+    FitShares();
     return;
   }
   int others = 0;

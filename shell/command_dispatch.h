@@ -60,12 +60,16 @@ class CommandDispatch {
   void ShowFieldValue(int32_t index);
 
   // Fitted columns follow the table's width (after a resize or a DPI
-  // change): fitted again while the user has left them as they were, else
-  // the last column takes the width beside the others; no horizontal scroll
-  // bar for columns that fit.
+  // change): fitted again while the user has left every column but the last
+  // as it was, else the last column takes the width beside the others; no
+  // horizontal scroll bar for columns that fit.
   void FollowTableWidth();
 
   bool FieldVisible(int32_t index) const { return index >= 0 && index < kFieldCount && fieldVisible_[index]; }
+  // Whether the choice box holds any choice: a plug-in without choices (the
+  // gateway, the bus monitor) has its box hidden rather than shown empty.
+  // The box is shown again by the first AddChoice while the view is shown.
+  bool HasChoices() const;
   bool AddAllowed() const { return addAllowed_; }
   bool RemoveAllowed() const { return removeAllowed_; }
 
@@ -86,8 +90,8 @@ class CommandDispatch {
   // The table's width for its columns, with room for a vertical scroll bar
   // whether it shows or not.
   int ColumnRoom() const;
-  // The first two columns as equal halves of the room.
-  void FitHalves();
+  // Every column an equal share of the room (two columns: its halves).
+  void FitShares();
   void SetFieldFormat(const HostCommand& command);
 
   CommandTarget& target_;
@@ -97,7 +101,7 @@ class CommandDispatch {
   bool addAllowed_ = false;
   bool removeAllowed_ = false;
   bool columnsFitted_ = false;
-  // The first column's width as the shell last fitted it; another width
-  // means the user has moved the divider.
+  // A column's width as the shell last fitted it; another width means the
+  // user has moved a divider.
   int fittedFirstWidth_ = -1;
 };

@@ -49,8 +49,10 @@ const EnableRule kEnableTable[] = {
     {IDC_FIELD_1, 2},      {IDC_FIELD_2, 2},        {IDC_FIELD_3, 2},
 };
 
-// Shown only while a plug-in view is on screen (states 1 and 2).
-const int32_t kMainViewControls[] = {IDC_TABLE, IDC_CHOICES, IDC_TX_LINE, IDC_RX_LINE};
+// Shown only while a plug-in view is on screen (states 1 and 2); the choice
+// box besides only while it holds choices, the fields unless the plug-in hid
+// them.
+const int32_t kMainViewControls[] = {IDC_TABLE, IDC_TX_LINE, IDC_RX_LINE};
 
 void Show(HWND control, bool visible) { ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE); }
 
@@ -609,6 +611,7 @@ void MainWindow::EnterState(ShellState state) {
   state_ = state;
   const bool view = state != kStateInformation;
   for (int32_t id : kMainViewControls) Show(Control(id), view);
+  Show(Control(IDC_CHOICES), view && commands_.HasChoices());
   for (int32_t i = 0; i < kFieldCount; ++i) {
     Show(Control(IDC_FIELD_LABEL_0 + i), view && commands_.FieldVisible(i));
     Show(Control(IDC_FIELD_0 + i), view && commands_.FieldVisible(i));

@@ -8,7 +8,7 @@ const ClientComposition kComposition = {
     /* framerKind */ FramingKind::kRtu,
     /* protocolLine */ u"Modbus RTU (master)",
     /* openFailureRxText */ u"RX: Failed to open serial port",
-    /* openFailureMessage */ u"Failed to open COM port. Please check if it's available.",
+    /* openFailureMessage */ kSerialOpenFailureText,
     /* reopenFailureRxText */ u"RX: Failed to reopen serial port",
     /* settings */ &kSerialRtuClientSettings,
     /* extras */ &kViewExtras,

@@ -8,7 +8,7 @@ const ClientComposition kComposition = {
     /* framerKind */ FramingKind::kAscii,
     /* protocolLine */ u"Modbus ASCII (master)",
     /* openFailureRxText */ u"RX: Failed to open serial port",
-    /* openFailureMessage */ u"Failed to open COM port. Please check if it's available.",
+    /* openFailureMessage */ kSerialOpenFailureText,
     /* reopenFailureRxText */ u"RX: Failed to reopen serial port",
     /* settings */ &kSerialAsciiClientSettings,
     /* extras */ &kViewExtras,

@@ -334,6 +334,12 @@ inline int ListColumnCount(HWND list) {
   return header ? SendInt(reinterpret_cast<HWND>(header), HDM_GETITEMCOUNT) : 0;
 }
 inline int ListColumnWidth(HWND list, int column) { return SendInt(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)); }
+// Every column's width added up, to hold against the list's client width.
+inline int ListColumnsWidth(HWND list) {
+  int total = 0;
+  for (int column = 0, count = ListColumnCount(list); column < count; ++column) total += ListColumnWidth(list, column);
+  return total;
+}
 
 // A rectangle another process's control writes for message (wParam, with
 // in as the record it reads first), through a buffer in its memory.

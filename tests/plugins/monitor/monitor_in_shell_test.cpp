@@ -8,8 +8,9 @@
 // log (the system menu's command) a row for each of them: the requests as
 // TX, the answers as RX, each CRC error and each unit's time-outs. All by
 // posted input. Keeps screenshots of the main window in
-// build/win/artifacts/monitor_view.png (docs/monitor-view.png) and of the
-// log in traffic_log_monitor.png.
+// build/win/artifacts/monitor_view_default.png (the default size) and
+// monitor_view.png (wider, docs/monitor-view.png) and of the log in
+// traffic_log_monitor.png.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -88,8 +89,19 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE).rfind(L"RX: 01 04 06", 0) == 0; }))
       << "RX line: " << Narrow(shell.Text(IDC_RX_LINE));
   EXPECT_EQ(CellText(table, 0, 6), L"4");
-  // Wide enough for every column in the picture (the table follows the
-  // window's width).
+  // At the window's default size the eight columns end within the table's
+  // width, using it beyond a vertical scroll bar's room and the rounding of
+  // the shares; nothing to choose: no empty choice box beside the table.
+  RECT client = {};
+  GetClientRect(table, &client);
+  EXPECT_EQ(ListColumnCount(table), 8);
+  EXPECT_LE(ListColumnsWidth(table), client.right) << "columns beyond the right edge";
+  EXPECT_GE(ListColumnsWidth(table), client.right - GetSystemMetrics(SM_CXVSCROLL) - 8) << "width unused";
+  EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES)));
+  Sleep(300);  // let the frame lines' throttle paint the latest texts
+  EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"monitor_view_default.png")));
+  // Wide enough for every column title in the picture (the fitted columns
+  // follow the window's width).
   SetWindowPos(shell.main, nullptr, 0, 0, 1130, 430, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   shell.Settle();
   Sleep(300);  // let the frame lines' throttle paint the latest texts

@@ -27,6 +27,17 @@ namespace {
 
 using namespace uiauto;
 
+// The table's columns end within its width and leave none of it unused
+// beyond a vertical scroll bar's room and the rounding of the shares: at the
+// window's default size none is beyond the right edge.
+void ExpectColumnsFit(HWND table, const char* where) {
+  RECT client = {};
+  GetClientRect(table, &client);
+  EXPECT_EQ(ListColumnCount(table), 7) << where;
+  EXPECT_LE(ListColumnsWidth(table), client.right) << where << ": columns beyond the right edge";
+  EXPECT_GE(ListColumnsWidth(table), client.right - GetSystemMetrics(SM_CXVSCROLL) - 7) << where << ": width unused";
+}
+
 // The table's row whose first cell is unit, or -1.
 int RowOf(HWND table, const std::wstring& unit) {
   for (int row = 0; row < ListRowCount(table); ++row)
@@ -65,9 +76,13 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   ASSERT_NO_FATAL_FAILURE(shell.ConfirmSetup(dialog));
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Modbus TCP/IP to RTU (gateway)");
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L" to " + com + L" 19200-8-E-1, masters: 0");
+  // Nothing to choose: no empty choice box beside the table.
+  EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES))) << "attached";
+  ExpectColumnsFit(shell.Item(IDC_TABLE), "attached");
 
   shell.Click(IDC_CONNECT_BUTTON);
   EXPECT_EQ(shell.Text(IDC_CONNECT_BUTTON), L"Dis&connect");
+  EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES))) << "connected";
   for (const char* scenario : {"gateway functions", "gateway absent"}) {
     std::string verdict;
     EXPECT_TRUE(AskDriver(scenario, &verdict)) << scenario << ": " << verdict;
@@ -79,8 +94,9 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   ASSERT_GE(unit1, 0);
   EXPECT_NE(CellText(table, unit1, 2), L"0") << "unit 1's answers";
   EXPECT_TRUE(WaitFor([&] { return shell.Text(IDC_RX_LINE) == L"RX: Timeout"; })) << shell.Text(IDC_RX_LINE);
+  ExpectColumnsFit(table, "with rows");
   Sleep(300);  // let the frame lines' throttle paint the latest texts
-  EXPECT_TRUE(SavePng(Capture(shell.main), ExeFolder() + L"..\\artifacts\\gateway_view.png"));
+  EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"gateway_view.png")));  // at the default size
 
   HWND log = nullptr, rows = nullptr;
   ASSERT_NO_FATAL_FAILURE(shell.OpenTrafficLog(&log, &rows));

@@ -154,6 +154,7 @@ TEST(ServerInShell, ClientWritesShowAndEditsServe) {
   HWND table = shell.Item(IDC_TABLE);
   HWND tabs = shell.Item(IDC_TABS);
   EXPECT_EQ(ChoiceSelected(shell.Item(IDC_CHOICES)), 3);
+  EXPECT_TRUE(Visible(shell.Item(IDC_CHOICES))) << "a slave has its areas to choose";
   TypeOver(shell.Item(IDC_FIELD_1), L"10");
   shell.Settle();
   EXPECT_EQ(ListRowCount(table), 10);
