@@ -235,7 +235,7 @@ SerialPortTransport::DriverResult SerialPortTransport::ResultOfError(uint32_t er
   return error == ERROR_SEM_TIMEOUT ? DriverResult::TimedOut : DriverResult::Failed;
 }
 
-SerialPortTransport::DriverOutcome SerialPortTransport::AwaitOverlapped(void* raw, uint32_t deadline) {
+SerialPortTransport::DriverOutcome SerialPortTransport::AwaitOverlapped(void* raw, uint32_t deadline, bool commWait) {
   OVERLAPPED* overlapped = static_cast<OVERLAPPED*>(raw);
   HANDLE port = AsHandle(port_);
   HANDLE handles[2] = {AsHandle(ioEvent_), reinterpret_cast<HANDLE>(StopEvent())};
@@ -254,6 +254,10 @@ SerialPortTransport::DriverOutcome SerialPortTransport::AwaitOverlapped(void* ra
   DriverResult reason = wait == WAIT_OBJECT_0 + 1 ? DriverResult::Cancelled
                         : wait == WAIT_TIMEOUT    ? DriverResult::TimedOut
                                                   : DriverResult::Failed;
+  // A comm-event wait is ended by a change of the event mask, on every
+  // driver; Wine leaves it running after CancelIo on a serial device, and
+  // the wait for the cancel below would never return.
+  if (commWait) api_->SetCommMask(port, 0);
   api_->CancelIo(port);
   if (api_->GetOverlappedResult(port, overlapped, &done, TRUE)) {
     outcome.result = DriverResult::Ok;  // it completed after all
@@ -522,7 +526,12 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
       } else {
         DWORD error = api_->GetLastError();
         if (error == ERROR_IO_PENDING) {
-          wait = AwaitOverlapped(&overlapped, deadline);
+          wait = AwaitOverlapped(&overlapped, deadline, true);
+          // Ended by our own mask change at the deadline: a time-out, not
+          // a driver that ends waits by itself.
+          if (wait.result == DriverResult::Ok && !(events & (EV_RXCHAR | EV_ERR)) && DeadlinePassed(deadline)) {
+            wait.result = DriverResult::TimedOut;
+          }
         } else {
           wait.result = ResultOfError(error, DriverResult::Cancelled);
           endedAtOnce = true;

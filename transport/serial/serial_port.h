@@ -136,8 +136,9 @@ class SerialPortTransport : public Transport {
   static DriverResult ResultOfError(uint32_t error, DriverResult aborted);
   DriverOutcome Transfer(bool write, void* buffer, uint32_t count, uint32_t timeoutMs);
   // Waits for the pending overlapped operation on ioEvent_ until the
-  // deadline or the stop event; cancels it if it did not complete.
-  DriverOutcome AwaitOverlapped(void* overlapped, uint32_t deadline);
+  // deadline or the stop event; cancels it if it did not complete (a
+  // comm-event wait also by clearing the event mask).
+  DriverOutcome AwaitOverlapped(void* overlapped, uint32_t deadline, bool commWait = false);
   // Queries and clears the driver's errors; false when the query fails.
   bool QueryDriver(uint32_t* lineErrors, uint32_t* inQueue, uint32_t* outQueue);
   // The line errors a write collected, handed to the next receive once.

@@ -255,6 +255,19 @@ TEST(RtuFrameGaps, RefusedWaitsAreResumedWithoutSpinning) {
   EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
 }
 
+// A driver whose comm-event wait outlives CancelIo (Wine on a serial device
+// node): the wait is ended by clearing the event mask, so a time-out still
+// returns, and a frame after it is still found.
+TEST(RtuFrameGaps, AWaitThatOutlivesCancelIoStillTimesOut) {
+  RtuLine rtu(19200);
+  rtu.line.SetCancelLeavesWait(true);
+  EXPECT_EQ(rtu.port.PrepareExchange(), 1);
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 100), 0);
+  EXPECT_FALSE(rtu.line.Stuck());
+  rtu.line.Arrive(rtu.line.NowUs() + 20000, Frame(1, 8));
+  EXPECT_EQ(rtu.port.ReadFrame(rtu.buffer, 257, 1000), 8);
+}
+
 // Without a resynchronisation due, PrepareExchange still discards what the
 // driver holds: a response that came too late for the last request is not
 // the answer to the next.

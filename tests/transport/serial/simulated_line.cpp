@@ -626,7 +626,7 @@ BOOL WINAPI SimulatedLine::SimCancelIo(HANDLE handle) {
   Lock lock(self->mutex_);
   if (!self->Usable(handle)) return FALSE;
   if (self->readPending_) self->CompleteRead(ERROR_OPERATION_ABORTED);
-  if (self->waitPending_) {
+  if (self->waitPending_ && !self->cancelLeavesWait_) {
     self->waitPending_ = false;
     self->Complete(self->wait_.overlapped, ERROR_OPERATION_ABORTED, 0);
   }

@@ -118,6 +118,9 @@ class SimulatedLine {
   // virtual clock: after 100 refusals at the same instant the line lets a
   // millisecond pass itself, so such a loop ends and can be counted.
   void SetWaitRefusedAtOnce(bool refused);
+  // Wine on a serial device node (not a pty): CancelIo leaves a pending
+  // WaitCommEvent running; only a change of the event mask ends it.
+  void SetCancelLeavesWait(bool leaves) { cancelLeavesWait_ = leaves; }
   int WaitCommEventCalls();
 
   // When set, a wait with nothing scheduled before its time-out blocks for
@@ -242,6 +245,7 @@ class SimulatedLine {
   bool writePending_ = false;
   PendingWrite write_;
   bool waitRefused_ = false;
+  bool cancelLeavesWait_ = false;
   int waitCalls_ = 0;
   uint64_t refusedAtUs_ = 0;
   int refusedThere_ = 0;
