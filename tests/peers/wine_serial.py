@@ -31,16 +31,24 @@ def com_link(com):
     return os.path.join(prefix, "dosdevices", com.lower())
 
 
-def serial_line(com, work):
-    """Starts socat with both ends under `work` and links COMn of the prefix
-    to the Wine end. Returns (socat, link, peer end)."""
-    wine_end, peer_end = os.path.join(work, "wine"), os.path.join(work, "peer")
+def pty_pair(work, prefix=""):
+    """Starts socat with both ends under `work` (named `prefix`wine and
+    `prefix`peer) and waits until they exist. Returns (socat, wine end,
+    peer end)."""
+    wine_end, peer_end = os.path.join(work, prefix + "wine"), os.path.join(work, prefix + "peer")
     socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={peer_end}"],
                              stderr=subprocess.DEVNULL)
     for _ in range(50):
         if os.path.exists(wine_end) and os.path.exists(peer_end):
             break
         time.sleep(0.1)
+    return socat, wine_end, peer_end
+
+
+def serial_line(com, work):
+    """Starts socat with both ends under `work` and links COMn of the prefix
+    to the Wine end. Returns (socat, link, peer end)."""
+    socat, wine_end, peer_end = pty_pair(work)
     # Said in every such test's output: the plug-ins run their default
     # 8-E-1 (7-E-1 for ASCII) while the peer on this side opens 8-N-1, and
     # they meet only because a Wine pty carries no parity bits (nor baud

@@ -32,7 +32,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "peers"))
 from free_port import free_port  # noqa: E402
-from wine_serial import claim_com, close_serial_line, com_link, link_com  # noqa: E402
+from wine_serial import claim_com, close_serial_line, com_link, link_com, pty_pair  # noqa: E402
 
 PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
 
@@ -159,21 +159,9 @@ PLUGINS = [
 ]
 
 
-def serial_pair(work, name):
-    """A socat pty pair: (socat, wine end, peer end)."""
-    wine_end, peer_end = os.path.join(work, name + "-wine"), os.path.join(work, name + "-peer")
-    socat = subprocess.Popen(["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={peer_end}"],
-                             stderr=subprocess.DEVNULL)
-    for _ in range(50):
-        if os.path.exists(wine_end) and os.path.exists(peer_end):
-            break
-        time.sleep(0.1)
-    return socat, wine_end, peer_end
-
-
 def run_cycle(args, driver, work):
     com = claim_com()
-    socat, wine_end, peer_end = serial_pair(work, "cycle")
+    socat, wine_end, peer_end = pty_pair(work, "cycle-")
     link_com(com, wine_end)
     print(f"LINE {com}: Wine pty, no parity or baud timing applied", flush=True)
     failures, rows = [], []
@@ -504,8 +492,8 @@ def run_soak(args, driver, work):
     threading.Thread(target=relay_tcp, args=(relay_port, slave_port, tcp_tally, stop), daemon=True).start()
     # RTU: master COM -> pty pair -> relay -> pty pair -> slave COM.
     master_com, slave_com = claim_com(), claim_com()
-    socat_m, wine_m, peer_m = serial_pair(work, "master")
-    socat_s, wine_s, peer_s = serial_pair(work, "slave")
+    socat_m, wine_m, peer_m = pty_pair(work, "master-")
+    socat_s, wine_s, peer_s = pty_pair(work, "slave-")
     link_com(master_com, wine_m)
     link_com(slave_com, wine_s)
     print(f"LINE {master_com} and {slave_com}: Wine ptys relayed here, no parity or baud timing applied "
@@ -626,7 +614,7 @@ def run_soak(args, driver, work):
 def run_monkey(args, driver, work):
     failures, done = [], []
     com = claim_com()
-    socat, wine_end, peer_end = serial_pair(work, "monkey")
+    socat, wine_end, peer_end = pty_pair(work, "monkey-")
     link_com(com, wine_end)
     try:
         assert driver.ask(f"ports {com}") == "ok"
@@ -966,7 +954,7 @@ def run_hostile(args, driver, work):
     rng = random.Random(args.seed)
     failures, report = [], []
     com = claim_com()
-    socat, wine_end, peer_end = serial_pair(work, "hostile")
+    socat, wine_end, peer_end = pty_pair(work, "hostile-")
     link_com(com, wine_end)
     fd = open_raw(peer_end)
     try:
