@@ -510,7 +510,6 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
   for (;;) {
     DWORD events = 0;
     DriverOutcome wait;
-    bool endedAtOnce = false;
     if (pollForCharacters_) {
       // The queued count, asked every millisecond, stands in for the event.
       uint32_t left = RemainingMs(deadline);
@@ -534,7 +533,6 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
           }
         } else {
           wait.result = ResultOfError(error, DriverResult::Cancelled);
-          endedAtOnce = true;
         }
       }
     }
@@ -566,12 +564,9 @@ SerialPortTransport::DriverOutcome SerialPortTransport::WaitForCharacter(uint32_
     // until the port is reopened the queued count is polled instead.
     bool ended = wait.result == DriverResult::Cancelled ||
                  (wait.result == DriverResult::Ok && !(events & (EV_RXCHAR | EV_ERR)));
-    if (ended && !pollForCharacters_) {
-      pollForCharacters_ = true;
-      // A wait refused at once is not followed by a query at once: let at
-      // least a millisecond pass first rather than spin.
-      if (endedAtOnce && !DeadlinePassed(deadline)) WaitOnStopEvent(1);
-    }
+    // (A wait refused at once is thereby never asked again at once: the
+    // poll lets a millisecond pass before each query.)
+    if (ended) pollForCharacters_ = true;
     if (ended && !DeadlinePassed(deadline)) continue;
     outcome.result = ended ? DriverResult::TimedOut : wait.result;
     break;
