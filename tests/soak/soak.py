@@ -32,6 +32,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "peers"))
 from free_port import free_port  # noqa: E402
+from rtu_crc import crc16  # noqa: E402
 from wine_serial import claim_com, close_serial_line, com_link, link_com, pty_pair  # noqa: E402
 
 PYMODBUS_SERVER = os.path.join(HERE, "..", "peers", "pymodbus_server.py")
@@ -253,15 +254,6 @@ def run_cycle(args, driver, work):
 FN_READ_HOLDING, FN_WRITE_MULTIPLE = 3, 16
 
 
-def crc16(data):
-    crc = 0xFFFF
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
-
-
 class Tally:
     """What the relay saw: transactions by function, answers, reads that
     matched the last acknowledged write, and the faults."""
@@ -439,7 +431,7 @@ def relay_rtu(master_end, slave_end, tally, stop):
                 if length is None or len(buffers[fd]) < length:
                     break
                 frame, buffers[fd] = buffers[fd][:length], buffers[fd][length:]
-                if crc16(frame[:-2]) != struct.unpack("<H", frame[-2:])[0]:
+                if crc16(frame[:-2]) != frame[-2:]:
                     tally.errors.append(f"CRC {frame.hex()}")
                 function = frame[1]
                 if is_request:
@@ -673,7 +665,7 @@ def frame(framing, unit, pdu, tid=1):
         return struct.pack(">HHHB", tid, 0, len(pdu) + 1, unit) + pdu
     if framing == "rtu":
         body = bytes([unit]) + pdu
-        return body + struct.pack("<H", crc16(body))
+        return body + crc16(body)
     body = bytes([unit]) + pdu
     return b":" + (body + bytes([lrc(body)])).hex().upper().encode() + b"\r\n"
 
@@ -686,7 +678,7 @@ def answer_pdu(framing, data):
         length = struct.unpack(">H", data[4:6])[0]
         return data[7:6 + length] if len(data) >= 6 + length else None
     if framing == "rtu":
-        if len(data) < 5 or crc16(data[:-2]) != struct.unpack("<H", data[-2:])[0]:
+        if len(data) < 5 or crc16(data[:-2]) != data[-2:]:
             return None
         return data[1:-2]
     text = data.strip()

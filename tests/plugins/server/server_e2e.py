@@ -30,21 +30,13 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
 from driven_program import attempt, drive, verdict  # noqa: E402
 from free_port import free_port  # noqa: E402
+from rtu_crc import crc16  # noqa: E402
 from wine_serial import claim_com, close_serial_line, com_link, serial_line  # noqa: E402
 
 logging.disable(logging.CRITICAL)
 
 DEVICE = {"co": [1, 0, 1, 1, 0, 0, 0, 0, 1, 1], "di": [0, 1, 1, 0, 1], "ir": [11, 22, 33], "hr": [1, 65535, 32768, 4660]}
 TIMEOUT = 5  # generous: a loaded machine must not turn a slow answer into a failed check
-
-
-def crc16(data):
-    crc = 0xFFFF
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return struct.pack("<H", crc)
 
 
 def rtu(pdu, unit=1, corrupt=False):

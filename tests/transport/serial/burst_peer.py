@@ -25,19 +25,11 @@ import serial
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "peers"))
 from engine_peer import check, end_server, run_role, words  # noqa: E402
+from rtu_crc import crc16  # noqa: E402
 
 UNIT = 1
 PIECE = 30
 GAP = 0.016
-
-
-def crc16(data):
-    crc = 0xFFFF
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return bytes([crc & 0xFF, crc >> 8])
 
 
 def adu(body):
