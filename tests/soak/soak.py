@@ -160,6 +160,21 @@ PLUGINS = [
 ]
 
 
+def growth(a, b, commit_limit_kib):
+    """What grew from figures a to b beyond the limits: the commit charge by
+    more than commit_limit_kib, handles by more than HANDLE_MARGIN, GDI and
+    USER objects and windows at all."""
+    grew = []
+    if b["commit"] - a["commit"] > commit_limit_kib:
+        grew.append(f"commit {a['commit']:.0f}->{b['commit']:.0f} KiB")
+    if b["handles"] - a["handles"] > HANDLE_MARGIN:
+        grew.append(f"handles {a['handles']:.0f}->{b['handles']:.0f}")
+    for key in ("gdi", "user", "windows"):
+        if b[key] != a[key]:
+            grew.append(f"{key} {a[key]:.0f}->{b[key]:.0f}")
+    return grew
+
+
 def run_cycle(args, driver, work):
     com = claim_com()
     socat, wine_end, peer_end = pty_pair(work, "cycle-")
@@ -212,14 +227,7 @@ def run_cycle(args, driver, work):
                 a, b = figures(before), figures(after)
                 row = (name, cycled.split(" ", 1)[1], a, b)
                 rows.append(row)
-                grew = []
-                if b["commit"] - a["commit"] > COMMIT_MARGIN_KIB:
-                    grew.append(f"commit {a['commit']:.0f}->{b['commit']:.0f} KiB")
-                if b["handles"] - a["handles"] > HANDLE_MARGIN:
-                    grew.append(f"handles {a['handles']:.0f}->{b['handles']:.0f}")
-                for key in ("gdi", "user", "windows"):
-                    if b[key] != a[key]:
-                        grew.append(f"{key} {a[key]:.0f}->{b[key]:.0f}")
+                grew = growth(a, b, COMMIT_MARGIN_KIB)
                 if grew:
                     failures.append(f"{name}: " + ", ".join(grew))
                 # Still serving or polling after the cycles (not on the
@@ -554,16 +562,10 @@ def run_soak(args, driver, work):
             rows = history[name]
             base = rows[min(args.warmup, len(rows) - 1)]
             last = rows[-1]
-            limit = COMMIT_MARGIN_KIB
             frames = 2 * (last["transactions"] - base["transactions"])
-            limit += min(LOG_CAP_KIB, frames * LOG_BYTES_PER_FRAME // 1024)
-            if last["commit"] - base["commit"] > limit:
-                failures.append(f"{name}: commit grew {base['commit']:.0f}->{last['commit']:.0f} KiB")
-            if last["handles"] - base["handles"] > HANDLE_MARGIN:
-                failures.append(f"{name}: handles grew {base['handles']:.0f}->{last['handles']:.0f}")
-            for key in ("gdi", "user", "windows"):
-                if last[key] != base[key]:
-                    failures.append(f"{name}: {key} {base[key]:.0f}->{last[key]:.0f}")
+            grew = growth(base, last, COMMIT_MARGIN_KIB + min(LOG_CAP_KIB, frames * LOG_BYTES_PER_FRAME // 1024))
+            if grew:
+                failures.append(f"{name}: " + ", ".join(grew))
         for link, tally in tallies.items():
             with tally.lock:
                 if tally.reads_wrong:
