@@ -160,6 +160,17 @@ PLUGINS = [
 ]
 
 
+def stop_peers(peer, server):
+    """Stops a polling client (a thread) and a pymodbus server (a process);
+    either may be None."""
+    if peer:
+        peer.stop.set()
+        peer.join(5)
+    if server:
+        server.stdin.close()
+        server.wait(10)
+
+
 def growth(a, b, commit_limit_kib):
     """What grew from figures a to b beyond the limits: the commit charge by
     more than commit_limit_kib, handles by more than HANDLE_MARGIN, GDI and
@@ -243,12 +254,7 @@ def run_cycle(args, driver, work):
                       f"user {a['user']:.0f}->{b['user']:.0f} windows {a['windows']:.0f}->{b['windows']:.0f} "
                       f"| {rx[3:60]}", flush=True)
             finally:
-                if peer:
-                    peer.stop.set()
-                    peer.join(5)
-                if server:
-                    server.stdin.close()
-                    server.wait(10)
+                stop_peers(peer, server)
         quit = driver.ask(f"quit {pid}")
         if quit != "ok exit=0":
             failures.append(f"quit: {quit}")
@@ -642,12 +648,7 @@ def run_monkey(args, driver, work):
                 if quit != "ok exit=0":
                     failures.append(f"{name} quit: {quit}")
             finally:
-                if peer:
-                    peer.stop.set()
-                    peer.join(5)
-                if server:
-                    server.stdin.close()
-                    server.wait(10)
+                stop_peers(peer, server)
     finally:
         close_serial_line(socat, com_link(com))
     return failures, ", ".join(done)
