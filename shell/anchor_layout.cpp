@@ -155,6 +155,24 @@ void AnchorLayout::Layout(int32_t width, int32_t height) {
   RedrawWindow(window_, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
+bool AnchorLayout::Right96(int32_t controlId, int32_t& right96) const {
+  for (int32_t i = 0; i < count_; ++i) {
+    if (items_[i].controlId != controlId) continue;
+    right96 = items_[i].initial96.right;
+    return true;
+  }
+  return false;
+}
+
+bool AnchorLayout::SetRight96(int32_t controlId, int32_t right96) {
+  for (int32_t i = 0; i < count_; ++i) {
+    if (items_[i].controlId != controlId) continue;
+    items_[i].initial96.right = right96;
+    return true;
+  }
+  return false;
+}
+
 bool AnchorLayout::MinSize(SIZE& size) const {
   if (!hasMinSize_) return false;
   size.cx = ScaleFrom96(minWidth96_, dpi_);

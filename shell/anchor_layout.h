@@ -42,6 +42,12 @@ class AnchorLayout {
   void OnGetMinMaxInfo(MINMAXINFO* info) const;
   void OnDpiChanged(WPARAM dpis);
 
+  // The right edge of a control at the layout's design size, in 96-DPI
+  // units: where the dialog placed it, until set otherwise. A new right edge
+  // takes effect at the next Layout. False when the control is not in it.
+  bool Right96(int32_t controlId, int32_t& right96) const;
+  bool SetRight96(int32_t controlId, int32_t right96);
+
   uint32_t Dpi() const { return dpi_; }
   int32_t ItemCount() const { return count_; }
 

@@ -66,6 +66,7 @@ void CommandDispatch::Reset() {
   shape.kind = HostCommandKind::SetTableShape;
   SetTableShape(shape);
   for (bool& visible : fieldVisible_) visible = true;
+  target_.BesideTableChanged();
 }
 
 void CommandDispatch::SetLabel(const HostCommand& command) {
@@ -88,6 +89,7 @@ void CommandDispatch::ShowField(const HostCommand& command) {
   const int show = target_.ViewShown() && fieldVisible_[index] ? SW_SHOWNA : SW_HIDE;
   ShowWindow(Control(IDC_FIELD_LABEL_0 + index), show);
   ShowWindow(Control(IDC_FIELD_0 + index), show);
+  target_.BesideTableChanged();
 }
 
 void CommandDispatch::AddChoice(const HostCommand& command) {
@@ -95,11 +97,15 @@ void CommandDispatch::AddChoice(const HostCommand& command) {
   if (choices.Add(command.text, static_cast<uintptr_t>(command.index)) < 0) return;
   WidenChoiceList(choices, W(command.text));
   if (target_.ViewShown()) ShowWindow(choices.Window(), SW_SHOWNA);
+  target_.BesideTableChanged();
 }
 
 bool CommandDispatch::HasChoices() const { return ui::ComboBox(Control(IDC_CHOICES)).Count() > 0; }
 
-void CommandDispatch::ClearChoices() { ui::ComboBox(Control(IDC_CHOICES)).Clear(); }
+void CommandDispatch::ClearChoices() {
+  ui::ComboBox(Control(IDC_CHOICES)).Clear();
+  target_.BesideTableChanged();
+}
 
 void CommandDispatch::SelectChoice(const HostCommand& command) {
   ui::ComboBox(Control(IDC_CHOICES)).SelectData(static_cast<uintptr_t>(command.index));

@@ -33,6 +33,8 @@ class CommandTarget {
   virtual void RefreshHeaderLines() = 0;
   // The window's current DPI.
   virtual uint32_t Dpi() const = 0;
+  // The choice box or a field was shown or hidden.
+  virtual void BesideTableChanged() = 0;
 
  protected:
   ~CommandTarget() = default;

@@ -54,6 +54,11 @@ const EnableRule kEnableTable[] = {
 // them.
 const int32_t kMainViewControls[] = {IDC_TABLE, IDC_TX_LINE, IDC_RX_LINE};
 
+// Placing the table once the commands that show or hide what is beside it
+// have all run: a plug-in that clears its choices and adds new ones does not
+// make the table jump.
+constexpr UINT kPlaceTableMessage = WM_APP + 3;
+
 void Show(HWND control, bool visible) { ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE); }
 
 // The shell scales its controls and fonts itself at a DPI change (the
@@ -137,6 +142,7 @@ void MainWindow::Dispatch(ui::Message& message) {
       ui::On<MainWindow>(WM_CONTEXTMENU, &MainWindow::OnContextMenu),
       ui::On<MainWindow>(kPostedCommandMessage, &MainWindow::OnPostedCommand),
       ui::On<MainWindow>(kTrafficWakeMessage, &MainWindow::OnTrafficWake),
+      ui::On<MainWindow>(kPlaceTableMessage, &MainWindow::OnPlaceTable),
       ui::On<MainWindow>(WM_SYSCOMMAND, &MainWindow::OnSysCommand),
       ui::OnCommand<MainWindow>(IDC_CONNECT_BUTTON, BN_CLICKED, &MainWindow::OnConnectClicked),
       ui::OnCommand<MainWindow>(IDC_SETUP_BUTTON, BN_CLICKED, &MainWindow::OnSetupClicked),
@@ -174,6 +180,8 @@ void MainWindow::OnInit(MainWindow& window, ui::Message& message) {
   window.MoveToDefaultPosition();
   window.layout_.Init(window.Window(), kAnchors, static_cast<int32_t>(sizeof(kAnchors) / sizeof(kAnchors[0])), true,
                       true);
+  window.layout_.Right96(IDC_TABLE, window.narrowRight96_);
+  window.layout_.Right96(IDC_CHOICES, window.wideRight96_);
   window.view_.Attach(window.Window(), window);
   window.commands_.Attach(window.Window());
   SetPropW(window.Window(), kWindowObjectProperty, &window);
@@ -633,6 +641,34 @@ void MainWindow::EnterState(ShellState state) {
       PluginShowConnectionIndicator(plugin->ops, Control(IDC_CONNECTION_ICON), state == kStateConnected ? 1 : 0);
     }
   }
+}
+
+void MainWindow::BesideTableChanged() {
+  if (placeTablePosted_) return;
+  placeTablePosted_ = PostMessageW(Window(), kPlaceTableMessage, 0, 0) != FALSE;
+  if (!placeTablePosted_) PlaceTable();
+}
+
+void MainWindow::OnPlaceTable(MainWindow& window, ui::Message& message) {
+  window.placeTablePosted_ = false;
+  window.PlaceTable();
+  message.handled = true;
+}
+
+void MainWindow::PlaceTable() {
+  const bool view = state_ != kStateInformation;
+  const bool choices = commands_.HasChoices();
+  Show(Control(IDC_CHOICES), view && choices);
+  bool beside = choices;
+  for (int32_t i = 0; i < kFieldCount; ++i) beside = beside || commands_.FieldVisible(i);
+  if (beside != tableWide_ || narrowRight96_ >= wideRight96_) return;
+  tableWide_ = !beside;
+  for (int32_t id : kMainViewControls) layout_.SetRight96(id, tableWide_ ? wideRight96_ : narrowRight96_);
+  if (IsIconic(Window())) return;  // placed at the restore's WM_SIZE
+  RECT client{};
+  GetClientRect(Window(), &client);
+  layout_.Layout(client.right, client.bottom);
+  commands_.FollowTableWidth();
 }
 
 void MainWindow::ApplyEnableTable() {

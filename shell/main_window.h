@@ -61,6 +61,7 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   static void OnContextMenu(MainWindow& window, ui::Message& message);
   static void OnPostedCommand(MainWindow& window, ui::Message& message);
   static void OnTrafficWake(MainWindow& window, ui::Message& message);
+  static void OnPlaceTable(MainWindow& window, ui::Message& message);
   static void OnSysCommand(MainWindow& window, ui::Message& message);
   static void OnConnectClicked(MainWindow& window, ui::Message& message);
   static void OnSetupClicked(MainWindow& window, ui::Message& message);
@@ -87,6 +88,7 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   void ShowFrame(const HostCommand& command) override { view_.FrameCommand(command); }
   void RefreshHeaderLines() override;
   uint32_t Dpi() const override { return layout_.Dpi(); }
+  void BesideTableChanged() override;
   // CellEventSink: the table's events, for the tab they name (the one an edit
   // began in) or else the selected tab.
   int64_t DeliverCellEvent(ViewEvent& event) override;
@@ -132,6 +134,10 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   void ShowNextTip();
   void SetStateTabs();
   void OpenTrafficLog();
+  // The table and the frame lines reach as far as the choice box and the
+  // fields do when nothing is beside them; the choice box shows only while it
+  // holds choices.
+  void PlaceTable();
 
   PluginRegistry& registry_;
   int32_t activeIndex_ = -1;
@@ -166,4 +172,11 @@ class MainWindow : public ui::Dialog, private ui::TimerTarget, private CommandTa
   // a later DPI (the template's own belongs to the dialog manager).
   LOGFONTW dialogFont96_ = {};
   HFONT scaledDialogFont_ = nullptr;
+  // The right edge of the table and the frame lines with the fields beside
+  // them and without (96-DPI units); whether they are wide now; whether a
+  // PlaceTable is on its way.
+  int32_t narrowRight96_ = 0;
+  int32_t wideRight96_ = 0;
+  bool tableWide_ = false;
+  bool placeTablePosted_ = false;
 };

@@ -430,9 +430,13 @@ TEST(MainWindow, PluginDrivesTheView) {
   EXPECT_FALSE(scratch.LogHas(L"script_a", "detach"));
   EXPECT_EQ(uiauto::ListRowCount(table), 5);
   // Cancelling changes nothing, not even the header lines.
-  scratch.Script(L"script_a", "protocol Proto A3\non ChoiceSelected heldpost SetLabel 0 0 Stale\n");
+  scratch.Script(L"script_a",
+                 "protocol Proto A3\non ChoiceSelected heldpost SetLabel 0 0 Stale\n"
+                 "on ChoiceSelected send ShowField 0 0\non ChoiceSelected send ShowField 2 0\n"
+                 "on ChoiceSelected send ShowField 3 0\non ChoiceSelected send ClearChoices 0 0\n");
   shell.Setup("cancel");
   EXPECT_EQ(shell.Text(IDC_PROTOCOL_LINE), L"Proto A2");
+  EXPECT_LT(uiauto::RightEdge(table), uiauto::RightEdge(choices)) << "the choice box and fields beside the table";
 
   // A command posted under the first plug-in's attachment reaches the
   // window's queue only once the second plug-in is attached (a worker of the
@@ -440,6 +444,11 @@ TEST(MainWindow, PluginDrivesTheView) {
   // has no effect. The view is reset for the new plug-in.
   uiauto::PickChoice(choices, 1);
   ASSERT_TRUE(scratch.WaitLog(L"script_a", "event ChoiceSelected arg=9 key=0 text=~"));
+  // With every field hidden and no choice left, the box goes and the table
+  // and the frame lines reach as far as the fields did.
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::RightEdge(table) == uiauto::RightEdge(choices); }));
+  EXPECT_EQ(uiauto::RightEdge(shell.Item(IDC_RX_LINE)), uiauto::RightEdge(choices));
+  EXPECT_FALSE(uiauto::Visible(choices));
   HWND dialog = uiauto::OpenSetup(shell.app, shell.main);
   ASSERT_NE(dialog, nullptr);
   uiauto::AnswerSetup(dialog, "1");
@@ -460,6 +469,8 @@ TEST(MainWindow, PluginDrivesTheView) {
   // A mode outside 1 to 4 takes the earlier plug-in's format off the field.
   EXPECT_EQ(shell.Text(IDC_FIELD_3), L"abc");
   EXPECT_TRUE(uiauto::Visible(shell.Item(IDC_FIELD_1))) << "activation shows every field again";
+  EXPECT_TRUE(uiauto::WaitFor([&] { return uiauto::RightEdge(table) < uiauto::RightEdge(choices); }))
+      << "the table makes room for them again";
   EXPECT_EQ(shell.Text(IDC_TIP_LINE), L"");
   ExpectEnables(shell, {true, true, true, true, true, false}, "second plug-in");
 

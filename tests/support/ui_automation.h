@@ -359,6 +359,12 @@ inline RECT CellRect(HWND list, int row, int column) {
   return RemoteRect(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), in);
 }
 
+inline LONG RightEdge(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return rect.right;
+}
+
 inline LPARAM Centre(const RECT& rect) { return MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2); }
 
 // The text a list view shows in a cell (an owner-data list view asks its

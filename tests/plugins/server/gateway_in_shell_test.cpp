@@ -78,6 +78,10 @@ TEST(GatewayInShell, RequestsThroughTheGatewayAreCountedPerUnit) {
   EXPECT_EQ(shell.Text(IDC_CONNECTION_LINE), L"127.0.0.1:" + port + L" to " + com + L" 19200-8-E-1, masters: 0");
   // Nothing to choose: no empty choice box beside the table.
   EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES))) << "attached";
+  // Nothing beside the table: it and the frame lines reach as far as the
+  // (hidden) choice box and fields would.
+  EXPECT_TRUE(WaitFor([&] { return RightEdge(shell.Item(IDC_TABLE)) == RightEdge(shell.Item(IDC_CHOICES)); }));
+  EXPECT_EQ(RightEdge(shell.Item(IDC_TX_LINE)), RightEdge(shell.Item(IDC_CHOICES)));
   ExpectColumnsFit(shell.Item(IDC_TABLE), "attached");
 
   shell.Click(IDC_CONNECT_BUTTON);
