@@ -47,25 +47,33 @@ void TrafficStore::DropOldest() {
   ++dropped_;
 }
 
-// Room for bytes in the chunk being written, or at the start of the next
-// one, whose rows (the oldest held) leave first.
+// The chunk to write once the current one is full: one whose rows have all
+// left, else a new one, else the oldest row's. Chunks fill one at a time,
+// so each holds an unbroken run of sequence numbers and the oldest row's
+// chunk holds the oldest rows: they leave first.
+uint32_t TrafficStore::NextChunk() {
+  const uint64_t first = next_ - count_;
+  for (uint32_t chunk = 0; chunk < chunksTaken_; ++chunk) {
+    if (chunkEnd_[chunk] <= first) return chunk;
+  }
+  if (chunksTaken_ < kTrafficChunkCount) {
+    chunks_[chunksTaken_] = static_cast<uint8_t*>(mem::Allocate(kTrafficChunkBytes));
+    return chunksTaken_++;
+  }
+  const uint32_t oldest = records_[first % kTrafficRowCap].at / kTrafficChunkBytes;
+  while (count_ > 0 && records_[(next_ - count_) % kTrafficRowCap].at / kTrafficChunkBytes == oldest) DropOldest();
+  return oldest;
+}
+
+// Room for bytes in the chunk being written, or at the start of the next.
 bool TrafficStore::Reserve(uint32_t bytes, uint32_t* at) {
-  if (writeOffset_ + bytes > kTrafficChunkBytes || !chunks_[writeChunk_]) {
-    const uint32_t nextChunk = chunks_[writeChunk_] ? (writeChunk_ + 1) % kTrafficChunkCount : writeChunk_;
-    while (count_ > 0) {
-      const Record& oldest = records_[(next_ - count_) % kTrafficRowCap];
-      if (oldest.at / kTrafficChunkBytes != nextChunk) break;
-      DropOldest();
-    }
-    if (!chunks_[nextChunk]) {
-      chunks_[nextChunk] = static_cast<uint8_t*>(mem::Allocate(kTrafficChunkBytes));
-      ++chunksTaken_;
-    }
-    writeChunk_ = nextChunk;
+  if (writeOffset_ + bytes > kTrafficChunkBytes || chunksTaken_ == 0) {
+    writeChunk_ = NextChunk();
     writeOffset_ = 0;
   }
   *at = writeChunk_ * kTrafficChunkBytes + writeOffset_;
   writeOffset_ += bytes;
+  chunkEnd_[writeChunk_] = next_ + 1;
   return true;
 }
 

@@ -2,9 +2,12 @@
 // The traffic log's store: the latest kTrafficRowCap rows of every frame
 // and failure the plug-ins hand to HostLink::logFrame, in bounded memory.
 // Rows keep their fixed fields in a ring of records and their bytes and
-// texts in a ring of 64 KB chunks taken as they fill (at most
-// kTrafficChunkCount). A row leaves when the ring of records is full or its
-// chunk is needed again; every row that leaves counts as dropped.
+// texts in 64 KB chunks filled one after the other: a full chunk is followed
+// by one whose rows have all left, else by a new one (at most
+// kTrafficChunkCount), else by the oldest row's chunk, whose rows leave. So
+// the chunks taken follow what the held rows need, not the rows ever added.
+// A row leaves when the ring of records is full or its chunk is needed
+// again; every row that leaves counts as dropped.
 //
 // Threads: Add on any thread (a plug-in's worker), everything else on the
 // user-interface thread; one mutex guards the whole. Add reports whether the
@@ -66,11 +69,15 @@ class TrafficStore {
   struct Record;
   void DropOldest();
   bool Reserve(uint32_t bytes, uint32_t* at);
+  uint32_t NextChunk();
 
   plat::Mutex* mutex_;
   Record* records_ = nullptr;  // kTrafficRowCap, taken at the first Add
   uint8_t* chunks_[kTrafficChunkCount] = {};
-  uint32_t chunksTaken_ = 0;
+  uint32_t chunksTaken_ = 0;  // chunks [0, chunksTaken_) are allocated
+  // One past the sequence number of the last row written into each chunk:
+  // the chunk holds no row once First() reaches it.
+  uint64_t chunkEnd_[kTrafficChunkCount] = {};
   uint32_t writeChunk_ = 0;
   uint32_t writeOffset_ = 0;
   uint64_t next_ = 0;   // sequence number of the next row

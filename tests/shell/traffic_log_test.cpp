@@ -105,6 +105,12 @@ TEST(TrafficStore, KeepsTheLatestRowsWithinBoundedMemory) {
   ASSERT_TRUE(store.Read(2345, &row));
   EXPECT_EQ(row.tick, 2345u);
   EXPECT_EQ(std::vector<uint8_t>(row.bytes, row.bytes + row.length), request);
+  // Going round the records four times more: the chunks taken are the 13
+  // that 100,000 short rows need and a spare or two, not every chunk.
+  for (uint64_t i = 0; i < 4 * kTrafficRowCap; ++i) store.Add(Frame(static_cast<uint32_t>(i), kTrafficTx, request));
+  EXPECT_LE(store.MemoryBytes(), 24u * kTrafficRowCap + 15u * kTrafficChunkBytes);
+  ASSERT_TRUE(store.Read(store.First(), &row));
+  EXPECT_EQ(std::vector<uint8_t>(row.bytes, row.bytes + row.length), request);
 
   // Frames of the largest ASCII size need more than every chunk holds.
   const std::vector<uint8_t> large(513, 0x3A);
