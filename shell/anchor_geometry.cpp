@@ -57,3 +57,37 @@ AnchorRect AnchorPlace(uint32_t flags, const AnchorRect& current, const AnchorRe
             initial96.top, initial96.bottom, clientHeight96, dpi, height);
   return placed;
 }
+
+void ShareColumns(int32_t room, const int32_t* least, int32_t count, int32_t* widths) {
+  if (count <= 0) return;
+  if (room < 0) room = 0;
+  int64_t total = 0;
+  for (int32_t i = 0; count > 2 && i < count; ++i) total += least[i] > 0 ? least[i] : 0;
+  if (total <= room) {
+    for (int32_t i = 0; i < count; ++i) {
+      const int64_t own = count > 2 && least[i] > 0 ? least[i] : 0;
+      widths[i] = static_cast<int32_t>(own + (room - total) / count);
+    }
+    return;
+  }
+  // Short of room: the columns whose headings need less than an equal share
+  // of what is left keep it, until none does; the rest share what is left.
+  for (int32_t i = 0; i < count; ++i) widths[i] = -1;
+  int64_t left = room;
+  int32_t open = count;
+  for (bool kept = true; kept && open > 0;) {
+    kept = false;
+    const int64_t share = left / open;
+    for (int32_t i = 0; i < count; ++i) {
+      const int64_t own = least[i] > 0 ? least[i] : 0;
+      if (widths[i] >= 0 || own > share) continue;
+      widths[i] = static_cast<int32_t>(own);
+      left -= own;
+      --open;
+      kept = true;
+    }
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    if (widths[i] < 0) widths[i] = static_cast<int32_t>(left / open);
+  }
+}

@@ -40,3 +40,10 @@ AnchorRect AnchorRectTo96(const AnchorRect& pixels, uint32_t dpi);
 // both in 96-DPI units.
 AnchorRect AnchorPlace(uint32_t flags, const AnchorRect& current, const AnchorRect& initial96, int32_t clientWidth96,
                        int32_t clientHeight96, uint32_t dpi, int32_t width, int32_t height);
+
+// Widths for count columns sharing room pixels (room below 0 counts as 0).
+// Two columns take a half each. More columns (tables of counts) take at
+// least least[i] each, their headings' room, while the room holds them all,
+// the rest shared out equally; else the narrow ones keep their room and the
+// widest are cut to one common width that fills the room.
+void ShareColumns(int32_t room, const int32_t* least, int32_t count, int32_t* widths);

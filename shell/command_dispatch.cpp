@@ -9,6 +9,7 @@
 #include "common/ui/combo_box.h"
 #include "common/ui/list_view.h"
 #include "common/ui/window_text.h"
+#include "shell/anchor_geometry.h"
 #include "shell/error_box.h"
 #include "shell/resources/resource_ids.h"
 
@@ -19,6 +20,8 @@ constexpr uint64_t kMaxRows = 0x10000;
 constexpr int kAppendedColumnWidth = 100;
 // The value column never shrinks below this, in 96-DPI pixels.
 constexpr int kLeastValueColumnWidth96 = 40;
+// A heading's margins beside its text, in 96-DPI pixels.
+constexpr int kHeadingMargins96 = 16;
 
 const wchar_t* W(const Unit* text) { return reinterpret_cast<const wchar_t*>(text ? text : u""); }
 
@@ -154,12 +157,13 @@ void CommandDispatch::SetTableShape(const HostCommand& command) {
   ui::ListView table(Control(IDC_TABLE));
   const uint64_t rows = command.index < kMaxRows ? command.index : kMaxRows;
   table.SetRowCount(static_cast<int32_t>(rows));
-  table.SetColumnCount(command.value < 256 ? static_cast<int32_t>(command.value) : 256, kAppendedColumnWidth);
+  table.SetColumnCount(command.value < kMaxTableColumns ? static_cast<int32_t>(command.value) : kMaxTableColumns,
+                       kAppendedColumnWidth);
   if (command.value == 0) columnsFitted_ = false;
 }
 
 void CommandDispatch::SetColumnTitle(const HostCommand& command) {
-  if (command.index >= 256) return;
+  if (command.index >= static_cast<uint64_t>(kMaxTableColumns)) return;
   ui::ListView(Control(IDC_TABLE)).SetColumnTitle(static_cast<int32_t>(command.index), command.text);
 }
 
@@ -172,15 +176,44 @@ int CommandDispatch::ColumnRoom() const {
   return available > 0 ? available : 0;
 }
 
+// The room each of count headings needs: its text in the header's font
+// and the margins beside it; 0 for one without a text.
+void CommandDispatch::MeasureHeadings(int32_t count, int32_t* least) const {
+  HWND header = ListView_GetHeader(Control(IDC_TABLE));
+  HDC dc = header ? GetDC(header) : nullptr;
+  if (!dc) return;
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(header, WM_GETFONT, 0, 0));
+  HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+  const int32_t margins = MulDiv(kHeadingMargins96, static_cast<int>(target_.Dpi()), 96);
+  for (int32_t i = 0; i < count; ++i) {
+    wchar_t text[128] = {};
+    HDITEMW item = {};
+    item.mask = HDI_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 128;
+    SIZE size = {};
+    if (Header_GetItem(header, i, &item) && text[0] && GetTextExtentPoint32W(dc, text, lstrlenW(text), &size)) {
+      least[i] = size.cx + margins;
+    }
+  }
+  if (previous) SelectObject(dc, previous);
+  ReleaseDC(header, dc);
+}
+
 // Two halves for the masters' and slaves' two columns; a wider table (the
-// gateway's and the bus monitor's counts) shares the room out the same way,
-// so that no column starts beyond the right edge.
+// gateway's and the bus monitor's counts) keeps each heading whole while
+// the room allows, so that no column starts beyond the right edge.
 void CommandDispatch::FitShares() {
   ui::ListView table(Control(IDC_TABLE));
   const int32_t columns = table.ColumnCount() > 2 ? table.ColumnCount() : 2;
-  const int share = ColumnRoom() / columns;
-  for (int32_t i = 0; i < columns; ++i) table.SetColumnWidth(i, share);
-  fittedFirstWidth_ = table.ColumnWidth(0);
+  int32_t least[kMaxTableColumns] = {};
+  int32_t widths[kMaxTableColumns] = {};
+  if (columns > 2) MeasureHeadings(columns, least);
+  ShareColumns(ColumnRoom(), least, columns, widths);
+  for (int32_t i = 0; i < columns; ++i) {
+    table.SetColumnWidth(i, widths[i]);
+    fittedWidths_[i] = table.ColumnWidth(i);
+  }
 }
 
 void CommandDispatch::FitColumns() {
@@ -194,7 +227,7 @@ void CommandDispatch::FollowTableWidth() {
   const int32_t columns = table.ColumnCount();
   if (!columnsFitted_ || columns < 2) return;
   bool asFitted = true;
-  for (int32_t i = 0; i < columns - 1 && asFitted; ++i) asFitted = table.ColumnWidth(i) == fittedFirstWidth_;
+  for (int32_t i = 0; i < columns - 1 && asFitted; ++i) asFitted = table.ColumnWidth(i) == fittedWidths_[i];
   if (asFitted) {
     FitShares();
     return;

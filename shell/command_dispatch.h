@@ -15,6 +15,7 @@
 #include "common/ui/numeric_field.h"
 
 constexpr int32_t kFieldCount = 4;
+constexpr int32_t kMaxTableColumns = 256;
 
 // What carrying out a command asks of the window that shows the view.
 class CommandTarget {
@@ -94,6 +95,7 @@ class CommandDispatch {
   int ColumnRoom() const;
   // Every column an equal share of the room (two columns: its halves).
   void FitShares();
+  void MeasureHeadings(int32_t count, int32_t* least) const;
   void SetFieldFormat(const HostCommand& command);
 
   CommandTarget& target_;
@@ -105,5 +107,6 @@ class CommandDispatch {
   bool columnsFitted_ = false;
   // A column's width as the shell last fitted it; another width means the
   // user has moved a divider.
-  int fittedFirstWidth_ = -1;
+  // The widths the last fit gave, to tell whether the user has moved any.
+  int32_t fittedWidths_[kMaxTableColumns] = {};
 };

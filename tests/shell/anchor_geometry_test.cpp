@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 // Found by argument lookup: AnchorRect lives in the global namespace.
 bool operator==(const AnchorRect& a, const AnchorRect& b) {
   return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
@@ -99,6 +101,31 @@ TEST(AnchorPlace, GrowingByAnyAmountMovesAndWidensByThatAmount) {
                                      kClientW96 + grow, kClientH96 + grow);
       EXPECT_EQ(sized, (AnchorRect{control.left, control.top, control.right + grow, control.bottom + grow}));
     }
+  }
+}
+
+// Two columns halve the room whatever their headings; more keep their
+// headings' room and share the rest, or when the room is short the narrow
+// keep theirs and the widest are cut alike; nothing beyond the room, nothing
+// negative.
+TEST(ShareColumns, HalvesTwoAndKeepsHeadingsOfMore) {
+  struct Case {
+    int32_t room;
+    std::vector<int32_t> least, expected;
+  };
+  const Case cases[] = {
+      {301, {10, 200}, {150, 150}},
+      {-5, {10, 200}, {0, 0}},
+      {400, {40, 60, 100}, {106, 126, 166}},
+      {100, {40, 60, 100}, {33, 33, 33}},
+      {300, {50, 120, 60, 200}, {50, 95, 60, 95}},
+      {90, {0, 0, 0}, {30, 30, 30}},
+      {200, {50, 150, 0}, {50, 150, 0}},
+  };
+  for (const Case& c : cases) {
+    std::vector<int32_t> widths(c.least.size(), -1);
+    ShareColumns(c.room, c.least.data(), static_cast<int32_t>(c.least.size()), widths.data());
+    EXPECT_EQ(widths, c.expected) << "room " << c.room;
   }
 }
 

@@ -97,6 +97,7 @@ TEST(MonitorInShell, CountsTheBusAsTheMasterSawIt) {
   EXPECT_EQ(ListColumnCount(table), 8);
   EXPECT_LE(ListColumnsWidth(table), client.right) << "columns beyond the right edge";
   EXPECT_GE(ListColumnsWidth(table), client.right - GetSystemMetrics(SM_CXVSCROLL) - 8) << "width unused";
+  EXPECT_LT(ListColumnWidth(table, 0), ListColumnWidth(table, 7)) << "\"Unit ID\" needs less room than \"Last response\"";
   EXPECT_FALSE(Visible(shell.Item(IDC_CHOICES)));
   Sleep(300);  // let the frame lines' throttle paint the latest texts
   EXPECT_TRUE(SavePng(Capture(shell.main), ArtefactPath(L"monitor_view_default.png")));
