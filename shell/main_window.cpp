@@ -644,7 +644,7 @@ void MainWindow::EnterState(ShellState state) {
 }
 
 void MainWindow::BesideTableChanged() {
-  if (placeTablePosted_) return;
+  if (placeTablePosted_ || !Window()) return;
   placeTablePosted_ = PostMessageW(Window(), kPlaceTableMessage, 0, 0) != FALSE;
   if (!placeTablePosted_) PlaceTable();
 }
