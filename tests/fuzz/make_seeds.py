@@ -1,16 +1,11 @@
 #!/usr/bin/python3
 """Writes the seed inputs of the stack's fuzz targets into corpus/<target>/.
 Run once after changing an input layout: /usr/bin/python3 tests/fuzz/make_seeds.py"""
-import os, struct
+import os, struct, sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'peers'))
+from rtu_crc import crc16
 root = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'corpus')
-def crc(b):
-    c = 0xFFFF
-    for x in b:
-        c ^= x
-        for _ in range(8):
-            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
-    return c
-def rtu(unit, fn, data): b = bytes([unit, fn]) + bytes(data); return b + struct.pack('<H', crc(b))
+def rtu(unit, fn, data): b = bytes([unit, fn]) + bytes(data); return b + crc16(b)
 def ascii_(unit, fn, data, end=b'\n'):
     b = bytes([unit, fn]) + bytes(data); l = (-sum(b)) & 0xFF
     return b':' + (b + bytes([l])).hex().upper().encode() + b'\r' + end

@@ -4,22 +4,17 @@ Every input goes to every kind of server whole, so a seed is simply one or
 more request ADUs of one framing. Run: /usr/bin/python3 tests/server/make_serve_seeds.py"""
 import os
 import struct
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+from rtu_crc import crc16
 
 root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "corpus", "serve_fuzzer")
 
 
-def crc(data):
-    value = 0xFFFF
-    for byte in data:
-        value ^= byte
-        for _ in range(8):
-            value = (value >> 1) ^ 0xA001 if value & 1 else value >> 1
-    return value
-
-
 def rtu(unit, pdu):
     adu = bytes([unit]) + bytes(pdu)
-    return adu + struct.pack("<H", crc(adu))
+    return adu + crc16(adu)
 
 
 def ascii_(unit, pdu, end=b"\n"):
