@@ -93,7 +93,8 @@ class CommandDispatch {
   // The table's width for its columns, with room for a vertical scroll bar
   // whether it shows or not.
   int ColumnRoom() const;
-  // Every column an equal share of the room (two columns: its halves).
+  // Two columns: the halves of the room; more: ShareColumns by their
+  // headings' room.
   void FitShares();
   void MeasureHeadings(int32_t count, int32_t* least) const;
   void SetFieldFormat(const HostCommand& command);
@@ -105,8 +106,7 @@ class CommandDispatch {
   bool addAllowed_ = false;
   bool removeAllowed_ = false;
   bool columnsFitted_ = false;
-  // A column's width as the shell last fitted it; another width means the
-  // user has moved a divider.
-  // The widths the last fit gave, to tell whether the user has moved any.
+  // The widths the shell last fitted; another width means the user has
+  // moved a divider.
   int32_t fittedWidths_[kMaxTableColumns] = {};
 };
